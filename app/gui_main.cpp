@@ -1,0 +1,7 @@
+// fwloader: the wizard. Placeholder entry until the wizard sheet lands.
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  return 0;
+}

@@ -1,0 +1,31 @@
+# Sourced by the other scripts: installs the Debian packages the build, the
+# tests and the demo need, and only when one is missing (no apt otherwise).
+FWL_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-serialport-dev libgl-dev
+  libcurl4-openssl-dev
+  libgtest-dev libgmock-dev
+  p7zip-full
+  curl tftp-hpa atftp busybox
+  iproute2
+)
+
+fwl_missing_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  echo "${missing[@]}"
+}
+
+fwl_install_packages() {
+  local missing
+  missing=$(fwl_missing_packages "$@")
+  [ -z "$missing" ] && return 0
+  echo "Installing missing packages: $missing"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  # shellcheck disable=SC2086
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}

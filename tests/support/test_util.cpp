@@ -1,0 +1,47 @@
+#include "support/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QUdpSocket>
+
+namespace fwl::test {
+
+quint16 FreeUdpPort() {
+  QUdpSocket s;
+  if (!s.bind(QHostAddress(QHostAddress::LocalHost), 0)) return 0;
+  return s.localPort();
+}
+
+quint16 FreeTcpPort() {
+  QTcpServer s;
+  if (!s.listen(QHostAddress(QHostAddress::LocalHost), 0)) return 0;
+  return s.serverPort();
+}
+
+void WriteFileOrFail(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+  ASSERT_EQ(f.write(data), data.size());
+}
+
+QByteArray ReadFileOrEmpty(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray RandomBytes(qsizetype size, quint32 seed) {
+  QRandomGenerator gen(seed);
+  QByteArray out(size, Qt::Uninitialized);
+  for (qsizetype i = 0; i < size; ++i) out[i] = static_cast<char>(gen.generate() & 0xFF);
+  return out;
+}
+
+QString FwloadPath() { return QStringLiteral(FWL_FWLOAD_PATH); }
+
+}  // namespace fwl::test

@@ -1,0 +1,25 @@
+// Small helpers shared by the test programs.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace fwl::test {
+
+// A UDP (or TCP) port on 127.0.0.1 that was free a moment ago, picked by the
+// kernel from its ephemeral range so test programs running side by side
+// rarely meet.
+quint16 FreeUdpPort();
+quint16 FreeTcpPort();
+
+// Writes `data` to `path`, creating folders; fails the test on error.
+void WriteFileOrFail(const QString& path, const QByteArray& data);
+QByteArray ReadFileOrEmpty(const QString& path);
+
+// Deterministic pseudo-random bytes.
+QByteArray RandomBytes(qsizetype size, quint32 seed);
+
+// Path of the built fwload program.
+QString FwloadPath();
+
+}  // namespace fwl::test
