@@ -1,7 +1,7 @@
 # Sourced by the other scripts: installs the Debian packages the build, the
 # tests and the demo need, and only when one is missing (no apt otherwise).
 FWL_PACKAGES=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-serialport-dev libgl-dev
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev
