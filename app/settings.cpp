@@ -44,6 +44,9 @@ constexpr SettingDef kSettings[] = {
     {kSectionConsolePipe, "timeout", false, 8000, "", 0, 0},
     {kSectionLoad, "hard reset delay ms", false, 30000, "", 0, 0},
     {kSectionLoad, "4410 hard reset extension", false, 15000, "", 0, 0},
+    // Must match the boot monitor of the hardware: nine lower-case letters,
+    // sent followed by a carriage return.
+    {kSectionLoad, "autoboot stop string", true, 0, "interrupt", 0, 0},
     {kSectionEthOnlyLoad, "ping retry count", false, 25, "", 0, 0},
     {kSectionEthOnlyLoad, "ping timeout ms", false, 5000, "", 0, 0},
     {kSectionEthOnlyLoad, "ping ttl", false, 10, "", 0, 0},
