@@ -1,0 +1,36 @@
+// The operator's choices for one load, gathered in one plain record. The
+// wizard pages, fwload and the tests fill it; the load dispatcher reads it.
+#pragma once
+
+#include <QString>
+
+namespace fwl {
+
+inline constexpr int kProductNone = -1;
+inline constexpr int kProductStation = 0;  // industrial controller / RTU
+inline constexpr int kProductSwitch = 1;   // managed switch
+
+inline constexpr int kMethodSerial = 0;        // serial connection together with Ethernet
+inline constexpr int kMethodEthernetOnly = 1;  // Ethernet only
+
+// The station type whose board fetches two images (main and boot) by TFTP.
+inline constexpr int kTwoTransferStationType = 5102;
+
+struct LoadJob {
+  int product = kProductNone;  // anything but kProductSwitch loads as a station
+  QString firmwareFile;        // full path of an image, archive or bundle
+  QString stationName;         // the station chosen from the project ("" for switches)
+  int stationType = 0;         // station type code of that station; 0 when unknown
+  int serialNumber = 0;        // expected station serial number; 0 when none
+  int method = kMethodSerial;
+  QString comPort;  // port name ("ttyUSB0") or device path ("/dev/pts/3")
+  QString pcAddress;
+  QString stationAddress;
+  QString subnet;
+  QString gateway;  // may be empty
+  QString user;
+  QString password;
+  int loadStationConfig = 1;  // "Load station configuration on exit", checked by default
+};
+
+}  // namespace fwl
