@@ -1,0 +1,260 @@
+// The serial load engine: owns the boot-monitor dialogue on the COM port (open,
+// collect replies, catch the boot monitor, identify the board), the command
+// wrappers, the image fetch and the memory check, and runs the flash plans.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "engine/load_progress.h"
+
+class QSerialPort;
+
+namespace fwl {
+
+class TftpServer;
+class StationLink;
+
+// An open serial device, or nullptr (the invalid port). A port obtained from
+// OpenComPort or ResetAndReopen belongs to the caller and is released with
+// LoadEngine::CloseComPort.
+using ComPort = QSerialPort*;
+
+// Board codes found by DetectBoard.
+inline constexpr int kBoardUnknown = 0;
+inline constexpr int kBoardPowerPc855T = 10;
+inline constexpr int kBoardKvni79524 = 20;
+inline constexpr int kBoardArm9 = 30;
+
+// Every command wrapper collects into a reply buffer of this many bytes (one
+// kept for the terminating NUL).
+inline constexpr int kReplyBufferSize = 10000;
+
+using MessageSink = std::function<void(const QString& line, void* user)>;
+
+// Time-outs and pauses of the boot-monitor dialogue, in milliseconds. The
+// defaults are the values the hardware needs; tests shorten them.
+struct ConsoleTimings {
+  int readMs = 50;             // one port read returns at the latest after this
+  int protectMs = 5000;        // protect on / protect off
+  int eraseFlashMs = 180000;   // NOR erase
+  int eraseNandMs = 60000;     // nand erase (all three forms)
+  int writeNandMs = 120000;    // nand write.e / write.jffs2
+  int copyMemoryMs = 150000;   // cp.b
+  int memoryWriteMs = 1000;    // mw.b, each clean-marker line
+  int queryMs = 2000;          // echo $(filesize), bdinfo, nand info, version, mtest
+  int setClockMs = 3000;       // date
+  int detectBoardMs = 4000;    // printenv
+  int environmentMs = 2000;    // each setenv / saveenv of the image fetch
+  int tftpFetchMs = 300000;    // the boot monitor's tftp command
+  int mtestStopDelayMs = 800;  // between mtest and its Ctrl-C
+  int resetSettleMs = 3000;    // after closing the port on reset
+  int reopenPauseMs = 1000;    // between two failed reopen attempts
+  int reopenAttempts = 7;
+  // A line that never falls quiet is given up after this long (see FlushInput).
+  int flushLimitMs = 10000;
+};
+
+class LoadEngine : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit LoadEngine(QObject* parent = nullptr);
+  ~LoadEngine() override;
+  LoadEngine(const LoadEngine&) = delete;
+  LoadEngine& operator=(const LoadEngine&) = delete;
+
+  // Registration by the engine's owner; an empty function unregisters.
+  void SetMessageSink(MessageSink sink, void* user);
+  void SetProgressCallback(LoadProgressCallback callback, void* user);
+
+  // ---- Serial port and console dialogue -----------------------------------
+
+  // Opens the device named by [Device] "Comport" of the load parameter file
+  // (a bare name such as ttyUSB0 means /dev/ttyUSB0; a path is used as it is)
+  // with the line settings of that section. `port` is set to nullptr first
+  // and to the open port on success. Reports "Failed to open comport." when
+  // the device cannot be opened; a settings failure closes it silently.
+  bool OpenComPort(ComPort& port);
+  // Closes and releases `port` (nullptr is fine) and sets it to nullptr.
+  static void CloseComPort(ComPort& port);
+
+  // One read: returns what has arrived, waiting at most timings.readMs when
+  // nothing has; returns earlier as soon as bytes are there. False on a read
+  // error (the port vanished) or an invalid port.
+  bool ReadPort(ComPort port, char* buffer, int maxBytes, int& received);
+  // One write of exactly `bytes`; true when all of them were written.
+  bool WritePort(ComPort port, const QByteArray& bytes);
+
+  // Discards waiting input: reads until one read comes back empty, i.e.
+  // until the line has been quiet for one read time-out. Reports
+  // "Error flushing comport buffer." and returns false when a read fails (or
+  // the line never falls quiet within timings.flushLimitMs).
+  bool FlushInput(ComPort port);
+
+  // Collects the reply into `reply` (at most capacity - 1 bytes) until
+  // `prompt` occurs in the text (up to its first NUL) at a position other
+  // than the first byte, or `timeoutMs` has passed. True when the prompt was
+  // seen. A port that fails while reading ends the collection with false.
+  bool CollectReply(ComPort port, const QByteArray& prompt, QByteArray& reply, int capacity,
+                    int timeoutMs);
+
+  // Hands `line` to the message sink, if one is registered.
+  void ReportLine(const QString& line);
+  // Reports every run of printable ASCII in the first `length` bytes as a line.
+  void ReportReplyLines(const char* buffer, int length);
+  void ReportReplyLines(const QByteArray& reply);
+  // Heading, the reply's lines, then "End of response.".
+  void ReportFailure(const QString& heading, const QByteArray& reply);
+
+  // Waits `milliseconds` while the event loop runs.
+  void WaitPumping(int milliseconds);
+
+  // Sends "reset\r", reports "Resetting station.", flushes and closes `port`,
+  // waits, and reopens the port (up to timings.reopenAttempts tries). Returns
+  // the reopened port or nullptr. `port` is consumed either way.
+  ComPort ResetAndReopen(ComPort port);
+
+  // Stops the autoboot by sending the stop string until the prompt shows.
+  // With `showPowerPrompt` the operator is asked to power the unit on and the
+  // catch runs until caught or cancelled; without it, until `timeoutMs`.
+  // Sets bootMonitorName, then runs DetectBoard when caught. `port` may be
+  // replaced by a reopened one. True when the boot monitor was caught.
+  bool CatchBootMonitor(ComPort& port, int timeoutMs, bool showPowerPrompt);
+
+  // Reads "printenv" and sets boardCode; true when a known board was found.
+  bool DetectBoard(ComPort port);
+
+  // ---- Boot monitor command set -------------------------------------------
+  // Each wrapper writes its command, waits for its text, judges the reply and
+  // on failure reports its heading, the reply lines and "End of response.".
+
+  bool ProtectFlashOn(ComPort port);
+  bool ProtectFlashOff(ComPort port, uint32_t start, uint32_t length);
+  bool EraseFlash(ComPort port, uint32_t start, uint32_t length);
+  bool EraseNandAllClean(ComPort port);
+  bool EraseNandRange(ComPort port, uint32_t offset, uint32_t size);
+  bool EraseNandCleanRange(ComPort port, uint32_t offset, uint32_t size);
+  bool WriteNandFile(ComPort port, uint32_t memoryAddress, uint32_t nandOffset);
+  bool WriteNandJffs2(ComPort port, uint32_t memoryAddress, uint32_t nandOffset, uint32_t size);
+  // count 0 copies $(filesize) bytes.
+  bool CopyMemory(ComPort port, uint32_t source, uint32_t destination, uint32_t count = 0);
+  bool FillMemory(ComPort port, uint32_t address, uint32_t count, uint32_t value);
+  bool WriteCleanMarkers(ComPort port, uint32_t firstAddress, uint32_t step, uint32_t count);
+  bool GetFileSize(ComPort port, uint32_t& size);
+  bool GetNvramInfo(ComPort port, uint32_t& start, uint32_t& size);
+  bool GetDramInfo(ComPort port, uint32_t& start, uint32_t& size);
+  bool GetNorInfo(ComPort port, uint32_t& size);
+  // True with size 0 when the reply names no known NAND size.
+  bool GetNandSize(ComPort port, uint32_t& size);
+  bool SetClock(ComPort port);
+  bool QueryBootMonitorName(ComPort port);
+  bool MemoryTest(ComPort port, uint32_t start, uint32_t end);
+
+  // ---- Network settings and image fetch -----------------------------------
+
+  // Has the unit fetch `imagePath` into RAM at `ramAddress` from a TFTP
+  // server started for this fetch (and stopped before returning). Reads the
+  // [TFTP] keys of the load parameter file; reports each missing one. True
+  // when the boot monitor reported the bytes transferred.
+  bool FetchImage(ComPort port, uint32_t ramAddress, const QString& imagePath);
+  bool FetchByTftp(ComPort port, uint32_t ramAddress, const QString& imagePath) {
+    return FetchImage(port, ramAddress, imagePath);
+  }
+
+  // ---- Memory and flash verification --------------------------------------
+
+  // Checks NVRAM, DRAM, NOR and NAND against the expectation texts below,
+  // tests and prepares the NVRAM and sets the clock. Reports every outcome.
+  bool VerifyMemories(ComPort port);
+
+  // ---- Data ----------------------------------------------------------------
+
+  QString phaseName;
+  int clientLost = 0;
+  int waitState = 0;
+  int currentStep = 0;
+  int expectedSerial = -1;
+  QString stationSubnet;
+  QString stationGateway;
+  QString stationAddress;
+  std::unique_ptr<TftpServer> tftpServer;  // the running fetch's server
+  StationLink* stationLink = nullptr;      // the Ethernet-only path's link
+
+  QString bootMonitorName;  // "U-Boot", "PPCBoot" or empty
+  QByteArray catchBuffer;   // bytes seen while catching (at most 9999)
+  int catchCount = 0;
+  bool caught = false;
+
+  // The unit's temporary network settings as last read for a fetch.
+  QString envIpAddr;
+  QString envSubnet;
+  QString envGatewayIp;
+  QString envServerIp;
+
+  int tftpMode = 0;
+  int boardCode = kBoardUnknown;
+
+  uint32_t tempRamAddress = 0;
+  QString fsImagePath;
+  uint32_t norFsAddress = 0;
+  uint32_t fsRegionSize = 0;
+  QString bootImagePath;
+  uint32_t norBootAddress = 0;
+  bool useBootImage = false;
+  uint32_t norFlashSize = 0;
+
+  int dhcp = 0;
+
+  MessageSink messageSink;
+  void* messageSinkUser = nullptr;
+  LoadProgressCallback progressCallback;
+  void* progressUser = nullptr;
+
+  int usbSerial = 0;
+  int transferComplete = 0;
+  int transferStarted = 0;
+  int waitDone = 0;
+  QObject* ownerWindow = nullptr;
+
+  // Expected memories of the selected unit type (texts such as "512KiB",
+  // "64 MiB", "8 MiB", "128 MiB", "None") and its CPU type.
+  QString expectedNvram;
+  QString expectedDram;
+  QString expectedNor;
+  QString expectedNand;
+  QString cpuType;
+  bool cpuTypeRequired = false;
+
+  ConsoleTimings timings;
+  // UDP port of the TFTP server started by FetchImage (69 on a real load).
+  quint16 tftpListenPort = 69;
+
+  // Serial load process and flash plans
+  // (members of the load process and the plans go here)
+
+  // End of serial load process and flash plans
+
+ private:
+  // The common shape of a wrapper: write `command`, collect up to `waitText`
+  // within `timeoutMs` into `reply`. Returns whether the write succeeded;
+  // `promptSeen` tells whether the wait text came.
+  bool SendAndCollect(ComPort port, const QByteArray& command, const QByteArray& waitText,
+                      int timeoutMs, QByteArray& reply, bool& promptSeen);
+  // Wrapper rows judged by a marker before the first prompt.
+  bool RunMarkerCommand(ComPort port, const QByteArray& command, int timeoutMs,
+                        const QList<QByteArray>& markers, const QString& heading);
+  // Wrapper rows judged by the write and the wait text alone.
+  bool RunPromptCommand(ComPort port, const QByteArray& command, const QByteArray& waitText,
+                        int timeoutMs, const QString& heading);
+  // One "bdinfo" query for a start/size pair (or the size alone).
+  bool QueryBoardInfo(ComPort port, const char* startName, const char* sizeName,
+                      const QString& startMissing, const QString& sizeMissing,
+                      const QString& heading, uint32_t* start, uint32_t& size);
+};
+
+}  // namespace fwl
