@@ -1,0 +1,180 @@
+// The built-in TFTP server from which stations and switches fetch their
+// images: one listening UDP socket, the registry of client transfers, the
+// owner's status and event callbacks and the optional log file.
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+class QUdpSocket;
+
+namespace fwl {
+
+class TftpLog;
+class TftpTransfer;
+
+// Event kinds sent to the event callback.
+inline constexpr int kTftpEventTransferStarted = 1;   // read (or write) request accepted
+inline constexpr int kTftpEventTransferComplete = 2;  // the file went out completely
+inline constexpr int kTftpEventClientLost = 3;        // transfer given up before its last block
+inline constexpr int kTftpEventFileNotFound = 4;      // requested file does not exist
+
+// Flags of the status callback.
+inline constexpr int kTftpStatusProgress = -1;
+inline constexpr int kTftpStatusComplete = 1;
+
+// One notification to the owner. `clientAddress` is the client's dotted address.
+struct TftpEvent {
+  int kind = 0;
+  QString text;  // kind 4: "The requested file %s was not found on the server."
+  QString clientAddress;
+};
+
+// (transfer id, progress or completion text, flag -1 progress / 1 complete, user value)
+using TftpStatusCallback = std::function<void(int, const QString&, int, void*)>;
+// (event, user value)
+using TftpEventCallback = std::function<void(const TftpEvent&, void*)>;
+// Every line handed to Log(), whether or not a log file is kept.
+using TftpLogCallback = std::function<void(const QString&)>;
+
+class TftpServer : public QObject {
+  Q_OBJECT
+
+ public:
+  // The folders start as the platform's root folder; Start() replaces them
+  // by the stored settings.
+  explicit TftpServer(QObject* parent = nullptr);
+  ~TftpServer() override;  // stops a running server
+
+  TftpServer(const TftpServer&) = delete;
+  TftpServer& operator=(const TftpServer&) = delete;
+
+  // --- Configuration. Setters marked "persists" write their value to the
+  // "tftp settings" section at once; Start() reads those values back. ---
+
+  // UDP port of the listening socket (persists "listen"). 0 lets the system
+  // choose; ListeningPort() then tells which port it took.
+  void SetListenPort(int port);
+  // Local address to listen on; not persisted. Default: every address.
+  // Tests and the simulators use 127.0.0.1.
+  void SetBindAddress(const QHostAddress& address);
+  // Folders for written and served files (persist "inbound" / "outbound").
+  // A file path is the folder followed by the requested bare file name.
+  void SetInboundFolder(const QString& path);
+  void SetOutboundFolder(const QString& path);
+  // Retransmissions per packet, 0..10 (persists "retries"); other values are
+  // ignored and nothing is written.
+  void SetRetries(int retries);
+  // Seconds 1..10 (persists "timeout"); other values are ignored. Stored for
+  // the record: the retransmission interval is SetRetransmitInterval's.
+  void SetTimeout(int seconds);
+  // Retransmission interval in milliseconds for new transfers (default 3000,
+  // not persisted; 1..255000). A client's "timeout" option overrides it for
+  // its own transfer.
+  void SetRetransmitInterval(int milliseconds);
+  // Bit 0 set: progress and completion texts are bare percentages.
+  void SetPercentOnly(int flag);
+  // Callbacks (either may be empty). They run on the server's thread.
+  void SetStatusCallback(TftpStatusCallback callback, void* user);
+  void SetEventCallback(TftpEventCallback callback, void* user);
+  void SetLogCallback(TftpLogCallback callback);
+  // Persists "log to file" and "log file". When enabled, an existing log is
+  // read back (its lines keep their time stamps) and the writer thread
+  // starts. A log that cannot be read shows "Unable to open %s for
+  // reading/writing." and turns logging off.
+  void SetLogging(bool enabled, const QString& path);
+
+  // Reads `path` into memory so that requests resolving to that very path
+  // (compared without regard to case) are served from memory, shared by all
+  // transfers. Returns false after "Transfer aborted." in the log when the
+  // file is missing (also a message box) or unreadable.
+  bool PreloadFile(const QString& path);
+
+  // Reads the stored settings through the setters and opens the listening
+  // socket. 0 on success ("Server started, listening on port %d..."), -1 on
+  // failure ("Unable to start server. Error = 0x%08lX." in the log, the
+  // code being the Winsock-style number, 0x00002740 for a port in use).
+  int Start();
+  // Stops accepting requests, gives running transfers a few seconds to end,
+  // destroys them, finishes the log file. Safe to call when not running.
+  void Stop();
+  bool IsRunning() const { return running_; }
+
+  // One log line (kept when logging to a file; always passed to the log
+  // callback).
+  void Log(const QString& text);
+
+  // --- Read-back, for owners, the command line and tests. ---
+  int ListenPort() const { return listenPort_; }
+  quint16 ListeningPort() const;  // actual bound port while running, else 0
+  QHostAddress BindAddress() const { return bindAddress_; }
+  QString InboundFolder() const { return inboundFolder_; }
+  QString OutboundFolder() const { return outboundFolder_; }
+  int Retries() const { return retries_; }
+  int Timeout() const { return timeout_; }
+  int RetransmitInterval() const { return retransmitMs_; }
+  int PercentOnly() const { return percentOnly_; }
+  bool LogToFile() const;
+  QString LogFilePath() const;
+  int TransfersStarted() const { return transfersStarted_; }
+  // Transfers created since Start (ended ones included, until Stop).
+  int TransferCount() const { return static_cast<int>(transfers_.size()); }
+  // True when every transfer created so far has ended.
+  bool AllTransfersEnded() const;
+
+  // --- Used by TftpTransfer. ---
+  bool HasPreloadFor(const QString& path) const;
+  const QByteArray& PreloadedData() const { return preloadData_; }
+  void ReportStatus(int transferId, const QString& text, int flag);
+  void ReportEvent(int kind, const QString& text, const QString& clientAddress);
+  void LogForClient(const QString& clientAddress, quint16 clientPort, const QString& text);
+  bool IsStopping() const { return stopping_; }
+
+ private:
+  void OnListenReadyRead();
+  void HandleRequest(const QByteArray& datagram, const QHostAddress& sender, quint16 senderPort,
+                     const QHostAddress& localAddress);
+  QUdpSocket* OpenTransferSocket(const QHostAddress& localAddress);
+  QString ServedPath(const QString& folder, const QString& requestedName) const;
+
+  // Settings.
+  int listenPort_ = 69;
+  QHostAddress bindAddress_{QHostAddress::Any};
+  QString inboundFolder_;
+  QString outboundFolder_;
+  int retries_ = 3;
+  int timeout_ = 3;
+  int retransmitMs_ = 3000;
+  int percentOnly_ = 0;
+
+  // Preloaded file.
+  QString preloadPath_;
+  QByteArray preloadData_;
+
+  TftpStatusCallback statusCallback_;
+  void* statusUser_ = nullptr;
+  TftpEventCallback eventCallback_;
+  void* eventUser_ = nullptr;
+  TftpLogCallback logCallback_;
+  std::unique_ptr<TftpLog> log_;
+
+  // Transfer registry: (client address, client port) -> transfer; creation order list.
+  std::map<std::pair<QString, quint16>, TftpTransfer*> byClient_;
+  std::vector<TftpTransfer*> transfers_;
+  int nextTransferId_ = 0;
+  int transfersStarted_ = 0;
+
+  QUdpSocket* listenSocket_ = nullptr;
+  bool running_ = false;
+  bool stopping_ = false;
+};
+
+}  // namespace fwl
