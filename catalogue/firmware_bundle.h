@@ -33,9 +33,9 @@ inline constexpr quint32 kTagImage6 = 3;     // "Image6"
 inline constexpr quint32 kTagNoImage = 99;   // "NONE", e.g. "switchinfo.tgz"
 
 // Error numbers that stop reading the tree.
-inline constexpr int kBundleErrDataPastEnd = 6;  // a file's data runs past the end
-inline constexpr int kBundleErrTooLarge = 12;    // more nodes than the reader holds
-inline constexpr int kBundleErrInvalid = 22;     // bad header, type, count or nesting
+inline constexpr int kBundleErrDataPastEnd = 6;    // a file's data runs past the end
+inline constexpr int kBundleErrTooLarge = 12;      // more nodes than the reader holds
+inline constexpr int kBundleErrInvalid = 22;       // bad header, type, count or nesting
 inline constexpr int kBundleErrNoLinkTarget = 64;  // a link matches no earlier node
 
 // Nesting and size limits the reader enforces.
@@ -49,11 +49,11 @@ struct BundleNode {
   quint32 userTag = 0;
   QString name;
   QString label;
-  quint32 size = 0;        // file: data bytes; directory: child count
-  qint64 dataOffset = -1;  // file: offset of the first data byte
-  qint64 headerOffset = -1;  // where the node's header starts
+  quint32 size = 0;                                   // file: data bytes; directory: child count
+  qint64 dataOffset = -1;                             // file: offset of the first data byte
+  qint64 headerOffset = -1;                           // where the node's header starts
   std::vector<std::unique_ptr<BundleNode>> children;  // directory
-  const BundleNode* target = nullptr;  // link: the earlier node it stands for
+  const BundleNode* target = nullptr;                 // link: the earlier node it stands for
 };
 
 class FirmwareBundle {
@@ -73,7 +73,7 @@ class FirmwareBundle {
   QString Path() const { return path_; }
 
  private:
-  friend std::unique_ptr<FirmwareBundle> OpenBundle(const QString&, int*);
+  friend std::unique_ptr<FirmwareBundle> OpenBundle(const QString&, int*, QString*);
   friend int ExtractBundleEntry(FirmwareBundle&, const BundleNode&, const QString&);
   FirmwareBundle() = default;
 
@@ -90,8 +90,11 @@ class FirmwareBundle {
 // failures are written to stderr ("Failed to open '%s' for read: %d\n",
 // "Unknown file version %d.\n", "Failed to read V1 file header: %d\n"); a
 // bad tree is silent. `error`, when given, receives the errno or
-// kBundleErr* number of the failure (0 on success).
-std::unique_ptr<FirmwareBundle> OpenBundle(const QString& path, int* error = nullptr);
+// kBundleErr* number of the failure (0 on success). `message`, when given,
+// receives a one-line description of the failure instead of stderr (for
+// front ends that report in their own format).
+std::unique_ptr<FirmwareBundle> OpenBundle(const QString& path, int* error = nullptr,
+                                           QString* message = nullptr);
 
 // Closes the file and frees the tree; `bundle` becomes null. Nodes found in it
 // are invalid afterwards. Destroying the bundle does the same.

@@ -93,8 +93,8 @@ enum class MatchMode {
 // `stationStem` is StationImageStem() of the selected station's type (empty
 // without a station). Strict mode on a bundle reads its header; an
 // unreadable bundle shows "Unable to read firmware file %s" and gives false.
-bool ImageNameMatchesProduct(const QString& fileName, int productType,
-                             const QString& stationStem, MatchMode mode);
+bool ImageNameMatchesProduct(const QString& fileName, int productType, const QString& stationStem,
+                             MatchMode mode);
 
 // Expected main-image stem of a station type code; "" for an unknown code.
 QString StationImageStem(int stationTypeCode);
