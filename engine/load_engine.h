@@ -235,7 +235,70 @@ class LoadEngine : public QObject {
   quint16 tftpListenPort = 69;
 
   // Serial load process and flash plans
-  // (members of the load process and the plans go here)
+
+  // Runs one serial load. `options` holds switches found anywhere in it:
+  // "-DHCP" (the unit is told to use DHCP), "-NUM_TFTP=2" (two-image board),
+  // "-ETH_ONLY" (hand the load to the Ethernet-only upgrade). Reads the load
+  // parameter file, has the operator power the unit up, catches the boot
+  // monitor, checks the firmware against the board, prepares the images and
+  // runs a flash plan. Returns 1 on success and 0 on failure (messages shown
+  // through the Ui service); with "-ETH_ONLY" the upgrade's own result.
+  int Run(const QString& options);
+  void SetOwnerWindow(QObject* window) { ownerWindow = window; }
+
+  // The flash plans: run on an open port whose unit is at the prompt, with
+  // the plan parameters filled. Report every step, send the final record and
+  // reset the unit (the classic plan always, the new plan only after a
+  // success). `port` is replaced by the reopened one. True on success.
+  bool ClassicLoadProcess(ComPort& port);
+  bool NewLoadProcess(ComPort& port);
+
+  // Progress records (sent only while a progress callback is registered).
+  // AnnouncePlan: kind 0 with the step list. ReportStep: the current step
+  // ended ok / not ok and step `index` begins; currentStep = index.
+  // AdvanceStep: the same for step currentStep + 1. ReportFinalResult: kind 2.
+  void AnnouncePlan(const std::vector<LoadStep>& steps);
+  void ReportStep(int index, bool previousOk);
+  void AdvanceStep(bool ok);
+  void ReportFinalResult(bool ok);
+
+  // Receiver of the TFTP server's events: 1 started, 2 complete, 3 client
+  // lost; it only sets the flags the waits poll.
+  void OnTftpEvent(int code);
+  // Follows transfers the unit starts by itself from `tftpServer` (one, or
+  // two with `expectSecond`), then waits for the station to answer again
+  // through `stationQuery`. waitState must be 1 on entry. 1 or -1.
+  int WaitForTransfers(bool expectSecond);
+
+  // Resets the unit, reopens the port and counts down while it restarts
+  // ("load" settings "hard reset delay ms" and, for "kvimage6" images,
+  // "4410 hard reset extension"). Returns the reopened port or nullptr.
+  ComPort RestartSequence(ComPort port);
+
+  // The fwbXXXXXX folders of a run are added here; without a list (a Run
+  // not started by the dispatcher) the run keeps its own and removes them
+  // when it returns.
+  class WorkFolderList* workFolderList = nullptr;
+  // The Ethernet-only upgrade Run hands "-ETH_ONLY" loads to; without it
+  // such a load fails with 0.
+  std::function<int(LoadEngine& engine, const QString& options)> ethernetOnlyUpgrade;
+  // One station query of WaitForTransfers' restart states; true when the
+  // station answered.
+  std::function<bool(LoadEngine& engine)> stationQuery;
+
+  // Pauses of the load process and of WaitForTransfers, in milliseconds;
+  // tests shorten them (the try counts are fixed).
+  struct PlanTimings {
+    int powerOnPollMs = 50;        // between two port-opening attempts
+    int powerOnAttempts = 1002;    // the attempt that gives up
+    int catchTimeoutMs = 15000;    // catch of a USB adapter (no power prompt)
+    int nandInfoMs = 3000;         // the "nand info" after the catch
+    int transferPollMs = 1000;     // first transfer, and every running transfer
+    int secondStartPollMs = 3000;  // waiting for the second transfer to start
+    int restartPollMs = 3000;      // between two station queries
+    int countdownStepMs = 1000;    // one second of the restart countdown
+  };
+  PlanTimings planTimings;
 
   // End of serial load process and flash plans
 

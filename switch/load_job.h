@@ -4,11 +4,11 @@
 
 #include <QString>
 
+#include "catalogue/firmware_names.h"  // kProductStation, kProductSwitch
+
 namespace fwl {
 
-inline constexpr int kProductNone = -1;
-inline constexpr int kProductStation = 0;  // industrial controller / RTU
-inline constexpr int kProductSwitch = 1;   // managed switch
+inline constexpr int kProductNone = -1;  // nothing selected: loads as a station
 
 inline constexpr int kMethodSerial = 0;        // serial connection together with Ethernet
 inline constexpr int kMethodEthernetOnly = 1;  // Ethernet only
