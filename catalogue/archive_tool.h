@@ -147,6 +147,7 @@ class ArchiveTool {
   QString lastOutput_;
   QStringList entryNames_;
   QHash<QString, quint32> timeMap_;
+  QString lastListType_;  // "Type = " of the last listing ("tar", "gzip", ...)
 };
 
 }  // namespace fwl
