@@ -12,6 +12,7 @@
 
 #include "engine/load_progress.h"
 
+class QDateTime;
 class QSerialPort;
 
 namespace fwl {
@@ -151,7 +152,9 @@ class LoadEngine : public QObject {
   bool GetNorInfo(ComPort port, uint32_t& size);
   // True with size 0 when the reply names no known NAND size.
   bool GetNandSize(ComPort port, uint32_t& size);
+  // Sets the unit's clock to the PC's local time (SetClockAt: to `localTime`).
   bool SetClock(ComPort port);
+  bool SetClockAt(ComPort port, const QDateTime& localTime);
   bool QueryBootMonitorName(ComPort port);
   bool MemoryTest(ComPort port, uint32_t start, uint32_t end);
 
@@ -233,6 +236,8 @@ class LoadEngine : public QObject {
   ConsoleTimings timings;
   // UDP port of the TFTP server started by FetchImage (69 on a real load).
   quint16 tftpListenPort = 69;
+  // Local address the fetch's server listens on; empty means every address.
+  QString tftpBindAddress;
 
   // Serial load process and flash plans
 

@@ -1,0 +1,128 @@
+// Text rules of the boot-monitor dialogue.
+#include "console/reply_text.h"
+
+#include "engine/load_engine.h"
+
+namespace fwl {
+
+namespace {
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+}  // namespace
+
+QByteArray ReplyText(const QByteArray& reply) {
+  const qsizetype nul = reply.indexOf('\0');
+  return nul < 0 ? reply : reply.left(nul);
+}
+
+bool PromptAfterFirstByte(const QByteArray& reply, const QByteArray& prompt) {
+  if (prompt.isEmpty()) return false;
+  return ReplyText(reply).indexOf(prompt, 1) >= 1;
+}
+
+bool MarkerBeforeFirstPrompt(const QByteArray& reply, const QByteArray& marker) {
+  const QByteArray text = ReplyText(reply);
+  const qsizetype prompt = text.indexOf(kPromptText);
+  if (prompt < 0) return false;
+  return text.left(prompt).contains(marker);
+}
+
+uint32_t ParseHexPrefix(const QByteArray& text) {
+  qsizetype i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  uint64_t value = 0;
+  for (; i < text.size() && IsHexDigit(text[i]); ++i) {
+    value = value * 16 + HexValue(text[i]);
+    if (value > 0xffffffffu) return 0xffffffffu;
+  }
+  return static_cast<uint32_t>(value);
+}
+
+uint32_t FileSizeFromReply(const QByteArray& reply, const QByteArray& commandLine) {
+  QByteArray rest = ReplyText(reply);
+  if (!commandLine.isEmpty()) rest.replace(commandLine, QByteArray());
+  rest.replace(kPromptText, QByteArray());
+  rest.replace("\r", QByteArray());
+  rest.replace("\n", QByteArray());
+  return ParseHexPrefix(rest);
+}
+
+uint32_t BdinfoValue(const QByteArray& reply, const char* name, bool& nameFound) {
+  const QByteArray text = ReplyText(reply);
+  const qsizetype at = text.indexOf(name);
+  nameFound = at >= 0;
+  if (!nameFound) return 0;
+  const qsizetype hex = text.indexOf("0x", at);
+  if (hex < 0 || text.size() - hex < 11) return 0;
+  return ParseHexPrefix(text.mid(hex + 2, 9));
+}
+
+uint32_t NandSizeFromReply(const QByteArray& reply) {
+  struct Size {
+    const char* texts[4];
+    uint32_t bytes;
+  };
+  static const Size kSizes[] = {
+      {{"16 MB", "16MB", "16 MiB", "16MiB"}, 0x1000000},
+      {{"32 MB", "32MB", "32 MiB", "32MiB"}, 0x2000000},
+      {{"64 MB", "64MB", "64 MiB", "64MiB"}, 0x4000000},
+      {{"128 MB", "128MB", "128 MiB", "128MiB"}, 0x8000000},
+  };
+  const QByteArray text = ReplyText(reply);
+  for (const Size& size : kSizes) {
+    for (const char* t : size.texts) {
+      if (text.contains(t)) return size.bytes;
+    }
+  }
+  return 0;
+}
+
+int BoardCodeFromEnvironment(const QByteArray& reply, bool& unexpected) {
+  const QByteArray text = ReplyText(reply);
+  unexpected = false;
+  int code;
+  if (text.contains("board=KORVID kvni9260")) {
+    code = kBoardArm9;
+  } else if (text.contains("board=KORVID KVNI855T")) {
+    code = kBoardPowerPc855T;
+  } else if (text.contains("board=KORVID kvni79524")) {
+    code = kBoardKvni79524;
+  } else if (text.contains("board=")) {
+    code = kBoardUnknown;
+    unexpected = true;
+  } else {
+    code = kBoardPowerPc855T;
+  }
+  // The 855T board's boot monitor lists "stdin=" in its environment; a reply
+  // without it is not an environment listing at all.
+  if (code == kBoardPowerPc855T && text.indexOf("stdin=", 1) < 1) code = kBoardUnknown;
+  return code;
+}
+
+QString ComPortDevicePath(const QString& comport) {
+  if (comport.contains(QLatin1Char('/'))) return comport;
+  return QStringLiteral("/dev/") + comport;
+}
+
+int LeadingNumber(const QString& text) {
+  int64_t value = 0;
+  for (QChar c : text) {
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) break;
+    value = value * 10 + (c.unicode() - '0');
+    if (value > 0x7fffffff) return 0x7fffffff;
+  }
+  return static_cast<int>(value);
+}
+
+}  // namespace fwl
