@@ -63,7 +63,7 @@ class TftpServer : public QObject {
   // UDP port of the listening socket (persists "listen"). 0 lets the system
   // choose; ListeningPort() then tells which port it took.
   void SetListenPort(int port);
-  // Local address to listen on; not persisted. Default: every address.
+  // Local address to listen on; not persisted. Default: every IPv4 address.
   // Tests and the simulators use 127.0.0.1.
   void SetBindAddress(const QHostAddress& address);
   // Folders for written and served files (persist "inbound" / "outbound").
@@ -132,6 +132,7 @@ class TftpServer : public QObject {
 
   // --- Used by TftpTransfer. ---
   bool HasPreloadFor(const QString& path) const;
+  bool HasStatusCallback() const { return static_cast<bool>(statusCallback_); }
   const QByteArray& PreloadedData() const { return preloadData_; }
   void ReportStatus(int transferId, const QString& text, int flag);
   void ReportEvent(int kind, const QString& text, const QString& clientAddress);
@@ -144,10 +145,11 @@ class TftpServer : public QObject {
                      const QHostAddress& localAddress);
   QUdpSocket* OpenTransferSocket(const QHostAddress& localAddress);
   QString ServedPath(const QString& folder, const QString& requestedName) const;
+  void DestroyTransfers();
 
   // Settings.
   int listenPort_ = 69;
-  QHostAddress bindAddress_{QHostAddress::Any};
+  QHostAddress bindAddress_{QHostAddress::AnyIPv4};
   QString inboundFolder_;
   QString outboundFolder_;
   int retries_ = 3;
@@ -175,6 +177,7 @@ class TftpServer : public QObject {
   QUdpSocket* listenSocket_ = nullptr;
   bool running_ = false;
   bool stopping_ = false;
+  bool inStop_ = false;
 };
 
 }  // namespace fwl

@@ -4,10 +4,10 @@
 #pragma once
 
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QThread>
-#include <QList>
 #include <atomic>
 #include <mutex>
 
@@ -52,7 +52,7 @@ class CTFTPThread : public QThread {
  private:
   QString folder_;
   int listenPort_ = -1;
-  QHostAddress bindAddress_{QHostAddress::Any};
+  QHostAddress bindAddress_{QHostAddress::AnyIPv4};
   int retransmitMs_ = 3000;
   std::atomic<bool> stopRequested_{false};
   std::atomic<int> startResult_{1};

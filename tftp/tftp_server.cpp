@@ -1,0 +1,328 @@
+#include "tftp/tftp_server.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkDatagram>
+#include <QRandomGenerator>
+#include <QUdpSocket>
+#include <new>
+
+#include "app/settings.h"
+#include "platform/ui.h"
+#include "platform/wait_pumping.h"
+#include "tftp/tftp_log.h"
+#include "tftp/tftp_packet.h"
+#include "tftp/tftp_transfer.h"
+
+namespace fwl {
+
+namespace {
+
+constexpr int kFirstTransferPort = 1000;
+constexpr int kTransferPortCount = 500;
+// How long Stop() lets a running transfer finish by itself.
+constexpr int kTransferEndWaitMs = 6000;
+// How long Stop() waits for the log writer's last save.
+constexpr int kLogWriterWaitMs = 25000;
+constexpr int kReadPiece = 8192;
+
+QString CleanAbsolute(const QString& path) {
+  return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+}  // namespace
+
+TftpServer::TftpServer(QObject* parent)
+    : QObject(parent),
+      inboundFolder_(QDir::rootPath()),
+      outboundFolder_(QDir::rootPath()),
+      log_(std::make_unique<TftpLog>()) {}
+
+TftpServer::~TftpServer() {
+  Stop();
+  log_->StopWriter(kLogWriterWaitMs);
+}
+
+void TftpServer::SetListenPort(int port) {
+  listenPort_ = port;
+  SetSettingInt(kSectionTftp, "listen", port);
+}
+
+void TftpServer::SetBindAddress(const QHostAddress& address) { bindAddress_ = address; }
+
+void TftpServer::SetInboundFolder(const QString& path) {
+  inboundFolder_ = path;
+  SetSettingText(kSectionTftp, "inbound", path);
+}
+
+void TftpServer::SetOutboundFolder(const QString& path) {
+  outboundFolder_ = path;
+  SetSettingText(kSectionTftp, "outbound", path);
+}
+
+void TftpServer::SetRetries(int retries) {
+  if (retries < 0 || retries > 10) return;
+  retries_ = retries;
+  SetSettingInt(kSectionTftp, "retries", retries);
+}
+
+void TftpServer::SetTimeout(int seconds) {
+  if (seconds < 1 || seconds > 10) return;
+  timeout_ = seconds;
+  SetSettingInt(kSectionTftp, "timeout", seconds);
+}
+
+void TftpServer::SetRetransmitInterval(int milliseconds) {
+  if (milliseconds < 1 || milliseconds > 255000) return;
+  retransmitMs_ = milliseconds;
+}
+
+void TftpServer::SetPercentOnly(int flag) { percentOnly_ = flag; }
+
+void TftpServer::SetStatusCallback(TftpStatusCallback callback, void* user) {
+  statusCallback_ = std::move(callback);
+  statusUser_ = user;
+}
+
+void TftpServer::SetEventCallback(TftpEventCallback callback, void* user) {
+  eventCallback_ = std::move(callback);
+  eventUser_ = user;
+}
+
+void TftpServer::SetLogCallback(TftpLogCallback callback) { logCallback_ = std::move(callback); }
+
+void TftpServer::SetLogging(bool enabled, const QString& path) {
+  SetSettingText(kSectionTftp, "log file", path);
+  SetSettingInt(kSectionTftp, "log to file", enabled ? 1 : 0);
+  log_->Configure(enabled, path);
+}
+
+bool TftpServer::LogToFile() const { return log_->Enabled(); }
+
+QString TftpServer::LogFilePath() const { return log_->Path(); }
+
+void TftpServer::Log(const QString& text) {
+  log_->Append(text);
+  if (logCallback_) logCallback_(text);
+}
+
+void TftpServer::LogForClient(const QString& clientAddress, quint16 clientPort,
+                              const QString& text) {
+  Log(QString("Client IP = %1, port = %2: %3").arg(clientAddress).arg(clientPort).arg(text));
+}
+
+bool TftpServer::PreloadFile(const QString& path) {
+  preloadPath_.clear();
+  preloadData_ = QByteArray();
+  const QFileInfo info(path);
+  if (!info.exists()) {
+    Log("Transfer aborted.");
+    ShowMessage(QString("The requested file %1 was not found on the server.").arg(path));
+    return false;
+  }
+  QFile file(path);
+  if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+    Log("Transfer aborted.");
+    return false;
+  }
+  QElapsedTimer timer;
+  timer.start();
+  const qint64 size = file.size();
+  QByteArray data;
+  try {
+    data.resize(size);
+  } catch (const std::bad_alloc&) {
+    Log("Transfer aborted.");
+    return false;
+  }
+  qint64 total = 0;
+  while (total < size) {
+    const qint64 piece = file.read(data.data() + total, qMin<qint64>(kReadPiece, size - total));
+    if (piece <= 0) break;
+    total += piece;
+  }
+  data.truncate(total);
+  preloadData_ = data;
+  preloadPath_ = path;
+  Log(QString("Time to read %1 = %2.").arg(path).arg(timer.elapsed()));
+  return true;
+}
+
+bool TftpServer::HasPreloadFor(const QString& path) const {
+  if (preloadPath_.isEmpty()) return false;
+  return preloadPath_.compare(path, Qt::CaseInsensitive) == 0 ||
+         CleanAbsolute(preloadPath_).compare(CleanAbsolute(path), Qt::CaseInsensitive) == 0;
+}
+
+int TftpServer::Start() {
+  if (running_) return 0;
+  SetInboundFolder(GetSettingText(kSectionTftp, "inbound", ""));
+  SetOutboundFolder(GetSettingText(kSectionTftp, "outbound", ""));
+  SetListenPort(GetSettingInt(kSectionTftp, "listen", 69));
+  SetRetries(GetSettingInt(kSectionTftp, "retries", 3));
+  SetTimeout(GetSettingInt(kSectionTftp, "timeout", 3));
+  // The list is emptied before an old log is read back, so that log's lines
+  // are kept in the file rather than dropped on the first save.
+  log_->Clear();
+  SetLogging(GetSettingInt(kSectionTftp, "log to file", 0) == 1,
+             GetSettingText(kSectionTftp, "log file", ""));
+  stopping_ = false;
+  transfersStarted_ = 0;
+
+  auto* socket = new QUdpSocket(this);
+  if (!socket->bind(bindAddress_, static_cast<quint16>(listenPort_),
+                    QAbstractSocket::DontShareAddress)) {
+    const unsigned long code = TftpSocketErrorCode(socket->error());
+    delete socket;
+    Log(QString::asprintf("Unable to start server. Error = 0x%08lX.", code));
+    return -1;
+  }
+  listenSocket_ = socket;
+  connect(listenSocket_, &QUdpSocket::readyRead, this, &TftpServer::OnListenReadyRead);
+  running_ = true;
+  Log(QString("Server started, listening on port %1...").arg(listenPort_));
+  return 0;
+}
+
+quint16 TftpServer::ListeningPort() const {
+  return (running_ && listenSocket_) ? listenSocket_->localPort() : 0;
+}
+
+bool TftpServer::AllTransfersEnded() const {
+  for (const TftpTransfer* transfer : transfers_) {
+    if (!transfer->Ended()) return false;
+  }
+  return true;
+}
+
+void TftpServer::OnListenReadyRead() {
+  while (listenSocket_ && listenSocket_->hasPendingDatagrams()) {
+    const QNetworkDatagram datagram = listenSocket_->receiveDatagram(tftp::kMaxRequestSize);
+    if (!datagram.isValid()) {
+      Log(QString::asprintf("RecvFrom() error = %08lX",
+                            TftpSocketErrorCode(listenSocket_->error())));
+      continue;
+    }
+    if (stopping_) continue;
+    HandleRequest(datagram.data(), datagram.senderAddress(),
+                  static_cast<quint16>(datagram.senderPort()), datagram.destinationAddress());
+  }
+}
+
+QString TftpServer::ServedPath(const QString& folder, const QString& requestedName) const {
+  QString path = folder;
+  if (!path.isEmpty() && !path.endsWith('/') && !path.endsWith('\\')) path += '/';
+  return path + tftp::BareFileName(requestedName);
+}
+
+QUdpSocket* TftpServer::OpenTransferSocket(const QHostAddress& localAddress) {
+  // Replies leave from the address the request came to: some embedded
+  // clients drop packets from another address of the same computer.
+  QHostAddress local = localAddress;
+  if (local.isNull() || local == QHostAddress::Any || local == QHostAddress::AnyIPv4) {
+    local = bindAddress_;
+  }
+  if (local.protocol() == QAbstractSocket::IPv6Protocol && local.toIPv4Address() != 0) {
+    local = QHostAddress(local.toIPv4Address());
+  }
+  for (int round = 0; round < 2; ++round) {
+    // Start at a random port of the range but take the first free one, so
+    // requests that arrive together each get their own port.
+    const int offset = static_cast<int>(QRandomGenerator::global()->bounded(kTransferPortCount));
+    for (int i = 0; i < kTransferPortCount; ++i) {
+      const auto port =
+          static_cast<quint16>(kFirstTransferPort + (offset + i) % kTransferPortCount);
+      auto* socket = new QUdpSocket(this);
+      if (socket->bind(local, port, QAbstractSocket::DontShareAddress)) return socket;
+      delete socket;
+    }
+    // Range exhausted: ended transfers give their ports back.
+    for (TftpTransfer* transfer : transfers_) transfer->ReleaseSocket();
+  }
+  return nullptr;
+}
+
+void TftpServer::HandleRequest(const QByteArray& datagram, const QHostAddress& sender,
+                               quint16 senderPort, const QHostAddress& localAddress) {
+  const std::optional<tftp::Request> request = tftp::ParseRequest(datagram);
+  if (!request) return;
+  QHostAddress client = sender;
+  if (client.protocol() == QAbstractSocket::IPv6Protocol && client.toIPv4Address() != 0) {
+    client = QHostAddress(client.toIPv4Address());
+  }
+  const auto key = std::make_pair(client.toString(), senderPort);
+  const bool isRead = request->opcode == tftp::kOpRrq;
+  // A repeated read request from the same client port, during or after its
+  // transfer, gets no second transfer.
+  if (isRead && byClient_.count(key)) return;
+  Log(QString("** %1 (mode = %2) for %3 found.")
+          .arg(isRead ? "RRQ" : "WRQ", request->mode, request->fileName));
+  ++transfersStarted_;
+  const QString path = ServedPath(isRead ? outboundFolder_ : inboundFolder_, request->fileName);
+
+  QUdpSocket* socket = OpenTransferSocket(localAddress);
+  if (!socket) {
+    Log("Failed to create client socket.");
+    return;
+  }
+  auto* transfer = new TftpTransfer(this, nextTransferId_++, socket, path, client, senderPort,
+                                    request->options, percentOnly_, retransmitMs_);
+  byClient_[key] = transfer;
+  transfers_.push_back(transfer);
+  if (isRead) {
+    transfer->Begin();
+  } else {
+    transfer->BeginWrite();
+  }
+}
+
+void TftpServer::ReportStatus(int transferId, const QString& text, int flag) {
+  if (!statusCallback_) return;
+  TimedLock lock(TftpStatusMutex(), kTftpLockWaitMs);
+  statusCallback_(transferId, text, flag, statusUser_);
+}
+
+void TftpServer::ReportEvent(int kind, const QString& text, const QString& clientAddress) {
+  if (!eventCallback_) return;
+  eventCallback_(TftpEvent{kind, text, clientAddress}, eventUser_);
+}
+
+void TftpServer::DestroyTransfers() {
+  for (TftpTransfer* transfer : transfers_) {
+    // Deferred: Stop() may run inside one of this transfer's own callbacks.
+    transfer->Abandon();
+    transfer->deleteLater();
+  }
+  transfers_.clear();
+  byClient_.clear();
+}
+
+void TftpServer::Stop() {
+  if (inStop_) return;
+  inStop_ = true;
+  stopping_ = true;
+  // Running transfers get a few seconds to finish; the event loop keeps
+  // running meanwhile so that they actually can.
+  for (size_t i = 0; i < transfers_.size(); ++i) {
+    TftpTransfer* transfer = transfers_[i];
+    if (!transfer->Ended()) {
+      WaitPumpingUntil([transfer] { return transfer->Ended(); }, kTransferEndWaitMs, 10);
+    }
+  }
+  DestroyTransfers();
+  if (log_->WriterRunning() && !log_->StopWriter(kLogWriterWaitMs)) {
+    ShowMessage("Failed to complete the log file save.\nCheck log file size.", "Error",
+                UiIcon::kError);
+  }
+  if (listenSocket_) {
+    listenSocket_->close();
+    listenSocket_->deleteLater();
+    listenSocket_ = nullptr;
+  }
+  running_ = false;
+  inStop_ = false;
+}
+
+}  // namespace fwl

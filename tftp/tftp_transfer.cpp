@@ -1,0 +1,312 @@
+#include "tftp/tftp_transfer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+#include <QUdpSocket>
+#include <new>
+
+#include "tftp/tftp_log.h"
+#include "tftp/tftp_packet.h"
+#include "tftp/tftp_server.h"
+
+namespace fwl {
+
+namespace {
+
+constexpr int kReceiveSize = 4096;
+constexpr int kReadPiece = 8192;
+
+}  // namespace
+
+unsigned long TftpSocketErrorCode(QAbstractSocket::SocketError error) {
+  switch (error) {
+    case QAbstractSocket::AddressInUseError:
+      return 10048;  // WSAEADDRINUSE
+    case QAbstractSocket::SocketAccessError:
+      return 10013;  // WSAEACCES
+    case QAbstractSocket::SocketAddressNotAvailableError:
+      return 10049;  // WSAEADDRNOTAVAIL
+    case QAbstractSocket::SocketResourceError:
+      return 10055;  // WSAENOBUFS
+    case QAbstractSocket::DatagramTooLargeError:
+      return 10040;  // WSAEMSGSIZE
+    case QAbstractSocket::NetworkError:
+      return 10050;  // WSAENETDOWN
+    case QAbstractSocket::UnsupportedSocketOperationError:
+      return 10045;  // WSAEOPNOTSUPP
+    default:
+      return 10022;  // WSAEINVAL
+  }
+}
+
+TftpTransfer::TftpTransfer(TftpServer* server, int id, QUdpSocket* socket, const QString& filePath,
+                           const QHostAddress& client, quint16 clientPort,
+                           const QStringList& options, int percentOnly, int retransmitMs)
+    : QObject(server),
+      server_(server),
+      id_(id),
+      socket_(socket),
+      timer_(new QTimer(this)),
+      filePath_(filePath),
+      client_(client),
+      clientText_(client.toString()),
+      clientPort_(clientPort),
+      options_(options),
+      percentOnly_(percentOnly),
+      retransmitMs_(retransmitMs) {
+  socket_->setParent(this);
+  timer_->setSingleShot(true);
+  timer_->setTimerType(Qt::PreciseTimer);
+  connect(timer_, &QTimer::timeout, this, &TftpTransfer::OnTimer);
+  connect(socket_, &QUdpSocket::readyRead, this, &TftpTransfer::OnReadyRead);
+  receiveBuffer_.resize(kReceiveSize);
+}
+
+TftpTransfer::~TftpTransfer() = default;
+
+quint16 TftpTransfer::LocalPort() const { return socket_ ? socket_->localPort() : 0; }
+
+void TftpTransfer::ReleaseSocket() {
+  if (ended_ && socket_) socket_->close();
+}
+
+void TftpTransfer::Abandon() {
+  ended_ = true;
+  timer_->stop();
+  data_ = QByteArray();
+  if (socket_) socket_->close();
+}
+
+void TftpTransfer::Log(const QString& text) {
+  TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
+  server_->LogForClient(clientText_, clientPort_, text);
+}
+
+void TftpTransfer::BeginWrite() {
+  started_.start();
+  server_->ReportEvent(kTftpEventTransferStarted, QString(), clientText_);
+  ended_ = true;
+}
+
+void TftpTransfer::Begin() {
+  started_.start();
+  server_->ReportEvent(kTftpEventTransferStarted, QString(), clientText_);
+  if (!PrepareData()) return;
+
+  const tftp::Negotiation negotiation = tftp::NegotiateOptions(options_, fileSize_);
+  blockSize_ = negotiation.blockSize;
+  if (negotiation.timeoutSeconds > 0) retransmitMs_ = negotiation.timeoutSeconds * 1000;
+  const qint64 lastBlock = fileSize_ / blockSize_ + 1;
+  sending_ = true;
+  if (!negotiation.acknowledged.empty()) {
+    windowSize_ = negotiation.windowSize;
+    oack_ = tftp::MakeOack(negotiation.acknowledged);
+    window_.Reset(lastBlock, windowSize_, true);
+    SendOack();
+    return;
+  }
+  window_.Reset(lastBlock, 1, false);
+  const tftp::SendWindow::Action first = window_.Begin();
+  if (!SendBlock(first.first)) {
+    Log("Transfer aborted.");
+    End();
+  }
+}
+
+bool TftpTransfer::PrepareData() {
+  data_.clear();
+  {
+    TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
+    if (server_->HasPreloadFor(filePath_)) {
+      data_ = server_->PreloadedData();  // shared, not copied
+      fileSize_ = data_.size();
+      Log("Using preloaded file...");
+      return true;
+    }
+  }
+  const QFileInfo info(filePath_);
+  if (!info.exists()) {
+    const QString message =
+        QString("The requested file %1 was not found on the server.").arg(filePath_);
+    SendError(1, message);
+    Log("Transfer aborted.");
+    server_->ReportEvent(kTftpEventFileNotFound, message, clientText_);
+    End();
+    return false;
+  }
+  QFile file(filePath_);
+  // Only plain files: a folder or a device could not be read to a size.
+  if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+    SendError(2, QString("Unable to open %1 for reading.").arg(filePath_));
+    Log("Transfer aborted.");
+    End();
+    return false;
+  }
+  QElapsedTimer timer;
+  timer.start();
+  const qint64 size = file.size();
+  try {
+    data_.resize(size);
+  } catch (const std::bad_alloc&) {
+    data_ = QByteArray();
+    Log("Failed to allocate memory.");
+    SendError(3, "Failed to allocate memory.");
+    Log("Transfer aborted.");
+    End();
+    return false;
+  }
+  qint64 total = 0;
+  while (total < size) {
+    const qint64 piece = file.read(data_.data() + total, qMin<qint64>(kReadPiece, size - total));
+    if (piece <= 0) break;
+    total += piece;
+  }
+  data_.truncate(total);
+  fileSize_ = total;
+  Log(QString("Time to read %1 = %2.").arg(filePath_).arg(timer.elapsed()));
+  return true;
+}
+
+void TftpTransfer::SendError(int code, const QString& message) {
+  const QByteArray packet = tftp::MakeError(code, message);
+  if (socket_->writeDatagram(packet, client_, clientPort_) < 0) {
+    Log(QString::asprintf("Error %08lX found while sending to client.",
+                          TftpSocketErrorCode(socket_->error())));
+  } else {
+    Log(QString("Error %1 sent to client.").arg(code));
+  }
+}
+
+void TftpTransfer::SendOack() {
+  timer_->start(retransmitMs_);
+  if (socket_->writeDatagram(oack_, client_, clientPort_) < 0) {
+    Log(QString::asprintf("Error found while sending ack. Error = 0x%08lX",
+                          TftpSocketErrorCode(socket_->error())));
+    End();
+  }
+}
+
+bool TftpTransfer::SendBlock(qint64 block) {
+  const qint64 offset = static_cast<qint64>(blockSize_) * (block - 1);
+  qint64 count = blockSize_;
+  if (fileSize_ < offset + blockSize_) count = qMax<qint64>(0, fileSize_ - offset);
+  const QByteArray packet =
+      tftp::MakeData(block, data_.constData() + offset, static_cast<int>(count));
+  timer_->start(retransmitMs_);
+  if (socket_->writeDatagram(packet, client_, clientPort_) < 0) {
+    Log(QString::asprintf("Error %08lX found while sending file to client.",
+                          TftpSocketErrorCode(socket_->error())));
+    return false;
+  }
+  if (server_->HasStatusCallback()) {
+    const double percent =
+        fileSize_ > 0 ? static_cast<double>(offset) / static_cast<double>(fileSize_) * 100.0 : 0.0;
+    const QString text =
+        (percentOnly_ & 1)
+            ? QString::asprintf("%.0f%%", percent)
+            : QString::asprintf("%s: %lld bytes sent (%.0f%%)", filePath_.toLocal8Bit().constData(),
+                                static_cast<long long>(offset), percent);
+    TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
+    server_->ReportStatus(id_, text, kTftpStatusProgress);
+  }
+  return true;
+}
+
+void TftpTransfer::OnReadyRead() {
+  while (socket_ && socket_->hasPendingDatagrams()) {
+    QHostAddress sender;
+    quint16 senderPort = 0;
+    const qint64 size =
+        socket_->readDatagram(receiveBuffer_.data(), kReceiveSize, &sender, &senderPort);
+    if (size < 0) {
+      if (ended_) return;
+      Log("Error while attempting to read from socket!");
+      givenUp_ = true;
+      End();
+      return;
+    }
+    if (ended_) continue;
+    if (senderPort != clientPort_ || !sender.isEqual(client_, QHostAddress::TolerantConversion)) {
+      // Another peer's packet must not steer this transfer (RFC 1350 TIDs).
+      socket_->writeDatagram(tftp::MakeError(5, "Unknown transfer ID"), sender, senderPort);
+      continue;
+    }
+    HandleDatagram(QByteArray::fromRawData(receiveBuffer_.constData(), size));
+  }
+}
+
+void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
+  if (!sending_ || ended_) return;
+  if (const auto block = tftp::ParseAck(datagram)) {
+    retryCount_ = 0;
+    Act(window_.OnAck(*block));
+    return;
+  }
+  if (tftp::IsError(datagram)) {
+    // The client gave up on this transfer.
+    givenUp_ = true;
+    End();
+  }
+  // Anything else: the retransmission timer keeps running.
+}
+
+void TftpTransfer::Act(const tftp::SendWindow::Action& action) {
+  switch (action.step) {
+    case tftp::SendWindow::Step::kNothing:
+      return;
+    case tftp::SendWindow::Step::kSendOack:
+      SendOack();
+      return;
+    case tftp::SendWindow::Step::kSendBlocks:
+      for (qint64 b = action.first; b <= action.last && !ended_; ++b) SendBlock(b);
+      return;
+    case tftp::SendWindow::Step::kComplete:
+      ReportCompletion();
+      End();
+      return;
+  }
+}
+
+void TftpTransfer::ReportCompletion() {
+  const QString text = (percentOnly_ & 1)
+                           ? QString("100%")
+                           : QString::asprintf("Transfer complete: time to complete = %.2f seconds",
+                                               static_cast<double>(started_.elapsed()) * 0.001);
+  Log(text);
+  {
+    TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
+    server_->ReportStatus(id_, text, kTftpStatusComplete);
+    server_->ReportEvent(kTftpEventTransferComplete, QString(), clientText_);
+  }
+  completed_ = true;
+}
+
+void TftpTransfer::OnTimer() {
+  if (ended_) return;
+  Log(QString("Sending retry (%1) for file %2.").arg(retryCount_ + 1).arg(filePath_));
+  ++retryCount_;
+  if (retryCount_ > server_->Retries()) {
+    Log(QString("Maximum retries reached for file %1.").arg(filePath_));
+    timer_->stop();
+    givenUp_ = true;
+    End();
+    return;
+  }
+  Act(window_.OnTimeout());
+}
+
+void TftpTransfer::End() {
+  if (ended_) return;
+  ended_ = true;
+  if (!completed_ && sending_ && window_.LastBlockSent()) {
+    ReportCompletion();
+  } else if (!completed_ && givenUp_) {
+    TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
+    server_->ReportEvent(kTftpEventClientLost, QString(), clientText_);
+  }
+  timer_->stop();
+  data_ = QByteArray();
+}
+
+}  // namespace fwl
