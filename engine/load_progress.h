@@ -32,10 +32,10 @@ struct LoadProgressEvent {
     kState = 0x20,
   };
   // Flag combinations the senders use.
-  static constexpr int kPlanFlags = kValid | kStepList;              // 0x09
-  static constexpr int kStepFlags = kValid | kStepIndex | kState;    // 0x25
-  static constexpr int kTextFlags = kValid | kText;                  // 0x11
-  static constexpr int kFinalFlags = kValid | kState;                // 0x21
+  static constexpr int kPlanFlags = kValid | kStepList;            // 0x09
+  static constexpr int kStepFlags = kValid | kStepIndex | kState;  // 0x25
+  static constexpr int kTextFlags = kValid | kText;                // 0x11
+  static constexpr int kFinalFlags = kValid | kState;              // 0x21
 
   int kind = kUpdate;
   int flags = 0;

@@ -1,0 +1,399 @@
+// The flash programming plans: the classic plan for units whose file system
+// lives in NOR flash (or whose firmware predates NAND support) and the new
+// plan for NAND units, each an announced list of steps reported one by one,
+// followed by the reset and restart countdown.
+#include <QFileInfo>
+
+#include "app/settings.h"
+#include "engine/load_engine.h"
+#include "platform/ui.h"
+#include "tftp/tftp_server.h"
+
+namespace fwl {
+namespace {
+
+constexpr uint32_t kCleanMarkerBlock = 0x10000;
+constexpr uint32_t kMaxBootImageSize = 0x200000;
+constexpr uint32_t kExpectedNorSize = 0x800000;
+constexpr uint32_t kNorBootRegionSize = 0x40000;
+
+// NAND offsets of the new plan per board: file system, boot image, and the
+// first erased byte.
+constexpr uint32_t kNandFsOffsetBoard10 = 0x200000;
+constexpr uint32_t kNandFsOffset = 0x280000;
+constexpr uint32_t kNandBootOffset = 0x80000;
+constexpr uint32_t kNandEraseStart = 0x80000;
+constexpr uint32_t kNandEraseSizeBoard20 = 0xF80000;
+
+constexpr char kPpcBoot[] = "PPCBoot";
+
+qint64 FileSizeOf(const QString& path) {
+  QFileInfo info(path);
+  return info.exists() ? info.size() : 0;
+}
+
+LoadStep TransferStep(const char* name, const QString& path) {
+  return LoadStep{QString::fromLatin1(name), static_cast<int>(FileSizeOf(path)), 0};
+}
+
+LoadStep CommandStep(const char* name) { return LoadStep{QString::fromLatin1(name), 0, 1}; }
+
+}  // namespace
+
+// The clean markers go into every 64 KiB erase block between the end of the
+// copied image and the end of the region. Worked in 64 bits so an image
+// that fills the region (or a region at the top of the address space) gives
+// an empty range rather than a wrapped one.
+struct CleanMarkerRange {
+  uint32_t start = 0;
+  uint32_t count = 0;
+};
+
+static CleanMarkerRange CleanMarkersAbove(uint32_t address, uint32_t imageSize,
+                                          uint32_t regionSize) {
+  const uint64_t start = (uint64_t{address} + imageSize + 0xFFFF) & ~uint64_t{0xFFFF};
+  const uint64_t end = uint64_t{address} + regionSize;
+  CleanMarkerRange range;
+  range.start = static_cast<uint32_t>(start);
+  range.count = end > start ? static_cast<uint32_t>((end - start) >> 16) : 0;
+  return range;
+}
+
+void LoadEngine::AnnouncePlan(const std::vector<LoadStep>& steps) {
+  if (!progressCallback) return;
+  LoadProgressEvent event;
+  event.kind = LoadProgressEvent::kPlan;
+  event.flags = LoadProgressEvent::kPlanFlags;
+  event.steps = steps;
+  progressCallback(event, progressUser);
+}
+
+void LoadEngine::ReportStep(int index, bool previousOk) {
+  if (!progressCallback) return;
+  LoadProgressEvent event;
+  event.kind = LoadProgressEvent::kUpdate;
+  event.flags = LoadProgressEvent::kStepFlags;
+  event.stepIndex = index;
+  event.state = previousOk ? kStepStateOk : kStepStateError;
+  progressCallback(event, progressUser);
+  currentStep = index;
+}
+
+void LoadEngine::AdvanceStep(bool ok) {
+  if (!progressCallback) return;
+  ReportStep(currentStep + 1, ok);
+}
+
+void LoadEngine::ReportFinalResult(bool ok) {
+  if (!progressCallback) return;
+  LoadProgressEvent event;
+  event.kind = LoadProgressEvent::kFinal;
+  event.flags = LoadProgressEvent::kFinalFlags;
+  event.state = ok ? kStepStateOk : kStepStateError;
+  progressCallback(event, progressUser);
+}
+
+bool LoadEngine::ClassicLoadProcess(ComPort& port) {
+  bool ok = true;
+  uint32_t imageSize = 0;
+
+  if (useBootImage) {
+    AnnouncePlan({TransferStep("Transfer filesystem image", fsImagePath),
+                  CommandStep("Erase file system memory"),
+                  CommandStep("Copy file system to memory"),
+                  TransferStep("Transfer boot image", bootImagePath),
+                  CommandStep("Copy boot file to memory"), CommandStep("Write clean markers")});
+
+    ReportStep(0, ok);
+    ReportLine("Getting NAND FLASH System file...");
+    ok = FetchByTftp(port, tempRamAddress, fsImagePath) && ProtectFlashOn(port) &&
+         ProtectFlashOff(port, norBootAddress, fsRegionSize);
+
+    ReportStep(1, ok);
+    if (ok) {
+      ReportLine("Erasing File System memory...");
+      ok = EraseFlash(port, norBootAddress, fsRegionSize) && EraseNandAllClean(port);
+    }
+
+    ReportStep(2, ok);
+    if (ok) {
+      ReportLine("Copying NAND FLASH System file to memory...");
+      ok = WriteNandFile(port, tempRamAddress, 0);
+    }
+
+    ReportStep(3, ok);
+    if (ok) {
+      ReportLine("Getting NOR FLASH System file to memory...");
+      ok = FetchByTftp(port, tempRamAddress, bootImagePath) && GetFileSize(port, imageSize) &&
+           imageSize <= fsRegionSize;
+    }
+
+    ReportStep(4, ok);
+    if (ok) {
+      ReportLine("Copying NOR FLASH System file to memory...");
+      ok = CopyMemory(port, tempRamAddress, norBootAddress);
+    }
+    // Step 5 is reported on either path so a failure marks it ERROR too.
+    ReportStep(5, ok);
+    if (ok) {
+      const CleanMarkerRange markers = CleanMarkersAbove(norBootAddress, imageSize, fsRegionSize);
+      ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);
+    }
+  } else {
+    AnnouncePlan({TransferStep("Transfer filesystem image", fsImagePath),
+                  CommandStep("Erase file system memory"),
+                  CommandStep("Copy file system to memory"), CommandStep("Write clean markers")});
+
+    ReportStep(0, ok);
+    ReportLine("Getting FLASH File System file...");
+    ok = FetchByTftp(port, tempRamAddress, fsImagePath) && GetFileSize(port, imageSize) &&
+         imageSize <= fsRegionSize && ProtectFlashOn(port) &&
+         ProtectFlashOff(port, norFsAddress, fsRegionSize);
+
+    ReportStep(1, ok);
+    if (ok) {
+      ReportLine("Erasing File System memory...");
+      ok = EraseFlash(port, norFsAddress, fsRegionSize);
+    }
+
+    ReportStep(2, ok);
+    if (ok) {
+      ReportLine("Copying File System file to memory...");
+      ok = CopyMemory(port, tempRamAddress, norFsAddress);
+    }
+    ReportStep(3, ok);
+    if (ok) {
+      const CleanMarkerRange markers = CleanMarkersAbove(norFsAddress, imageSize, fsRegionSize);
+      ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);
+    }
+  }
+
+  ReportFinalResult(ok);
+  // The classic plan restarts the unit whatever happened, so a half-written
+  // unit is not left sitting at its prompt.
+  port = RestartSequence(port);
+  return ok;
+}
+
+bool LoadEngine::NewLoadProcess(ComPort& port) {
+  const bool ppcBoot = bootMonitorName == QLatin1String(kPpcBoot);
+  std::vector<LoadStep> steps = {TransferStep("Transfer filesystem image", fsImagePath),
+                                 CommandStep("Erase file system memory"),
+                                 CommandStep("Erase NAND Flash"),
+                                 CommandStep("Copy NAND Flash contents"),
+                                 TransferStep("Transfer boot image", bootImagePath),
+                                 CommandStep("Copy NAND boot contents")};
+  if (ppcBoot) {
+    steps.push_back(CommandStep("Copy NOR Flash contents"));
+    steps.push_back(CommandStep("Write clean markers"));
+  }
+  AnnouncePlan(steps);
+
+  bool ok = true;
+  uint32_t imageSize = 0;
+
+  ReportStep(0, ok);
+  ReportLine("Getting NAND FLASH System file...");
+  ok = FetchByTftp(port, tempRamAddress, fsImagePath);
+
+  ReportStep(1, ok);
+  if (ok) {
+    ReportLine("Erasing File System memory...");
+    if (ppcBoot) {
+      ok = ProtectFlashOn(port) && ProtectFlashOff(port, norBootAddress, fsRegionSize) &&
+           EraseFlash(port, norBootAddress, fsRegionSize);
+    } else if (norFlashSize == kExpectedNorSize) {
+      ok = ProtectFlashOn(port) && ProtectFlashOff(port, norBootAddress, kNorBootRegionSize) &&
+           EraseFlash(port, norBootAddress, kNorBootRegionSize);
+    }
+  }
+
+  ReportStep(2, ok);
+  if (ok) {
+    switch (boardCode) {
+      case kBoardPowerPc855T:
+        ok = EraseNandAllClean(port);
+        break;
+      case kBoardKvni79524:
+        ok = EraseNandCleanRange(port, kNandEraseStart, kNandEraseSizeBoard20);
+        break;
+      case kBoardArm9: {
+        uint32_t nandSize = 0;
+        if (!GetNandSize(port, nandSize) || nandSize <= kNandEraseStart) {
+          ReportLine("Failed to get the NAND FLASH size in NewLoadProcess().");
+          ok = false;
+        } else {
+          ok = EraseNandCleanRange(port, kNandEraseStart, nandSize - kNandEraseStart);
+        }
+        break;
+      }
+      default:
+        ReportLine("Missing or incorrect board ID found NewLoadProcess().");
+        ok = false;
+        break;
+    }
+  }
+
+  ReportStep(3, ok);
+  if (ok) {
+    ReportLine("Copying NAND FLASH System file to memory...");
+    ok = WriteNandFile(port, tempRamAddress,
+                       boardCode == kBoardPowerPc855T ? kNandFsOffsetBoard10 : kNandFsOffset);
+  }
+
+  ReportStep(4, ok);
+  if (ok) {
+    ReportLine("Getting FLASH Boot file to memory...");
+    ok = FetchByTftp(port, tempRamAddress, bootImagePath) && GetFileSize(port, imageSize) &&
+         imageSize <= kMaxBootImageSize;
+  }
+
+  ReportStep(5, ok);
+  if (ok) {
+    ReportLine("Copying NAND FLASH Boot file to memory...");
+    ok = WriteNandFile(port, tempRamAddress, boardCode == kBoardPowerPc855T ? 0 : kNandBootOffset);
+  }
+
+  if (ppcBoot) {
+    ReportStep(6, ok);
+    if (ok) {
+      ReportLine("Copying NOR FLASH Boot file to memory...");
+      ok = CopyMemory(port, tempRamAddress, norBootAddress);
+    }
+    ReportStep(7, ok);
+    if (ok) {
+      const CleanMarkerRange markers = CleanMarkersAbove(norBootAddress, imageSize, fsRegionSize);
+      ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);
+    }
+  }
+
+  ReportFinalResult(ok);
+  // A failed new plan leaves the unit at its prompt so the operator can look
+  // at it; only a finished load is restarted.
+  if (ok) port = RestartSequence(port);
+  return ok;
+}
+
+ComPort LoadEngine::RestartSequence(ComPort port) {
+  port = ResetAndReopen(port);
+
+  WaitCursor waitCursor;
+  int delayMs = GetSettingInt(kSectionLoad, "hard reset delay ms", 30000);
+  if (fsImagePath.contains(QLatin1String("kvimage6"))) {
+    delayMs += GetSettingInt(kSectionLoad, "4410 hard reset extension", 15000);
+  }
+  const int seconds = delayMs / 1000;
+  Ui& ui = Ui::Current();
+  ui.BeginProgress(QStringLiteral("Resetting the station..."), seconds);
+  for (int n = seconds; n >= 1; --n) {
+    ui.SetProgress(seconds - n, QStringLiteral("Resetting hardware... (%1 sec)").arg(n));
+    WaitPumping(planTimings.countdownStepMs);
+  }
+  ui.EndProgress();
+  return port;
+}
+
+void LoadEngine::OnTftpEvent(int code) {
+  switch (code) {
+    case 1:
+      clientLost = 0;
+      transferStarted = 1;
+      break;
+    case 2:
+      transferComplete = 1;
+      break;
+    case 3:
+      clientLost = 1;
+      break;
+    default:
+      break;
+  }
+}
+
+int LoadEngine::WaitForTransfers(bool expectSecond) {
+  waitDone = 0;
+  int result = -1;
+  auto stopServer = [this] {
+    if (tftpServer) tftpServer->Stop();
+  };
+  // Waits for the station to answer again after it restarted itself.
+  auto waitForStation = [this](int tries) {
+    for (int i = 0; i < tries; ++i) {
+      WaitPumping(planTimings.restartPollMs);
+      if (stationQuery && stationQuery(*this)) return 1;
+    }
+    return -1;
+  };
+
+  while (!waitDone) {
+    switch (waitState) {
+      case 1: {
+        int tries = 0;
+        while (waitState == 1 && tries < 61) {
+          WaitPumping(planTimings.transferPollMs);
+          ++tries;
+          if (transferStarted) {
+            transferStarted = 0;
+            waitState = 2;
+          }
+        }
+        if (waitState == 1) waitDone = 1;
+        break;
+      }
+      case 2:
+        while (!transferComplete && !clientLost) WaitPumping(planTimings.transferPollMs);
+        if (!transferComplete) {
+          waitDone = 1;
+          break;
+        }
+        if (expectSecond) {
+          waitState = 3;
+        } else {
+          waitState = 6;
+          stopServer();
+        }
+        AdvanceStep(true);
+        transferComplete = 0;
+        break;
+      case 3: {
+        int tries = 0;
+        while (waitState == 3 && tries < 61) {
+          WaitPumping(planTimings.secondStartPollMs);
+          ++tries;
+          if (transferStarted) {
+            clientLost = 0;
+            transferStarted = 0;
+            waitState = 4;
+          }
+        }
+        if (waitState == 3) waitDone = 1;
+        break;
+      }
+      case 4:
+        while (!transferComplete && !clientLost) WaitPumping(planTimings.transferPollMs);
+        if (!transferComplete) {
+          ShowMessage(QStringLiteral("TFTP client lost while waiting for xfer to complete.\n"));
+          waitDone = 1;
+          break;
+        }
+        waitState = 5;
+        AdvanceStep(true);
+        stopServer();
+        break;
+      case 5:
+        result = waitForStation(31);
+        waitDone = 1;
+        break;
+      case 6:
+        result = waitForStation(61);
+        waitDone = 1;
+        break;
+      default:
+        waitDone = 1;
+        break;
+    }
+  }
+  return result;
+}
+
+}  // namespace fwl
