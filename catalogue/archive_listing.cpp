@@ -83,8 +83,8 @@ Layout LayoutFromHeader(const QString& header, const QList<Column>& groups) {
   auto it = kWord.globalMatch(header);
   while (it.hasNext()) {
     const QRegularExpressionMatch m = it.next();
-    const int g = GroupOfWord(groups, static_cast<int>(m.capturedStart()),
-                              static_cast<int>(m.capturedEnd()));
+    const int g =
+        GroupOfWord(groups, static_cast<int>(m.capturedStart()), static_cast<int>(m.capturedEnd()));
     if (g < 0) break;
     const QString word = m.captured();
     if (word == u"Date") {

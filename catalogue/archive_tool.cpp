@@ -76,9 +76,9 @@ QRegularExpression WildcardRegex(const QString& pattern) {
     else
       regex += QRegularExpression::escape(QString(c));
   }
-  return QRegularExpression(QRegularExpression::anchoredPattern(regex),
-                            QRegularExpression::CaseInsensitiveOption |
-                                QRegularExpression::DotMatchesEverythingOption);
+  return QRegularExpression(
+      QRegularExpression::anchoredPattern(regex),
+      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
 }
 
 }  // namespace
@@ -91,7 +91,8 @@ QString ArchiveTool::CreateWorkFolder(const QString& name) {
   QString base = TempFolder();
   if (base.isEmpty()) {
     const QString installed = InstallationFolder();
-    if (!installed.isEmpty()) base = WithTrailingSeparator(installed) + QStringLiteral("Programs/temp/");
+    if (!installed.isEmpty())
+      base = WithTrailingSeparator(installed) + QStringLiteral("Programs/temp/");
   }
   if (base.isEmpty() || name.isEmpty()) return QString();
   workFolder_.clear();
@@ -146,10 +147,10 @@ int ArchiveTool::Open(const QString& archivePath) {
     return kArchiveNoWorkFolder;
   const QFileInfo info(archivePath);
   const QString base = info.completeBaseName();
-  const bool package = base.size() > 8 &&
-                       (base.startsWith(QLatin1String("kvfirm_")) ||
-                        base.startsWith(QLatin1String("kvfirm6"))) &&
-                       info.fileName().endsWith(QLatin1String(".tgz"));
+  const bool package =
+      base.size() > 8 &&
+      (base.startsWith(QLatin1String("kvfirm_")) || base.startsWith(QLatin1String("kvfirm6"))) &&
+      info.fileName().endsWith(QLatin1String(".tgz"));
   return Unpack(package ? appsFolder_ : workFolder_);
 }
 
@@ -163,15 +164,16 @@ int ArchiveTool::Unpack(const QString& destination, const QString& archivePath) 
   if (suffix.isEmpty()) return CopyIntoWorkFolder(archive);
 
   QString output;
-  if (RunCommand({QStringLiteral("t"), archive, QStringLiteral("*"), QString::fromLatin1(kNoPassword)},
-                 &output) &&
+  if (RunCommand(
+          {QStringLiteral("t"), archive, QStringLiteral("*"), QString::fromLatin1(kNoPassword)},
+          &output) &&
       !output.contains(QLatin1String(kSuccessText))) {
     const int copied = CopyIntoWorkFolder(archive);
     return copied < 0 ? copied : kArchiveTestFailed;
   }
 
   QStringList extracted;
-  int result = ExtractInto(archive, destination, &extracted);
+  int result = ExtractInto(archive, destination, /*listFirst=*/!nested, &extracted);
   if (result != kArchiveOk) return result;
   if (extracted.isEmpty()) {
     // Nothing came out: there is nothing to list, and a compressed file
@@ -184,35 +186,39 @@ int ArchiveTool::Unpack(const QString& destination, const QString& archivePath) 
 
   // A compressed single file: when it held a tar, unpack the tar as well;
   // otherwise the file that came out is the one member (a compressed image).
-  const QStringList outerNames = entryNames_;
-  const QHash<QString, quint32> outerTimes = timeMap_;
   const QString inner = WithTrailingSeparator(destination) + extracted.first();
   if (List(inner) >= 0 && lastListType_.compare(u"tar", Qt::CaseInsensitive) == 0) {
+    if (AnyNameEscapes(entryNames_)) {
+      entryNames_.clear();
+      timeMap_.clear();
+      return kArchiveUnpackFailed;
+    }
     QStringList innerExtracted;
-    result = ExtractInto(inner, destination, &innerExtracted);
-    if (result != kArchiveOk) return result;
-    return kArchiveOk;
+    return ExtractInto(inner, destination, /*listFirst=*/false, &innerExtracted);
   }
-  entryNames_ = outerNames;
-  timeMap_ = outerTimes;
-  if (entryNames_.isEmpty()) entryNames_.append(extracted.first());
+  entryNames_ = QStringList{extracted.first()};
+  timeMap_.clear();
+  QString key = u'/' + extracted.first();
+  key.replace(u'\\', u'/');
+  // The tool gives the file the time stored in the compressed file.
+  timeMap_.insert(key, ClampTime(QFileInfo(inner).lastModified().toSecsSinceEpoch()));
   return kArchiveOk;
 }
 
-int ArchiveTool::ExtractInto(const QString& archive, const QString& destination,
+int ArchiveTool::ExtractInto(const QString& archive, const QString& destination, bool listFirst,
                              QStringList* extracted) {
-  // List first so members that would land outside the destination are
+  // Listing first lets members that would land outside the destination be
   // refused before anything is written.
-  if (List(archive) < 0 || AnyNameEscapes(entryNames_)) {
+  if (listFirst && (List(archive) < 0 || AnyNameEscapes(entryNames_))) {
     entryNames_.clear();
     timeMap_.clear();
     return kArchiveUnpackFailed;
   }
   QString output;
-  const bool ran = RunCommand({QStringLiteral("x"), archive, QStringLiteral("-o") + destination,
-                               QStringLiteral("-y"), QStringLiteral("-bb1"),
-                               QString::fromLatin1(kNoPassword)},
-                              &output);
+  const bool ran =
+      RunCommand({QStringLiteral("x"), archive, QStringLiteral("-o") + destination,
+                  QStringLiteral("-y"), QStringLiteral("-bb1"), QString::fromLatin1(kNoPassword)},
+                 &output);
   if (!workFolder_.isEmpty()) RemoveEscapingLinks(destination, workFolder_);
   if (!ran || output.isEmpty() || !output.contains(QLatin1String(kSuccessText)))
     return kArchiveUnpackFailed;
@@ -265,8 +271,8 @@ int ArchiveTool::ListEntries(QList<ArchiveEntry>& entries) const {
     if (info.completeBaseName().compare(u"[Content]", Qt::CaseInsensitive) == 0) continue;
     ArchiveEntry entry;
     entry.fullPath = path;
-    const QString root = !appsFolder_.isEmpty() && path.startsWith(appsFolder_) ? appsFolder_
-                                                                                : workFolder_;
+    const QString root =
+        !appsFolder_.isEmpty() && path.startsWith(appsFolder_) ? appsFolder_ : workFolder_;
     entry.archivePath = u'/' + path.mid(root.size());
     entry.archivePath.replace(u'\\', u'/');
     entry.fileName = info.fileName();
@@ -398,11 +404,10 @@ bool ArchiveTool::RunCommand(const QStringList& arguments, QString* output) {
   WaitCursor busy;
   process.start(QIODevice::ReadWrite);
   process.closeWriteChannel();
-  const int timeout =
-      std::max(0, GetSettingInt(QString::fromLatin1(kSectionConsolePipe),
-                                QString::fromLatin1(kTimeoutValue)));
-  const bool finished = WaitPumpingUntil(
-      [&] { return process.state() == QProcess::NotRunning; }, timeout, 5);
+  const int timeout = std::max(0, GetSettingInt(QString::fromLatin1(kSectionConsolePipe),
+                                                QString::fromLatin1(kTimeoutValue)));
+  const bool finished =
+      WaitPumpingUntil([&] { return process.state() == QProcess::NotRunning; }, timeout, 5);
   if (!finished) {
     process.kill();
     process.waitForFinished(2000);

@@ -13,15 +13,15 @@ namespace fwl {
 // Result codes shared by the archive tool and the firmware package reader.
 // 0 is success; every failure is negative.
 inline constexpr int kArchiveOk = 0;
-inline constexpr int kArchiveFileUnreadable = -10;        // "Unable to access the selected file..."
-inline constexpr int kArchiveTypeUnsupported = -11;       // "The selected archive type is not..."
-inline constexpr int kArchiveStationUnsupported = -12;    // "The selected station type is not..."
-inline constexpr int kArchiveNoWorkFolder = -100;         // no temporary storage location
-inline constexpr int kArchiveUnpackFailed = -101;         // the tool could not unpack
-inline constexpr int kArchiveFilesNotFound = -102;        // expected files not in the archive
-inline constexpr int kArchiveAccessError = -103;          // unpacked file(s) could not be read
-inline constexpr int kArchiveTestFailed = -104;           // integrity test failed
-inline constexpr int kArchiveNoUserFiles = -105;          // no user files in the archive
+inline constexpr int kArchiveFileUnreadable = -10;      // "Unable to access the selected file..."
+inline constexpr int kArchiveTypeUnsupported = -11;     // "The selected archive type is not..."
+inline constexpr int kArchiveStationUnsupported = -12;  // "The selected station type is not..."
+inline constexpr int kArchiveNoWorkFolder = -100;       // no temporary storage location
+inline constexpr int kArchiveUnpackFailed = -101;       // the tool could not unpack
+inline constexpr int kArchiveFilesNotFound = -102;      // expected files not in the archive
+inline constexpr int kArchiveAccessError = -103;        // unpacked file(s) could not be read
+inline constexpr int kArchiveTestFailed = -104;         // integrity test failed
+inline constexpr int kArchiveNoUserFiles = -105;        // no user files in the archive
 
 // Name of the shared work folder under the temporary folder, and of the
 // subfolder that receives firmware packages ("kvfirm_*.tgz").
@@ -137,7 +137,8 @@ class ArchiveTool {
   const QStringList& entryNames() const { return entryNames_; }
 
  private:
-  int ExtractInto(const QString& archive, const QString& destination, QStringList* extracted);
+  int ExtractInto(const QString& archive, const QString& destination, bool listFirst,
+                  QStringList* extracted);
   int CopyIntoWorkFolder(const QString& archive);
 
   QString archivePath_;
