@@ -1,7 +1,50 @@
-// fwloader: the wizard. Placeholder entry until the wizard sheet lands.
+// fwloader: the wizard. Reads the command line into the application object,
+// picks the help file, then runs the wizard sheet modally; the process ends
+// when the sheet closes.
 #include <QApplication>
 
+#include "app/application.h"
+#include "app/command_line.h"
+#include "app/help.h"
+#include "app/settings.h"
+#include "wizard/fwload_psheet.h"
+#include "wizard/qt_ui.h"
+#include "wizard/screenshot_tour.h"
+#include "wizard/wizard_art.h"
+
+namespace {
+
+constexpr char kSheetCaption[] = "Wizard";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  QApplication qapp(argc, argv);
+  // Settings live under <config dir>/<company>/<application>.
+  QApplication::setOrganizationName(fwl::OemString(fwl::kOemCompanyKey));
+  QApplication::setApplicationName(fwl::OemString(fwl::kAppNameEntry));
+  QApplication::setApplicationVersion(QStringLiteral(FWL_VERSION));
+  QApplication::setWindowIcon(fwl::ProgramIcon());
+
+  fwl::QtUi ui;
+  fwl::ScopedUi scopedUi(&ui);
+
+  fwl::Application& app = fwl::Application::Instance();
+  fwl::ParseCommandLine(QApplication::arguments().mid(1), app);
+  app.helpPath = fwl::ChooseHelpPath(fwl::DefaultHelpPath(), app.Station, app.Project);
+
+  const QPixmap watermark = fwl::DrawWatermarkPicture();
+  const QPixmap header = fwl::DrawHeaderPicture();
+  if (watermark.isNull() || header.isNull()) return 0;
+
+  fwl::CFWLoadPSheet sheet(QString::fromLatin1(kSheetCaption), nullptr, 0, watermark, header);
+  ui.SetOwner(&sheet);
+
+  // Documentation pictures: FWLOADER_SCREENSHOT_DIR=<folder> walks the pages
+  // and exits instead of waiting for the operator.
+  const QString shots = qEnvironmentVariable("FWLOADER_SCREENSHOT_DIR");
+  if (!shots.isEmpty()) return fwl::TakeScreenshotTour(sheet, shots) == 6 ? 0 : 1;
+
+  sheet.exec();
   return 0;
 }

@@ -1,0 +1,10 @@
+#include "app/application.h"
+
+namespace fwl {
+
+Application& Application::Instance() {
+  static Application app;
+  return app;
+}
+
+}  // namespace fwl

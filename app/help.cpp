@@ -1,0 +1,49 @@
+#include "app/help.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+
+#include "app/settings.h"
+
+namespace fwl {
+
+QString HelpFolder() {
+  QString folder = qEnvironmentVariable("FWLOADER_HELP_DIR");
+  if (folder.isEmpty()) {
+    const QString besideProgram = ProgramFolder() + QStringLiteral("help");
+    folder = QFileInfo(besideProgram).isDir() ? besideProgram
+                                              : QStringLiteral(FWL_SOURCE_DIR "/docs/help");
+  }
+  folder = QDir::toNativeSeparators(QDir::cleanPath(folder));
+  if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
+  return folder;
+}
+
+QString DefaultHelpPath() {
+  return HelpFolder() + OemString(kAppNameEntry) + QStringLiteral(".hlp");
+}
+
+QString ChooseHelpPath(const QString& defaultHelpPath, const QString& station,
+                       const QString& project) {
+  const qsizetype cut = std::max(defaultHelpPath.lastIndexOf(QLatin1Char('/')),
+                                 defaultHelpPath.lastIndexOf(QDir::separator()));
+  const QString folder = defaultHelpPath.left(cut + 1);
+  const bool forStation = !project.isEmpty() || !station.isEmpty();
+  return folder + QLatin1String(forStation ? kStationHelpFile : kSwitchHelpFile);
+}
+
+QString HelpPagePath(const QString& helpPath) {
+  const QFileInfo info(helpPath);
+  const qsizetype cut =
+      std::max(helpPath.lastIndexOf(QLatin1Char('/')), helpPath.lastIndexOf(QDir::separator()));
+  return helpPath.left(cut + 1) + info.completeBaseName() + QStringLiteral(".html");
+}
+
+QUrl HelpUrl(const QString& helpPath, int contextId) {
+  QUrl url = QUrl::fromLocalFile(HelpPagePath(helpPath));
+  url.setFragment(QStringLiteral("ctx-%1").arg(contextId));
+  return url;
+}
+
+}  // namespace fwl

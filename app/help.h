@@ -1,0 +1,41 @@
+// Which help pages the wizard shows and where they are. The station loader
+// (started for a station or project) and the switch loader have a help file
+// each; pages open them at their own context id.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace fwl {
+
+inline constexpr char kStationHelpFile[] = "zebfirmload.hlp";
+inline constexpr char kSwitchHelpFile[] = "msfirmload.hlp";
+
+// Help context of a dialog or page: the resource base plus its dialog id
+// (page 1 = dialog 107 -> 0x2006B).
+inline constexpr int kHelpContextBase = 0x20000;
+constexpr int HelpContextForDialog(int dialogId) { return kHelpContextBase + dialogId; }
+
+// Folder of the help pages, ending in the native separator: FWLOADER_HELP_DIR
+// when set, else "help" next to the program when it exists, else the
+// source tree's docs/help (development builds).
+QString HelpFolder();
+
+// The program's default help path: HelpFolder() + "FirmwareLoader.hlp".
+QString DefaultHelpPath();
+
+// The help path for a start with these options: the default path's folder
+// (everything up to and including its last separator) plus "zebfirmload.hlp"
+// when `station` or `project` is non-empty, else "msfirmload.hlp".
+QString ChooseHelpPath(const QString& defaultHelpPath, const QString& station,
+                       const QString& project);
+
+// The page actually shown for a help path: same folder and base name, the
+// extension replaced by ".html" (our help is plain HTML).
+QString HelpPagePath(const QString& helpPath);
+
+// Where help on `contextId` is: the page's file URL with the anchor
+// "ctx-<contextId>". Every page of the help files carries such an anchor.
+QUrl HelpUrl(const QString& helpPath, int contextId);
+
+}  // namespace fwl

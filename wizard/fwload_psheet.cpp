@@ -1,0 +1,180 @@
+#include "wizard/fwload_psheet.h"
+
+#include <QCloseEvent>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/application.h"
+#include "app/help.h"
+#include "engine/load_engine.h"
+#include "wizard/fwload_page1.h"
+#include "wizard/fwload_page2.h"
+#include "wizard/fwload_page3.h"
+#include "wizard/fwload_page4.h"
+#include "wizard/fwload_page5.h"
+#include "wizard/fwload_page6.h"
+#include "wizard/help_viewer.h"
+#include "wizard/wizard_art.h"
+
+namespace fwl {
+
+const QStringList kKnownFirmwareNames = {
+    "kvfirm_ragt",    "kvfirm_razeb",   "kvfirm_lozeb",   "kvfirm6_razeb",  "kvfirm6_lozeb",
+    "kvfirm_mugt",    "kvimage_ragt",   "kvimage_razeb",  "kvimage_lozeb",  "kvimage6_razeb",
+    "kvimageb_razeb", "kvimage6_lozeb", "kvimageb_lozeb", "kvimage_mugt",   "kvimageb_mugt",
+    "kvimage_mums",   "kvimageb_mums",  "kvimagea_mums",  "kvimageba_mums",
+};
+
+CFWLoadPSheet::CFWLoadPSheet(const QString& caption, QWidget* parent, int firstPage,
+                             const QPixmap& watermark, const QPixmap& header)
+    : QWizard(parent),
+      page1_(new CFWLoadPage1),
+      page2_(new CFWLoadPage2),
+      page3_(new CFWLoadPage3),
+      page4_(new CFWLoadPage4),
+      page5_(new CFWLoadPage5),
+      page6_(new CFWLoadPage6),
+      icon_(ProgramIcon()),
+      caption_(caption) {
+  setWizardStyle(QWizard::ModernStyle);
+  setWindowTitle(caption);
+  setWindowIcon(icon_);
+  setPixmap(QWizard::LogoPixmap, header);
+  page1_->setPixmap(QWizard::WatermarkPixmap, watermark);
+
+  setPage(kPage1, page1_);
+  setPage(kPage2, page2_);
+  setPage(kPage3, page3_);
+  setPage(kPage4, page4_);
+  setPage(kPage5, page5_);
+  setPage(kPage6, page6_);
+  setStartId(qBound(int(kPage1), firstPage, int(kPage6)));
+
+  // The mask decides Back, Next and Finish, not QWizard's own rules, so the
+  // three are our own buttons; Help and Cancel stay QWizard's.
+  setOption(QWizard::HaveHelpButton, true);
+  setOption(QWizard::NoBackButtonOnStartPage, false);
+  setButtonText(QWizard::CustomButton1, QStringLiteral("< &Back"));
+  setButtonText(QWizard::CustomButton2, QStringLiteral("&Next >"));
+  setButtonText(QWizard::CustomButton3, QStringLiteral("Finish"));
+  setButtonText(QWizard::HelpButton, QStringLiteral("Help"));
+  setButtonText(QWizard::CancelButton, QStringLiteral("Cancel"));
+  setOption(QWizard::HaveCustomButton1, true);
+  setOption(QWizard::HaveCustomButton2, true);
+  setOption(QWizard::HaveCustomButton3, true);
+  setButtonLayout({QWizard::Stretch, QWizard::CustomButton1, QWizard::CustomButton2,
+                   QWizard::CustomButton3, QWizard::CancelButton, QWizard::HelpButton});
+  back_ = qobject_cast<QPushButton*>(button(QWizard::CustomButton1));
+  next_ = qobject_cast<QPushButton*>(button(QWizard::CustomButton2));
+  finish_ = qobject_cast<QPushButton*>(button(QWizard::CustomButton3));
+  connect(back_, &QPushButton::clicked, this, [this] {
+    if (back_->isEnabled()) back();
+  });
+  connect(next_, &QPushButton::clicked, this, [this] {
+    if (next_->isEnabled() && next_->isVisible()) next();
+  });
+  connect(finish_, &QPushButton::clicked, this, [this] {
+    if (finish_->isEnabled() && finish_->isVisible()) OnFinish();
+  });
+  connect(this, &QWizard::helpRequested, this, &CFWLoadPSheet::ShowPageHelp);
+  connect(this, &QWizard::currentIdChanged, this, &CFWLoadPSheet::OnPageChanged);
+  SetWizardButtons(kWizardNext);
+}
+
+CFWLoadPSheet::~CFWLoadPSheet() = default;
+
+CFWLoadPage* CFWLoadPSheet::activePage() const { return qobject_cast<CFWLoadPage*>(currentPage()); }
+
+void CFWLoadPSheet::SetEngine(std::unique_ptr<LoadEngine> engine) { engine_ = std::move(engine); }
+
+void CFWLoadPSheet::SetWizardButtons(int mask) {
+  buttonMask_ = mask;
+  const bool finish = mask & kWizardFinish;
+  back_->setEnabled(mask & kWizardBack);
+  next_->setVisible(!finish);
+  next_->setEnabled(!finish && (mask & kWizardNext));
+  finish_->setVisible(finish);
+  finish_->setEnabled(finish);
+  if (QAbstractButton* cancel = button(QWizard::CancelButton)) cancel->setEnabled(mask != 0);
+  QPushButton* preferred = finish ? finish_ : next_;
+  for (QPushButton* b : {back_, next_, finish_}) b->setDefault(b == preferred && b->isEnabled());
+}
+
+void CFWLoadPSheet::PressButton(int button) {
+  QTimer::singleShot(0, this, [this, button] {
+    QPushButton* target = button == kWizardBack ? back_ : button == kWizardFinish ? finish_ : next_;
+    target->click();
+  });
+}
+
+void CFWLoadPSheet::OnPageChanged(int id) {
+  CFWLoadPage* page = qobject_cast<CFWLoadPage*>(this->page(id));
+  if (!page) return;
+  setWindowTitle(page->dialogTitle().isEmpty() ? caption_ : page->dialogTitle());
+  page->Activate();
+}
+
+void CFWLoadPSheet::OnFinish() {
+  CFWLoadPage* page = activePage();
+  if (page && !page->OnWizardFinish()) return;
+  QDialog::accept();
+}
+
+void CFWLoadPSheet::done(int result) {
+  // A load runs inside this window's event handling; closing now would pull
+  // the engine and the pages from under it.
+  if (buttonMask_ == 0) return;
+  QWizard::done(result);
+}
+
+void CFWLoadPSheet::reject() {
+  if (buttonMask_ == 0) return;
+  QWizard::reject();
+}
+
+void CFWLoadPSheet::closeEvent(QCloseEvent* event) {
+  if (buttonMask_ == 0) {
+    event->ignore();
+    return;
+  }
+  QWizard::closeEvent(event);
+}
+
+void CFWLoadPSheet::OnSwitchTftpEvent(int event) {
+  switch (event) {
+    case kSwitchTftpTransferStarted:
+      switchClientLost = 0;
+      switchTransferStarted = 1;
+      break;
+    case kSwitchTftpTransferComplete:
+      switchTransferComplete = 1;
+      break;
+    case kSwitchTftpClientLost:
+      switchClientLost = 1;
+      break;
+    default:
+      break;
+  }
+}
+
+void CFWLoadPSheet::SetSwitchProgressReceiver(LoadProgressCallback receiver, void* user) {
+  switchProgress_ = std::move(receiver);
+  switchProgressUser_ = user;
+}
+
+void CFWLoadPSheet::ForwardSwitchProgress(const LoadProgressEvent& event) {
+  if (switchProgress_) switchProgress_(event, switchProgressUser_);
+}
+
+void CFWLoadPSheet::ShowPageHelp() {
+  CFWLoadPage* page = activePage();
+  const int context = HelpContextForDialog(page ? page->dialogId() : CFWLoadPage1::kDialogId);
+  QString path = Application::Instance().helpPath;
+  if (path.isEmpty()) {
+    const Application& app = Application::Instance();
+    path = ChooseHelpPath(DefaultHelpPath(), app.Station, app.Project);
+  }
+  ShowHelp(this, path, context);
+}
+
+}  // namespace fwl

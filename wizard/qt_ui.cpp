@@ -1,0 +1,183 @@
+#include "wizard/qt_ui.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <functional>
+
+namespace fwl {
+namespace {
+
+QMessageBox::Icon BoxIcon(UiIcon icon) {
+  switch (icon) {
+    case UiIcon::kInformation:
+      return QMessageBox::Information;
+    case UiIcon::kWarning:
+      return QMessageBox::Warning;
+    case UiIcon::kError:
+      return QMessageBox::Critical;
+    case UiIcon::kQuestion:
+      return QMessageBox::Question;
+    case UiIcon::kNone:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+struct BoxButton {
+  QMessageBox::StandardButton button;
+  int answer;
+};
+
+QList<BoxButton> BoxButtons(UiButtons buttons) {
+  switch (buttons) {
+    case UiButtons::kOk:
+      return {{QMessageBox::Ok, kAnswerOk}};
+    case UiButtons::kOkCancel:
+      return {{QMessageBox::Ok, kAnswerOk}, {QMessageBox::Cancel, kAnswerCancel}};
+    case UiButtons::kYesNo:
+      return {{QMessageBox::Yes, kAnswerYes}, {QMessageBox::No, kAnswerNo}};
+    case UiButtons::kYesNoCancel:
+      return {{QMessageBox::Yes, kAnswerYes},
+              {QMessageBox::No, kAnswerNo},
+              {QMessageBox::Cancel, kAnswerCancel}};
+    case UiButtons::kRetryCancel:
+      return {{QMessageBox::Retry, kAnswerRetry}, {QMessageBox::Cancel, kAnswerCancel}};
+  }
+  return {{QMessageBox::Ok, kAnswerOk}};
+}
+
+// The prompt window: its close button counts as Cancel.
+class PromptWindow : public QDialog {
+ public:
+  using QDialog::QDialog;
+  std::function<void()> onCancel;
+
+ protected:
+  void reject() override {
+    if (onCancel) onCancel();
+  }
+};
+
+}  // namespace
+
+QtUi::QtUi() = default;
+
+QtUi::~QtUi() {
+  ClosePrompt();
+  EndProgress();
+  while (waitDepth_ > 0) SetWaitCursor(false);
+}
+
+QWidget* QtUi::Owner() const {
+  if (owner_) return owner_;
+  return QApplication::activeWindow();
+}
+
+int QtUi::MessageBox(const QString& text, const QString& caption, UiIcon icon, UiButtons buttons) {
+  QMessageBox box(BoxIcon(icon), caption, text, QMessageBox::NoButton, Owner());
+  const QList<BoxButton> choices = BoxButtons(buttons);
+  QList<QAbstractButton*> added;
+  for (const BoxButton& choice : choices) added << box.addButton(choice.button);
+  box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+  // Escape and the title bar's close give Cancel: through the Cancel button
+  // when there is one, else through a hidden stand-in.
+  QAbstractButton* escape = nullptr;
+  for (int i = 0; i < choices.size(); ++i)
+    if (choices[i].answer == kAnswerCancel) escape = added[i];
+  if (!escape) {
+    escape = box.addButton(QMessageBox::Abort);
+    escape->hide();
+  }
+  box.setEscapeButton(escape);
+  box.exec();
+  QAbstractButton* clicked = box.clickedButton();
+  for (int i = 0; i < choices.size(); ++i)
+    if (clicked == added[i]) return choices[i].answer;
+  return kAnswerCancel;
+}
+
+void QtUi::ShowPrompt(const QString& title, const QString& text) {
+  if (!prompt_) {
+    auto* window = new PromptWindow(Owner());
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setModal(false);
+    window->onCancel = [this] { promptCancelled_ = true; };
+    promptText_ = new QLabel(window);
+    promptText_->setObjectName(QStringLiteral("promptText"));
+    promptText_->setWordWrap(true);
+    promptText_->setMinimumWidth(300);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, window);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, window,
+                     [this] { promptCancelled_ = true; });
+    auto* layout = new QVBoxLayout(window);
+    layout->addWidget(promptText_);
+    layout->addWidget(buttons);
+    prompt_ = window;
+    promptCancelled_ = false;
+  }
+  prompt_->setWindowTitle(title);
+  promptText_->setText(text);
+  prompt_->show();
+  prompt_->raise();
+}
+
+void QtUi::SetPromptText(const QString& text) {
+  if (prompt_) promptText_->setText(text);
+}
+
+bool QtUi::PromptCancelled() { return prompt_ && promptCancelled_; }
+
+void QtUi::ClosePrompt() {
+  if (!prompt_) return;
+  QDialog* window = prompt_;
+  prompt_ = nullptr;
+  promptText_ = nullptr;
+  static_cast<PromptWindow*>(window)->onCancel = nullptr;
+  window->hide();
+  window->deleteLater();
+}
+
+void QtUi::BeginProgress(const QString& text, int maximum) {
+  EndProgress();
+  progress_ = new QProgressDialog(text, QStringLiteral("Cancel"), 0, qMax(0, maximum), Owner());
+  progress_->setWindowModality(Qt::ApplicationModal);
+  progress_->setMinimumDuration(0);
+  progress_->setAutoClose(false);
+  progress_->setAutoReset(false);
+  progress_->setValue(0);
+  progress_->show();
+}
+
+void QtUi::SetProgress(int value, const QString& text) {
+  if (!progress_) return;
+  if (!text.isEmpty()) progress_->setLabelText(text);
+  progress_->setValue(qBound(0, value, progress_->maximum()));
+}
+
+bool QtUi::ProgressCancelled() { return progress_ && progress_->wasCanceled(); }
+
+void QtUi::EndProgress() {
+  if (!progress_) return;
+  QProgressDialog* dialog = progress_;
+  progress_ = nullptr;
+  dialog->hide();
+  dialog->deleteLater();
+}
+
+void QtUi::SetWaitCursor(bool on) {
+  if (on) {
+    ++waitDepth_;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else if (waitDepth_ > 0) {
+    --waitDepth_;
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+}  // namespace fwl

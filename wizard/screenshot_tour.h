@@ -1,0 +1,16 @@
+// Pictures of every wizard page for the documentation: walks the sheet from
+// the first page to the last and saves one PNG per page.
+#pragma once
+
+#include <QString>
+
+namespace fwl {
+
+class CFWLoadPSheet;
+
+// Shows `sheet`, visits each page in order and writes "page1.png" ...
+// "page6.png" into `folder` (created when missing). Returns the number of
+// pictures written.
+int TakeScreenshotTour(CFWLoadPSheet& sheet, const QString& folder);
+
+}  // namespace fwl
