@@ -1,0 +1,288 @@
+// "fwload sim": the simulated unit (a boot monitor on a pseudo-terminal) and
+// the requests that power-cycle it and read back its flash and environment.
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include "cli/cli_commands.h"
+#include "sim/sim_unit.h"
+
+namespace fwl::cli {
+namespace {
+
+constexpr char kSimUsage[] =
+    "Usage: fwload sim unit [OPTIONS]\n"
+    "       fwload sim power-cycle|power-off|power-on|state --control SOCKET\n"
+    "       fwload sim dump --control SOCKET --what nor|nand|nvram|dram|env|savedenv|log\n"
+    "                       --out FILE [--offset N] [--length N]\n"
+    "\n"
+    "sim unit runs a simulated unit whose boot monitor answers on a pseudo-terminal;\n"
+    "it prints the terminal's path and runs until interrupted.\n"
+    "  --link PATH           also make PATH a symbolic link to the terminal\n"
+    "  --control SOCKET      accept control requests on this local socket\n"
+    "  --board NAME          arm9, ppc855, 79524, none, or a literal board= value\n"
+    "  --no-stdin            leave stdin= out of the environment\n"
+    "  --monitor NAME        U-Boot (default) or PPCBoot\n"
+    "  --stop-string TEXT    autoboot stop string (default interrupt)\n"
+    "  --any-key             any byte stops the countdown\n"
+    "  --dram/--nvram/--nor/--nand SIZE   memory sizes (bytes, K/M suffix, or none)\n"
+    "  --dram-base/--nvram-base/--nor-base ADDR   bus addresses (hex)\n"
+    "  --nand-st             NAND made by ST (\"ST \" in nand info)\n"
+    "  --little-endian / --big-endian\n"
+    "  --boot-delay SEC      countdown length (default 3)\n"
+    "  --tick-ms MS          length of one countdown step (default 1000)\n"
+    "  --boot-now            power on at once instead of when the port is opened\n"
+    "  --reply-delay MS      delay before every reply\n"
+    "  --slow PREFIX=MS      delay before the reply of commands beginning with PREFIX\n"
+    "  --fail PREFIX         commands beginning with PREFIX fail\n"
+    "  --hang PREFIX         commands beginning with PREFIX never return to the prompt\n"
+    "  --mem-error ADDR      mtest over ADDR reports a memory error\n"
+    "  --mtest-pass-ms MS    length of one mtest pass (default 100)\n"
+    "  --tftp-port N         server port for the tftp command (default 69)\n"
+    "  --tftp-blksize N      requested block size (default 1468, 0 = no options)\n"
+    "  --tftp-timeout-ms MS  retransmission time-out (default 1000)\n"
+    "  --tftp-stall-after N  stop acknowledging after N blocks";
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+bool ParseNumber(const QString& text, quint64* value) {
+  QString t = text.trimmed().toLower();
+  if (t == "none") {
+    *value = 0;
+    return true;
+  }
+  quint64 scale = 1;
+  if (t.endsWith("kib") || t.endsWith('k')) {
+    scale = 1024;
+    t.chop(t.endsWith("kib") ? 3 : 1);
+  } else if (t.endsWith("mib") || t.endsWith('m')) {
+    scale = 1024 * 1024;
+    t.chop(t.endsWith("mib") ? 3 : 1);
+  }
+  bool ok = false;
+  const quint64 v = t.toULongLong(&ok, 0);
+  if (!ok || v > (~0ull) / scale) return false;
+  *value = v * scale;
+  return true;
+}
+
+bool ParseHexAddress(const QString& text, quint32* value) {
+  QString t = text;
+  if (t.startsWith("0x", Qt::CaseInsensitive)) t = t.mid(2);
+  bool ok = false;
+  const quint64 v = t.toULongLong(&ok, 16);
+  if (!ok || v > 0xFFFFFFFFull) return false;
+  *value = quint32(v);
+  return true;
+}
+
+int UsageError(const QString& what) {
+  std::fprintf(stderr, "fwload sim: %s\n", qPrintable(what));
+  return kExitUsage;
+}
+
+int RunUnit(const QStringList& args) {
+  SimOptions o;
+  QString control, link;
+  bool basesSet[3] = {false, false, false};
+  quint32 bases[3] = {0, 0, 0};
+  std::optional<bool> bigEndian;
+  QString monitorVersion;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString a = args[i];
+    auto value = [&](QString* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    QString v;
+    quint64 n = 0;
+    quint32 addr = 0;
+    if (a == "--no-stdin")
+      o.noStdin = true;
+    else if (a == "--any-key")
+      o.anyKey = true;
+    else if (a == "--nand-st")
+      o.nandSt = true;
+    else if (a == "--boot-now")
+      o.bootOnOpen = false;
+    else if (a == "--little-endian")
+      bigEndian = false;
+    else if (a == "--big-endian")
+      bigEndian = true;
+    else if (!value(&v))
+      return UsageError("missing value after " + a);
+    else if (a == "--control")
+      control = v;
+    else if (a == "--link")
+      link = v;
+    else if (a == "--board")
+      o.board = SimBoardValue(v);
+    else if (a == "--monitor") {
+      if (v.compare("U-Boot", Qt::CaseInsensitive) == 0)
+        o.monitorName = "U-Boot";
+      else if (v.compare("PPCBoot", Qt::CaseInsensitive) == 0)
+        o.monitorName = "PPCBoot";
+      else
+        o.monitorName = v;
+    } else if (a == "--monitor-version")
+      monitorVersion = v;
+    else if (a == "--stop-string")
+      o.stopString = v;
+    else if (a == "--dram" || a == "--nvram" || a == "--nor" || a == "--nand") {
+      if (!ParseNumber(v, &n) || (a != "--nand" && n > 0xFFFFFFFFull))
+        return UsageError("bad size " + v);
+      if (a == "--dram") o.dramSize = quint32(n);
+      if (a == "--nvram") o.nvramSize = quint32(n);
+      if (a == "--nor") o.norSize = quint32(n);
+      if (a == "--nand") o.nandSize = n;
+    } else if (a == "--dram-base" || a == "--nvram-base" || a == "--nor-base") {
+      if (!ParseHexAddress(v, &addr)) return UsageError("bad address " + v);
+      const int k = a == "--dram-base" ? 0 : a == "--nvram-base" ? 1 : 2;
+      basesSet[k] = true;
+      bases[k] = addr;
+    } else if (a == "--mem-error") {
+      if (!ParseHexAddress(v, &addr)) return UsageError("bad address " + v);
+      o.memErrorAddress = addr;
+    } else if (a == "--fail")
+      o.failCommands << v;
+    else if (a == "--hang")
+      o.hangCommands << v;
+    else if (a == "--slow") {
+      const qsizetype eq = v.lastIndexOf('=');
+      bool ok = false;
+      const int ms = eq > 0 ? v.mid(eq + 1).toInt(&ok) : 0;
+      if (!ok || ms < 0) return UsageError("--slow needs PREFIX=MS");
+      o.slowCommands.push_back({v.left(eq), ms});
+    } else {
+      bool ok = false;
+      const int k = v.toInt(&ok);
+      if (!ok || k < 0) return UsageError("bad number " + v + " after " + a);
+      if (a == "--boot-delay")
+        o.bootDelaySeconds = k;
+      else if (a == "--tick-ms")
+        o.countdownTickMs = k;
+      else if (a == "--reply-delay")
+        o.replyDelayMs = k;
+      else if (a == "--mtest-pass-ms")
+        o.mtestPassMs = k;
+      else if (a == "--tftp-port" && k <= 65535)
+        o.tftpPort = quint16(k);
+      else if (a == "--tftp-blksize" && (k == 0 || (k >= 8 && k <= 65464)))
+        o.tftpBlockSize = k;
+      else if (a == "--tftp-timeout-ms")
+        o.tftpTimeoutMs = k;
+      else if (a == "--tftp-retries")
+        o.tftpRetries = k;
+      else if (a == "--tftp-stall-after")
+        o.tftpStallAfterBlocks = k;
+      else
+        return UsageError("unknown option or bad value: " + a + " " + v);
+    }
+  }
+  ApplyBoardDefaults(o);
+  if (basesSet[0]) o.dramBase = bases[0];
+  if (basesSet[1]) o.nvramBase = bases[1];
+  if (basesSet[2]) o.norBase = bases[2];
+  if (bigEndian) o.bigEndian = *bigEndian;
+  o.monitorVersion = !monitorVersion.isEmpty()    ? monitorVersion
+                     : o.monitorName == "PPCBoot" ? QString("2.0.0")
+                                                  : QString("1.1.4");
+
+  SimUnit unit(o);
+  QString error;
+  if (!unit.Start(control, &error)) {
+    std::fprintf(stderr, "fwload sim: %s\n", qPrintable(error));
+    return kExitFailed;
+  }
+  if (!link.isEmpty()) {
+    QFile::remove(link);
+    if (!QFile::link(unit.SlavePath(), link)) {
+      std::fprintf(stderr, "fwload sim: cannot make the link %s\n", qPrintable(link));
+      return kExitFailed;
+    }
+  }
+  std::printf("%s\n", qPrintable(unit.SlavePath()));
+  std::fflush(stdout);
+
+  if (::pipe(signalPipe) != 0) return kExitFailed;
+  QSocketNotifier quitNotifier(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&quitNotifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  QCoreApplication::exec();
+  unit.Stop();
+  if (!link.isEmpty() && QFileInfo(link).isSymLink()) QFile::remove(link);
+  if (!control.isEmpty()) QFile::remove(control);
+  return kExitOk;
+}
+
+int RunRequest(const QString& verb, const QStringList& args) {
+  QString control, what, out, offset = "0", length = "-";
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    if (i + 1 >= args.size()) return UsageError("missing value after " + args[i]);
+    const QString a = args[i], v = args[++i];
+    if (a == "--control")
+      control = v;
+    else if (a == "--what")
+      what = v;
+    else if (a == "--out")
+      out = v;
+    else if (a == "--offset")
+      offset = v;
+    else if (a == "--length")
+      length = v;
+    else
+      return UsageError("unknown option " + a);
+  }
+  if (control.isEmpty()) return UsageError("--control SOCKET is needed");
+  QString request = verb;
+  if (verb == "dump") {
+    quint64 n = 0;
+    if (what.isEmpty() || out.isEmpty()) return UsageError("dump needs --what and --out");
+    if (!ParseNumber(offset, &n) || (length != "-" && !ParseNumber(length, &n)))
+      return UsageError("bad --offset or --length");
+    request =
+        QString("dump %1 %2 %3 %4").arg(what, offset, length, QFileInfo(out).absoluteFilePath());
+  }
+  QString answer;
+  if (!SendSimControl(control, request, &answer)) {
+    std::fprintf(stderr, "fwload sim: %s\n", qPrintable(answer));
+    return kExitFailed;
+  }
+  if (!answer.startsWith("ok")) {
+    std::fprintf(stderr, "fwload sim: %s\n", qPrintable(answer));
+    return kExitFailed;
+  }
+  const QString rest = answer.mid(3);
+  if (!rest.isEmpty()) std::printf("%s\n", qPrintable(rest));
+  return kExitOk;
+}
+
+int RunSim(const QStringList& args) {
+  if (args.isEmpty()) return UsageError("what to do? (unit, power-cycle, dump, ...)");
+  const QString verb = args[0];
+  if (verb == "unit") return RunUnit(args.mid(1));
+  if (verb == "power-cycle" || verb == "power-off" || verb == "power-on" || verb == "state" ||
+      verb == "dump")
+    return RunRequest(verb, args.mid(1));
+  return UsageError("unknown sim request " + verb);
+}
+
+}  // namespace
+
+FWL_REGISTER_SUBCOMMAND(sim, "sim", "simulated unit: boot monitor on a pseudo-terminal", kSimUsage,
+                        RunSim);
+
+}  // namespace fwl::cli
