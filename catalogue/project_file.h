@@ -33,11 +33,11 @@ using ProjectValueReader =
 ProjectValueReader SetProjectValueReader(ProjectValueReader reader);
 
 // Value of `key` in `section` of the project at `projectPath`, cut to 1023
-// characters; "" when the file, section or key is missing or unreadable.
+// characters; "" when the path is empty or the file, section or key is
+// missing or unreadable.
 // The plain INI reader parses a file once and reuses that until the file
 // changes, so listing many stations stays linear in the file size.
-QString ReadProjectValue(const QString& section, const QString& key,
-                         const QString& projectPath);
+QString ReadProjectValue(const QString& section, const QString& key, const QString& projectPath);
 
 // The stations of a project, in project order, with their type codes.
 struct StationList {
@@ -53,9 +53,11 @@ struct StationList {
 // Refills `list` with the stations of `productType` (0 station, 2 the older
 // line; 1, a managed switch, reads nothing). The list is read from keys "0",
 // "1", ... of the stations section and ends at the first empty one. Returns
-// 0, or -1 when some entry could not be used (empty name, missing or
-// non-numeric "StaID"); the readable stations are listed either way. The
-// caller shows "Error reading project file." when that matters.
+// 0, or -1 when some entry could not be used (empty name or empty "StaID");
+// the readable stations are listed either way. "StaID" converts like atoi
+// (text without leading digits gives 0). The caller shows "Error reading
+// project file." when that matters. Any other product type than 1 and 2
+// lists the stations of the controller line.
 int LoadStationList(const QString& projectPath, int productType, StationList* list);
 
 // "SerNum" of the station, as text; "" when missing.
@@ -71,8 +73,8 @@ QString StationAddress(const QString& projectPath, const QString& stationName);
 // Subnet mask and gateway from the record of the station's first Ethernet
 // port ("Port%dID" = 4 among ports 0..5): mask from fields 6..9 ("0.0.0.0"
 // becomes "255.0.0.0"), gateway from fields 11..14, each field cut to three
-// characters. Returns false, leaving both outputs alone, when the station
-// has no Ethernet port.
+// characters (a missing or empty field reads as "0"). Returns false,
+// leaving both outputs alone, when the station has no Ethernet port.
 bool StationSubnetAndGateway(const QString& projectPath, const QString& stationName,
                              QString* subnet, QString* gateway);
 
@@ -81,7 +83,7 @@ struct ProjectChooserSetup {
   QString initialFile;    // the start value, when there is one
   QString initialFolder;  // used when there is no start value
   QString defaultSuffix;  // "6pj"
-  QString nameFilters;    // "Project Files (*.6pj);;All Files (*.*)"
+  QString nameFilters;    // "Project Files (*.6pj);;All Files (*)"
 };
 
 // Start value = `currentProject`, else the remembered "last dest proj". With
