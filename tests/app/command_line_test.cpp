@@ -1,12 +1,13 @@
 // The wizard's command line: abbreviations, value forms, dropped arguments
 // and their messages, and the help file the options select.
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
 
-#include "app/command_line.h"
 #include "app/help.h"
-#include "scripted_ui.h"
+#include "support/scripted_ui.h"
 
 namespace fwl {
 namespace {
@@ -125,9 +126,8 @@ TEST(Help, ShippedPagesCarryEveryPageAnchor) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << qPrintable(page);
     const QByteArray html = f.readAll();
     for (int dialog = 107; dialog <= 112; ++dialog) {
-      EXPECT_TRUE(html.contains(QStringLiteral("id=\"ctx-%1\"")
-                                    .arg(HelpContextForDialog(dialog))
-                                    .toLatin1()))
+      EXPECT_TRUE(html.contains(
+          QStringLiteral("id=\"ctx-%1\"").arg(HelpContextForDialog(dialog)).toLatin1()))
           << file << " " << dialog;
     }
   }
