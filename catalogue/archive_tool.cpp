@@ -220,11 +220,14 @@ int ArchiveTool::ExtractInto(const QString& archive, const QString& destination,
                   QStringLiteral("-y"), QStringLiteral("-bb1"), QString::fromLatin1(kNoPassword)},
                  &output);
   if (!workFolder_.isEmpty()) RemoveEscapingLinks(destination, workFolder_);
-  if (!ran || output.isEmpty() || !output.contains(QLatin1String(kSuccessText)))
-    return kArchiveUnpackFailed;
-  *extracted = ParseExtractedNames(output);
-  if (AnyNameEscapes(*extracted)) return kArchiveUnpackFailed;
-  return kArchiveOk;
+  if (ran && !output.isEmpty() && output.contains(QLatin1String(kSuccessText))) {
+    *extracted = ParseExtractedNames(output);
+    if (!AnyNameEscapes(*extracted)) return kArchiveOk;
+  }
+  // A failed unpack lists nothing.
+  entryNames_.clear();
+  timeMap_.clear();
+  return kArchiveUnpackFailed;
 }
 
 int ArchiveTool::CopyIntoWorkFolder(const QString& archive) {
