@@ -176,7 +176,7 @@ bool ReadU32At(std::FILE* file, quint32& value) {
   return true;
 }
 
-QString DescribeTreeError(int error) {
+QString TreeErrorText(int error) {
   switch (error) {
     case kBundleErrDataPastEnd:
       return QStringLiteral("a file entry's data runs past the end of the bundle");
@@ -187,6 +187,10 @@ QString DescribeTreeError(int error) {
     default:
       return QStringLiteral("invalid entry header, type, count or nesting");
   }
+}
+
+QString DescribeTreeError(int error) {
+  return TreeErrorText(error) + QStringLiteral(" (error %1)").arg(error);
 }
 
 // Reports a failure the way the caller asked: into `message` or to stderr.

@@ -66,11 +66,24 @@ const char* TypeName(int type) {
   }
 }
 
-QString TagText(quint32 tag) {
-  QString text = QString::number(tag);
-  if (tag >= 0x21 && tag < 0x7f) text += QStringLiteral(" '%1'").arg(QChar(char(tag)));
-  if (tag == kBundleRootTagBase + kBundleFormatVersion) text = QStringLiteral("0x46574201 FWB1");
-  return text;
+// A tag with the name the tag vocabulary gives it, where it has one.
+QString TagText(int type, quint32 tag) {
+  if (tag == kBundleRootTagBase + kBundleFormatVersion) return QStringLiteral("0x46574201 (FWB1)");
+  const char* name = nullptr;
+  if (type == kBundleDirectory) {
+    name = tag == kTagCpuNone ? "'0' NONE"
+           : tag == kTagCpuA  ? "'A' PPC"
+           : tag == kTagCpuB  ? "'B' ARM"
+           : tag == kTagCpuC  ? "'C' ARM9"
+                              : nullptr;
+  } else {
+    name = tag == kTagImageBoot ? "ImageB"
+           : tag == kTagImage   ? "Image"
+           : tag == kTagImage6  ? "Image6"
+           : tag == kTagNoImage ? "NONE"
+                                : nullptr;
+  }
+  return name ? QStringLiteral("%1 (%2)").arg(tag).arg(QLatin1String(name)) : QString::number(tag);
 }
 
 // What the name rules make of one file (bundle header included).
@@ -152,11 +165,14 @@ QString Quoted(const QString& text) {
 void PrintLine(const QString& line) { std::printf("%s\n", line.toLocal8Bit().constData()); }
 
 void PrintTree(const BundleNode& node, int depth) {
-  QString line = QString(2 * depth + 4, u' ') + QStringLiteral("%1 tag %2 name %3 label %4")
-                                                    .arg(QLatin1String(TypeName(node.type)))
-                                                    .arg(TagText(node.userTag))
-                                                    .arg(Quoted(node.name))
-                                                    .arg(Quoted(node.label));
+  QString line =
+      QString(2 * depth + 4, u' ') +
+      QStringLiteral("%1 tag %2 name %3 label %4")
+          .arg(QLatin1String(TypeName(node.type)))
+          .arg(TagText(node.type == kBundleLink && node.target ? node.target->type : node.type,
+                       node.userTag))
+          .arg(Quoted(node.name))
+          .arg(Quoted(node.label));
   if (node.type == kBundleFile) line += QStringLiteral(" size %1").arg(node.size);
   if (node.type == kBundleDirectory) line += QStringLiteral(" children %1").arg(node.size);
   if (node.type == kBundleLink && node.target) {
