@@ -6,6 +6,8 @@
 
 #include "app/application.h"
 #include "app/help.h"
+#include "catalogue/firmware_names.h"
+#include "catalogue/firmware_package_reader.h"
 #include "engine/load_engine.h"
 #include "wizard/fwload_page1.h"
 #include "wizard/fwload_page2.h"
@@ -18,13 +20,6 @@
 
 namespace fwl {
 
-const QStringList kKnownFirmwareNames = {
-    "kvfirm_ragt",    "kvfirm_razeb",   "kvfirm_lozeb",   "kvfirm6_razeb",  "kvfirm6_lozeb",
-    "kvfirm_mugt",    "kvimage_ragt",   "kvimage_razeb",  "kvimage_lozeb",  "kvimage6_razeb",
-    "kvimageb_razeb", "kvimage6_lozeb", "kvimageb_lozeb", "kvimage_mugt",   "kvimageb_mugt",
-    "kvimage_mums",   "kvimageb_mums",  "kvimagea_mums",  "kvimageba_mums",
-};
-
 CFWLoadPSheet::CFWLoadPSheet(const QString& caption, QWidget* parent, int firstPage,
                              const QPixmap& watermark, const QPixmap& header)
     : QWizard(parent),
@@ -35,7 +30,10 @@ CFWLoadPSheet::CFWLoadPSheet(const QString& caption, QWidget* parent, int firstP
       page5_(new CFWLoadPage5),
       page6_(new CFWLoadPage6),
       icon_(ProgramIcon()),
+      engine_(std::make_unique<LoadEngine>()),
       caption_(caption) {
+  knownFirmwareNames = KnownStems();
+  packageReader_ = std::make_unique<FirmwarePackageReader>(knownFirmwareNames, bundleOemName);
   setWizardStyle(QWizard::ModernStyle);
   setWindowTitle(caption);
   setWindowIcon(icon_);
@@ -81,11 +79,12 @@ CFWLoadPSheet::CFWLoadPSheet(const QString& caption, QWidget* parent, int firstP
   SetWizardButtons(kWizardNext);
 }
 
-CFWLoadPSheet::~CFWLoadPSheet() = default;
+CFWLoadPSheet::~CFWLoadPSheet() {
+  // Unpacked packages go before the reader does.
+  packageReader_->Cleanup();
+}
 
 CFWLoadPage* CFWLoadPSheet::activePage() const { return qobject_cast<CFWLoadPage*>(currentPage()); }
-
-void CFWLoadPSheet::SetEngine(std::unique_ptr<LoadEngine> engine) { engine_ = std::move(engine); }
 
 void CFWLoadPSheet::SetWizardButtons(int mask) {
   buttonMask_ = mask;

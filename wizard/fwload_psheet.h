@@ -32,9 +32,6 @@ inline constexpr int kSwitchTftpTransferStarted = 1;
 inline constexpr int kSwitchTftpTransferComplete = 2;
 inline constexpr int kSwitchTftpClientLost = 3;
 
-// The firmware stems the sheet knows, in their fixed order.
-extern const QStringList kKnownFirmwareNames;
-
 class CFWLoadPSheet : public QWizard {
   Q_OBJECT
 
@@ -71,14 +68,13 @@ class CFWLoadPSheet : public QWizard {
   QPushButton* nextButton() const { return next_; }
   QPushButton* finishButton() const { return finish_; }
 
-  // Shared objects of the pages and the load code. The engine slot and the
-  // package reader are filled by their owners' code; both may be null.
-  LoadEngine* engine() const { return engine_.get(); }
-  void SetEngine(std::unique_ptr<LoadEngine> engine);
-  FirmwarePackageReader* packageReader = nullptr;
+  // Shared objects of the pages and the load code, alive as long as the
+  // sheet.
+  LoadEngine& engine() const { return *engine_; }
+  FirmwarePackageReader& packageReader() const { return *packageReader_; }
   QString firstText;
   QString bundleOemName = QStringLiteral("KORVID");  // looked for in firmware bundles
-  const QStringList knownFirmwareNames = kKnownFirmwareNames;
+  QStringList knownFirmwareNames;                    // the 19 known firmware stems, in order
   QString lastText;
 
   // Switch path TFTP state; the flags are polled by the switch install.
@@ -116,6 +112,7 @@ class CFWLoadPSheet : public QWizard {
   CFWLoadPage6* page6_;
   QIcon icon_;
   std::unique_ptr<LoadEngine> engine_;
+  std::unique_ptr<FirmwarePackageReader> packageReader_;
   LoadProgressCallback switchProgress_;
   void* switchProgressUser_ = nullptr;
 

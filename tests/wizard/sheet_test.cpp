@@ -11,6 +11,7 @@
 #include <QTextBrowser>
 
 #include "app/application.h"
+#include "catalogue/firmware_package_reader.h"
 #include "platform/wait_pumping.h"
 #include "wizard/fwload_page1.h"
 #include "wizard/fwload_page5.h"
@@ -83,6 +84,7 @@ TEST_F(SheetTest, SixPagesInOrderWithTheirTexts) {
   EXPECT_EQ(sheet.knownFirmwareNames.first(), "kvfirm_ragt");
   EXPECT_EQ(sheet.knownFirmwareNames.last(), "kvimageba_mums");
   EXPECT_EQ(sheet.bundleOemName, "KORVID");
+  EXPECT_EQ(sheet.packageReader().oemString(), "KORVID");
 }
 
 TEST_F(SheetTest, PagesSetTheirButtonMasksWhenActivated) {
