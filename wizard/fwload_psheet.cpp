@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 #include "app/application.h"
@@ -75,6 +76,8 @@ CFWLoadPSheet::CFWLoadPSheet(const QString& caption, QWidget* parent, int firstP
     if (finish_->isEnabled() && finish_->isVisible()) OnFinish();
   });
   connect(this, &QWizard::helpRequested, this, &CFWLoadPSheet::ShowPageHelp);
+  auto* helpKey = new QShortcut(QKeySequence::HelpContents, this);
+  connect(helpKey, &QShortcut::activated, this, &CFWLoadPSheet::ShowPageHelp);
   connect(this, &QWizard::currentIdChanged, this, &CFWLoadPSheet::OnPageChanged);
   SetWizardButtons(kWizardNext);
 }
