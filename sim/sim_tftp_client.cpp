@@ -85,7 +85,8 @@ void SimTftpClient::Abort() {
 }
 
 void SimTftpClient::OnReadyRead() {
-  while (socket_ && socket_->isOpen() && socket_->hasPendingDatagrams()) {
+  while (socket_ && socket_->state() == QAbstractSocket::BoundState &&
+         socket_->hasPendingDatagrams()) {
     const QNetworkDatagram d = socket_->receiveDatagram(kMaxBlockSize + 4);
     if (!running_ || stalled_) continue;
     if (d.senderAddress().toIPv4Address() != server_.toIPv4Address()) continue;

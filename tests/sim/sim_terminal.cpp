@@ -1,5 +1,6 @@
 #include "sim_terminal.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -29,10 +30,18 @@ void SimTerminal::Close() {
 
 bool SimTerminal::Send(const QByteArray& bytes) {
   qsizetype done = 0;
+  QDeadlineTimer deadline(10000);
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd_, bytes.constData() + done, size_t(bytes.size() - done));
-    if (n < 0) return false;
-    done += n;
+    if (n > 0) {
+      done += n;
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+    if (deadline.hasExpired()) return false;
+    // The unit reads in small bites; keep draining its output meanwhile so
+    // neither side blocks the other.
+    ReadSome(1);
   }
   return true;
 }
@@ -50,7 +59,7 @@ bool SimTerminal::WaitFor(const QByteArray& text, int ms) {
   QDeadlineTimer deadline(ms);
   while (!seen_.contains(text)) {
     if (deadline.hasExpired()) return false;
-    ReadSome(5);
+    ReadSome(1);
   }
   return true;
 }
@@ -71,7 +80,7 @@ QByteArray SimTerminal::Command(const QByteArray& line, int ms) {
     const qsizetype echoEnd = seen_.indexOf("\r\n");
     if (echoEnd >= 0 && seen_.indexOf("=> ", echoEnd) >= 0 && seen_.endsWith("=> ")) break;
     if (deadline.hasExpired()) return {};
-    ReadSome(5);
+    ReadSome(1);
   }
   return Take();
 }
