@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   // Documentation pictures: FWLOADER_SCREENSHOT_DIR=<folder> walks the pages
   // and exits instead of waiting for the operator.
   const QString shots = qEnvironmentVariable("FWLOADER_SCREENSHOT_DIR");
-  if (!shots.isEmpty()) return fwl::TakeScreenshotTour(sheet, shots) == 6 ? 0 : 1;
+  if (!shots.isEmpty()) return fwl::TakeScreenshotTour(sheet, shots) == 7 ? 0 : 1;
 
   sheet.exec();
   return 0;

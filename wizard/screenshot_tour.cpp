@@ -1,8 +1,9 @@
 #include "wizard/screenshot_tour.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QTextBrowser>
 
 #include "platform/wait_pumping.h"
 #include "wizard/fwload_psheet.h"
@@ -18,6 +19,16 @@ int TakeScreenshotTour(CFWLoadPSheet& sheet, const QString& folder) {
     const QPixmap shot = sheet.grab();
     if (shot.save(QDir(folder).filePath(QStringLiteral("page%1.png").arg(page)))) ++written;
     if (page < 6) sheet.next();
+  }
+  // The help window on the last page's topic.
+  sheet.ShowPageHelp();
+  WaitPumping(300);
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w != &sheet && w->isVisible() && w->findChild<QTextBrowser*>()) {
+      if (w->grab().save(QDir(folder).filePath(QStringLiteral("help.png")))) ++written;
+      w->close();
+      break;
+    }
   }
   return written;
 }

@@ -9,8 +9,8 @@ namespace fwl {
 class CFWLoadPSheet;
 
 // Shows `sheet`, visits each page in order and writes "page1.png" ...
-// "page6.png" into `folder` (created when missing). Returns the number of
-// pictures written.
+// "page6.png", then "help.png" of the help window, into `folder` (created
+// when missing). Returns the number of pictures written.
 int TakeScreenshotTour(CFWLoadPSheet& sheet, const QString& folder);
 
 }  // namespace fwl
