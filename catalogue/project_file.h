@@ -19,6 +19,11 @@ inline constexpr char kProjectOldStationSectionFormat[] = "MU2: %1";
 inline constexpr char kProjectStationIdKey[] = "StaID";
 inline constexpr char kProjectSerialNumberKey[] = "SerNum";
 
+// Messages of the callers that read a project, spelled as shown.
+inline constexpr char kProjectReadError[] = "Error reading project file.";
+inline constexpr char kProjectSerialNumberError[] =
+    "Unable to read serial number from the selected project file for station ";
+
 // Longest station name kept from a station record.
 inline constexpr int kMaxStationNameLength = 40;
 // Reads return at most this many characters minus one, like a fixed buffer.

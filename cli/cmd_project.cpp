@@ -30,8 +30,6 @@ constexpr char kUsage[] =
     "that could not be read (\"Error reading project file.\" on stderr; the\n"
     "readable stations are still listed); 2 bad usage or unreadable file.";
 
-constexpr char kReadError[] = "Error reading project file.";
-
 void PrintLine(const QString& line) {
   std::fputs(line.toUtf8().constData(), stdout);
   std::fputc('\n', stdout);
@@ -92,7 +90,7 @@ int RunProject(const QStringList& args) {
   }
   std::fflush(stdout);
   if (listed < 0) {
-    std::fprintf(stderr, "%s\n", kReadError);
+    std::fprintf(stderr, "%s\n", kProjectReadError);
     return kExitFailed;
   }
   if (stations.names.isEmpty()) {
