@@ -209,16 +209,20 @@ int RunTftpd(const QStringList& args) {
       },
       nullptr);
 
+  // Handlers go in before the server says it listens, so a signal sent on
+  // that line already ends the run cleanly.
+  gSignalled = 0;
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
   const int started = server.Start();
   if (started != 0) {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     SetSettingsFile(savedSettings);
     if (!startFailed) std::fprintf(stderr, "fwload tftpd: the server did not start\n");
     return kExitUsage;
   }
 
-  gSignalled = 0;
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
     if (gSignalled || finishedOnce) QCoreApplication::exit(0);

@@ -1,0 +1,177 @@
+// Request parsing, option negotiation and the send window on their own:
+// hostile and odd inputs that are hard to provoke through a real client.
+#include "tftp/tftp_packet.h"
+
+#include <gtest/gtest.h>
+
+#include "tftp/tftp_send_window.h"
+
+namespace fwl::tftp {
+namespace {
+
+template <size_t N>
+QByteArray Bytes(const char (&text)[N]) {
+  return QByteArray(text, N - 1);
+}
+
+TEST(TftpPacketTest, RequestParsingTakesOnlyWellFormedRequests) {
+  EXPECT_FALSE(ParseRequest(QByteArray()));
+  EXPECT_FALSE(ParseRequest(Bytes("\0")));
+  EXPECT_FALSE(ParseRequest(Bytes("\0\1")));
+  EXPECT_FALSE(ParseRequest(Bytes("\0\1name-without-nul")));
+  EXPECT_FALSE(ParseRequest(Bytes("\1\1a\0octet\0")));
+  for (char op : {3, 4, 5, 6, 7, 0}) {
+    QByteArray p = Bytes("\0?a\0octet\0");
+    p[1] = op;
+    EXPECT_FALSE(ParseRequest(p)) << int(op);
+  }
+
+  const auto plain =
+      ParseRequest(Bytes("\0\1dir\\a.bin\0octet\0blksize\0"
+                         "1468\0tsize"));
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->opcode, kOpRrq);
+  EXPECT_EQ(plain->fileName, "dir\\a.bin");
+  EXPECT_EQ(plain->mode, "octet");
+  // The unterminated last string is dropped.
+  EXPECT_EQ(plain->options, QStringList({"blksize", "1468"}));
+
+  const auto noMode = ParseRequest(Bytes("\0\2x\0mode-cut"));
+  ASSERT_TRUE(noMode);
+  EXPECT_EQ(noMode->opcode, kOpWrq);
+  EXPECT_TRUE(noMode->mode.isEmpty());
+
+  // Only the first 1024 bytes count: an option cut there is dropped.
+  QByteArray longRequest = Bytes("\0\1f\0octet\0");
+  while (longRequest.size() < 1020) longRequest.append("opt\0", 4);
+  longRequest.append("cutoffvalue\0", 12);
+  const auto cut = ParseRequest(longRequest);
+  ASSERT_TRUE(cut);
+  EXPECT_FALSE(cut->options.contains("cutoffvalue"));
+}
+
+TEST(TftpPacketTest, AckAndErrorRecognition) {
+  EXPECT_EQ(ParseAck(Bytes("\0\4\xff\xfe")), std::optional<uint16_t>(0xfffe));
+  EXPECT_EQ(ParseAck(Bytes("\0\4\0\1trailing")), std::optional<uint16_t>(1));
+  EXPECT_FALSE(ParseAck(Bytes("\0\4\0")));
+  EXPECT_FALSE(ParseAck(Bytes("\0\3\0\1")));
+  EXPECT_TRUE(IsError(Bytes("\0\5")));
+  EXPECT_FALSE(IsError(Bytes("\0")));
+  EXPECT_EQ(MakeError(1, "gone"), Bytes("\0\5\0\1gone\0"));
+  EXPECT_EQ(MakeData(65536 + 3, "ab", 2), Bytes("\0\3\0\3ab"));  // low 16 bits on the wire
+}
+
+TEST(TftpPacketTest, DecimalReadingIsAtoiLikeAndSaturates) {
+  EXPECT_EQ(ReadDecimal("1468"), 1468);
+  EXPECT_EQ(ReadDecimal(" 12abc"), 12);
+  EXPECT_EQ(ReadDecimal("-5"), -5);
+  EXPECT_EQ(ReadDecimal("abc"), 0);
+  EXPECT_EQ(ReadDecimal(""), 0);
+  EXPECT_GT(ReadDecimal(QString(500, '9')), 1000000000000LL);
+}
+
+QString Value(const Negotiation& n, const QString& name) {
+  for (const auto& [key, value] : n.acknowledged) {
+    if (key == name) return value;
+  }
+  return "<absent>";
+}
+
+TEST(TftpPacketTest, BlockSizeIsGrantedNeverAboveTheRequestUpTo8192) {
+  struct Case {
+    const char* asked;
+    int size;
+    const char* echoed;
+  } cases[] = {
+      {"1468", 1468, "1468"},  {"8192", 8192, "8192"}, {"8193", 8192, "8192"},
+      {"65464", 8192, "8192"}, {"0", 512, "512"},      {"nonsense", 512, "512"},
+      {"-3", 512, "512"},      {"0100", 100, "100"},   {"99999999999999999999", 8192, "8192"}};
+  for (const Case& c : cases) {
+    const Negotiation n = NegotiateOptions({"blksize", c.asked}, 10);
+    EXPECT_EQ(n.blockSize, c.size) << c.asked;
+    EXPECT_EQ(Value(n, "blksize"), c.echoed) << c.asked;
+  }
+}
+
+TEST(TftpPacketTest, OtherOptionsFollowTheirRules) {
+  // tsize carries the real size whatever was asked; names are case-blind and
+  // a later pair replaces an earlier one.
+  Negotiation n = NegotiateOptions({"TSIZE", "0", "tsize", "77", "Vendor", "x"}, 123456);
+  EXPECT_EQ(n.acknowledged.size(), 2u);
+  EXPECT_EQ(Value(n, "tsize"), "123456");
+  EXPECT_EQ(Value(n, "vendor"), "x");
+
+  n = NegotiateOptions({"windowsize", "16"}, 1);
+  EXPECT_EQ(n.windowSize, 16);
+  EXPECT_EQ(Value(n, "windowsize"), "16");
+  n = NegotiateOptions({"windowsize", "1000"}, 1);
+  EXPECT_EQ(n.windowSize, 64);
+  EXPECT_EQ(Value(n, "windowsize"), "64");
+  for (const char* bad : {"0", "65536", "x"}) {
+    n = NegotiateOptions({"windowsize", bad}, 1);
+    EXPECT_EQ(n.windowSize, 1);
+    EXPECT_TRUE(n.acknowledged.empty()) << bad;
+  }
+
+  n = NegotiateOptions({"timeout", "255"}, 1);
+  EXPECT_EQ(n.timeoutSeconds, 255);
+  EXPECT_EQ(Value(n, "timeout"), "255");
+  for (const char* bad : {"0", "256", "soon"}) {
+    EXPECT_TRUE(NegotiateOptions({"timeout", bad}, 1).acknowledged.empty()) << bad;
+  }
+
+  // Unknown options never push the OACK past 512 bytes; known ones stay.
+  QStringList many = {"blksize", "1024"};
+  for (int i = 0; i < 40; ++i) many << QString("name%1").arg(i) << QString(20, 'v');
+  n = NegotiateOptions(many, 1);
+  EXPECT_LE(MakeOack(n.acknowledged).size(), kMaxOackSize);
+  EXPECT_EQ(n.acknowledged.front().first, "blksize");
+  EXPECT_EQ(n.blockSize, 1024);
+}
+
+TEST(TftpPacketTest, BareFileNameDropsDriveAndFolders) {
+  EXPECT_EQ(BareFileName("..\\dir\\image.bin"), "image.bin");
+  EXPECT_EQ(BareFileName("c:image.bin"), "image.bin");
+  EXPECT_EQ(BareFileName("C:\\x/y\\image.bin"), "image.bin");
+  EXPECT_EQ(BareFileName("/etc/passwd"), "passwd");
+  EXPECT_EQ(BareFileName("plain"), "plain");
+  EXPECT_EQ(BareFileName("dir/"), "");
+}
+
+TEST(TftpSendWindowTest, LockStepAcrossTheBlockNumberWrap) {
+  SendWindow w;
+  const int64_t last = 70000;
+  w.Reset(last, 1, false);
+  SendWindow::Action a = w.Begin();
+  EXPECT_EQ(a.first, 1);
+  EXPECT_EQ(a.last, 1);
+  for (int64_t b = 1; b < last; ++b) {
+    a = w.OnAck(static_cast<uint16_t>(b & 0xFFFF));
+    ASSERT_EQ(a.step, SendWindow::Step::kSendBlocks) << b;
+    ASSERT_EQ(a.first, b + 1);
+  }
+  // A stale ACK (block 65536 + 5 - 65536 = 5 on the wire) resends the current block.
+  a = w.OnAck(5);
+  EXPECT_EQ(a.first, last);
+  EXPECT_EQ(w.OnAck(static_cast<uint16_t>(last & 0xFFFF)).step, SendWindow::Step::kComplete);
+  EXPECT_TRUE(w.Completed());
+  EXPECT_EQ(w.OnAck(0).step, SendWindow::Step::kNothing);
+}
+
+TEST(TftpSendWindowTest, OackMustBeAcknowledgedFirst) {
+  SendWindow w;
+  w.Reset(3, 2, true);
+  EXPECT_EQ(w.Begin().step, SendWindow::Step::kSendOack);
+  EXPECT_EQ(w.OnTimeout().step, SendWindow::Step::kSendOack);
+  EXPECT_EQ(w.OnAck(7).step, SendWindow::Step::kSendOack);
+  EXPECT_FALSE(w.LastBlockSent());
+  const SendWindow::Action a = w.OnAck(0);
+  EXPECT_EQ(a.first, 1);
+  EXPECT_EQ(a.last, 2);
+  EXPECT_EQ(w.OnAck(2).last, 3);
+  EXPECT_TRUE(w.LastBlockSent());
+  EXPECT_EQ(w.OnAck(3).step, SendWindow::Step::kComplete);
+}
+
+}  // namespace
+}  // namespace fwl::tftp
