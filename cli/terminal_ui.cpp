@@ -103,7 +103,12 @@ TerminalUiHook TerminalUi::CommandHook(const QString& command, int timeoutMs) {
                    qPrintable(command), timeoutMs);
       return false;
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    if (process.exitStatus() != QProcess::NormalExit) {
+      std::fprintf(stderr, "%s: \"%s\" did not exit normally\n", qPrintable(caption),
+                   qPrintable(command));
+      return false;
+    }
+    if (process.exitCode() != 0) {
       std::fprintf(stderr, "%s: \"%s\" failed (exit status %d)\n", qPrintable(caption),
                    qPrintable(command), process.exitCode());
       return false;
@@ -125,7 +130,10 @@ int TerminalUi::MessageBox(const QString& text, const QString& caption, UiIcon i
 
   const auto hook = messageHooks_.constFind(Key(caption));
   if (hook != messageHooks_.constEnd() && *hook) {
-    return (*hook)(caption, text) ? AffirmativeAnswer(buttons) : NegativeAnswer(buttons);
+    // A failed stand-in must not pass for the operator's OK (e.g. the unit
+    // may still be powered), so an OK-only box then answers Cancel.
+    if ((*hook)(caption, text)) return AffirmativeAnswer(buttons);
+    return buttons == UiButtons::kOk ? kAnswerCancel : NegativeAnswer(buttons);
   }
   if (buttons == UiButtons::kOk) return kAnswerOk;
 

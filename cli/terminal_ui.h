@@ -30,8 +30,9 @@ struct TerminalUiOptions {
 };
 
 // Runs in place of the operator: for a message box it returns true to answer
-// the affirmative button (OK/Yes/Retry) and false for Cancel (or No); for a
-// prompt, false marks the prompt cancelled.
+// the affirmative button (OK/Yes/Retry) and false for No, or Cancel where
+// there is no No (an OK-only box too); for a prompt, false marks the prompt
+// cancelled.
 using TerminalUiHook = std::function<bool(const QString& caption, const QString& text)>;
 
 class TerminalUi final : public Ui {
@@ -49,7 +50,7 @@ class TerminalUi final : public Ui {
 
   // A hook that runs `command` through /bin/sh and waits for it (up to
   // `timeoutMs`); true when it ran and exited with status 0. Its output goes
-  // to the terminal; a failure is reported on `out` with the exit status.
+  // to the terminal; a failure is reported on stderr with the exit status.
   static TerminalUiHook CommandHook(const QString& command, int timeoutMs = 120000);
 
   // Ui. A prompt tells the operator how to cancel it: "c" + Enter when
