@@ -179,6 +179,10 @@ int TftpServer::Start() {
   stopping_ = false;
   transfersStarted_ = 0;
 
+  if (listenPort_ < 0 || listenPort_ > 65535) {
+    Log(QString::asprintf("Unable to start server. Error = 0x%08lX.", 10049UL));
+    return -1;
+  }
   auto* socket = new QUdpSocket(this);
   if (!socket->bind(bindAddress_, static_cast<quint16>(listenPort_),
                     QAbstractSocket::DontShareAddress)) {

@@ -191,10 +191,16 @@ bool TftpTransfer::SendBlock(qint64 block) {
   const qint64 offset = static_cast<qint64>(blockSize_) * (block - 1);
   qint64 count = blockSize_;
   if (fileSize_ < offset + blockSize_) count = qMax<qint64>(0, fileSize_ - offset);
-  const QByteArray packet =
-      tftp::MakeData(block, data_.constData() + offset, static_cast<int>(count));
+  // One buffer serves every block: the header is rewritten, the payload copied.
+  if (sendBuffer_.size() < 4 + blockSize_) sendBuffer_.resize(4 + blockSize_);
+  char* packet = sendBuffer_.data();
+  packet[0] = 0;
+  packet[1] = tftp::kOpData;
+  packet[2] = static_cast<char>((block >> 8) & 0xFF);
+  packet[3] = static_cast<char>(block & 0xFF);
+  if (count > 0) memcpy(packet + 4, data_.constData() + offset, static_cast<size_t>(count));
   timer_->start(retransmitMs_);
-  if (socket_->writeDatagram(packet, client_, clientPort_) < 0) {
+  if (socket_->writeDatagram(packet, 4 + count, client_, clientPort_) < 0) {
     Log(QString::asprintf("Error %08lX found while sending file to client.",
                           TftpSocketErrorCode(socket_->error())));
     return false;

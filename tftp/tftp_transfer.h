@@ -98,6 +98,7 @@ class TftpTransfer : public QObject {
   int retryCount_ = 0;
   QElapsedTimer started_;
   QByteArray receiveBuffer_;
+  QByteArray sendBuffer_;
 };
 
 }  // namespace fwl
