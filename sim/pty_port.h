@@ -26,8 +26,8 @@ class PtyPort {
   // True while some process holds the slave open (the "cable is plugged").
   bool PeerConnected() const;
 
-  // Reads what has arrived, without waiting; empty when nothing has or when
-  // no peer is connected.
+  // Reads what has arrived, without waiting (also what a peer wrote just
+  // before it closed the port); empty when nothing has.
   QByteArray ReadAvailable();
 
   // Writes all of `data` unless the peer goes away; bytes written while no

@@ -85,18 +85,14 @@ void SimUnitCore::PowerCycle() {
 
 void SimUnitCore::Poll() {
   const bool now = port_.PeerConnected();
-  if (now != connected_) {
-    connected_ = now;
-    if (!now) {
-      port_.DiscardUnread();  // no stale output for the next peer
-    } else if (powerWaitsForPort_) {
-      powerWaitsForPort_ = false;
-      monitor_.PowerOn();
-    }
+  if (now && !connected_ && powerWaitsForPort_) {
+    powerWaitsForPort_ = false;
+    monitor_.PowerOn();
   }
-  if (!now) return;
   const QByteArray in = port_.ReadAvailable();
   if (!in.isEmpty()) monitor_.Receive(in);
+  if (!now && connected_) port_.DiscardUnread();  // no stale output for the next peer
+  connected_ = now;
 }
 
 void SimUnitCore::OnControlClient() {
