@@ -209,6 +209,7 @@ void FolderScan::Examine(const SearchOptions& examine) {
   Ui& ui = Ui::Current();
   QElapsedTimer sincePump;
   sincePump.start();
+  qint64 lastPermille = -1;
   for (int i = 0; i < fileList_.size(); ++i) {
     if (sincePump.elapsed() >= kPumpIntervalMs) {
       QCoreApplication::processEvents();
@@ -233,7 +234,14 @@ void FolderScan::Examine(const SearchOptions& examine) {
           candidates_ << path;
       }
     }
-    ui.SetProgress(i + 1, QString());
+    // The bar moves in steps of a thousandth at most: a modal progress
+    // window runs the event loop on every step, which would cost more than
+    // the examination of a folder of plain images.
+    const qint64 permille = (i + 1) * 1000LL / fileList_.size();
+    if (permille != lastPermille) {
+      ui.SetProgress(i + 1, QString());
+      lastPermille = permille;
+    }
   }
 }
 

@@ -72,8 +72,9 @@ class FolderScan {
   const FolderScanInputs& inputs() const { return inputs_; }
 
   // Rebuilds the whole state: walks the folder, examines every file (the
-  // progress window shows kScanProgressText and steps once per file; its
-  // Cancel ends the examination, keeping what was accepted so far) and
+  // progress window shows kScanProgressText with a bar over the files, moved
+  // in at most 1000 steps; its Cancel, polled before every file, ends the
+  // examination, keeping what was accepted so far) and
   // refills the version list. Nothing is examined without a product or a
   // folder. Unreadable bundles and archives are skipped without a message.
   void RescanFirmwareFolder();
