@@ -256,7 +256,9 @@ bool FolderScan::ExamineArchive(const QString& path) {
         members << entry.fileName;
     }
     if (!members.isEmpty()) {
-      archiveContents_.insert(path.toLower(), members);
+      // Keyed by the path as found: file names that differ only in case are
+      // different archives here.
+      archiveContents_.insert(path, members);
       accepted = true;
     }
   }
@@ -275,7 +277,7 @@ void FolderScan::RefillVersionList() {
   for (const QString& candidate : candidates_) {
     QString target = candidate;
     bool reopened = false;
-    const auto contents = archiveContents_.constFind(candidate.toLower());
+    const auto contents = archiveContents_.constFind(candidate);
     if (contents != archiveContents_.cend() && !contents->isEmpty()) {
       target = contents->first();
       if (!bundleExtension.isEmpty() && LowerExtension(target) == bundleExtension) {

@@ -95,7 +95,7 @@ class FolderScan {
   // Scan state, rebuilt by every rescan.
   const QStringList& fileList() const { return fileList_; }
   const QStringList& candidates() const { return candidates_; }
-  // Archive path (lower-cased) -> member file names that fit the product.
+  // Archive path -> member file names that fit the product, in listing order.
   const QHash<QString, QStringList>& archiveContents() const { return archiveContents_; }
   // "%s (%s)": version and path relative to the firmware folder, newest first.
   const QStringList& versionEntries() const { return versionEntries_; }

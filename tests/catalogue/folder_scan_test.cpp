@@ -223,10 +223,10 @@ TEST_F(FolderScanTest, ArchivesAreExaminedOnlyForEnabledTypes) {
     EXPECT_EQ(SearchOptionsForDialog(), c.options);
     EXPECT_EQ(Scan(kProductStation, kRazeb), c.expected);
   }
-  // The member list holds only the members that fit, keyed by lower-cased path.
+  // The member list holds only the members that fit.
   WriteSearchOptions({false, false, true, false});
   Scan(kProductStation, kRazeb);
-  EXPECT_EQ(scan_.archiveContents().value((root_ + "pkg_razeb3_6_0.tgz").toLower()),
+  EXPECT_EQ(scan_.archiveContents().value(root_ + "pkg_razeb3_6_0.tgz"),
             QStringList({"kvimage_razeb3_6_0"}));
 
   // An explicit choice overrides the stored flags.
@@ -243,8 +243,10 @@ TEST_F(FolderScanTest, ArchiveJudgedByItsFirstFittingMember) {
   MakeArchive(root_ + "sw5_0_0.zip", {"readme.txt", "kvimage_mums5_0_0"});
   MakeArchive(root_ + "nothing1_0.zip", {"readme.txt"});
   WriteFileOrFail(root_ + "corrupt2_0.zip", "PK\3\4 this is no zip");
+  // Names differing only in case are two archives with their own members.
+  MakeArchive(root_ + "MIXED3_0_0.zip", {"kvimage_razeb3_8_0"});
 
-  EXPECT_TRUE(Scan(kProductStation, kRazeb).isEmpty());
+  EXPECT_EQ(Scan(kProductStation, kRazeb), QStringList({"3.0.0 (MIXED3_0_0.zip)"}));
   EXPECT_EQ(Scan(kProductStation, kLozeb), QStringList({"3.0.0 (mixed3_0_0.zip)"}));
   EXPECT_EQ(Scan(kProductSwitch, QString()), QStringList({"5.0.0 (sw5_0_0.zip)"}));
   EXPECT_FALSE(scan_.candidates().contains(root_ + "nothing1_0.zip"));
