@@ -162,7 +162,9 @@ int FirmwarePackageReader::Locate(int stationTypeCode, int modeFlags, LocateReco
       fill(found, false);
     } else if (modeFlags & kLocateImageOptional) {
       result = kArchiveOk;
-      if (record) {
+      if (record && !recordCleared) {
+        record->Clear();
+      } else if (record) {
         record->imagePath.clear();
         record->imageVersion.clear();
         record->imageVersionPart.clear();
