@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -37,6 +38,7 @@ constexpr char kSimUsage[] =
     "  --little-endian / --big-endian\n"
     "  --boot-delay SEC      countdown length (default 3)\n"
     "  --tick-ms MS          length of one countdown step (default 1000)\n"
+    "  --no-autoboot         the countdown never runs out\n"
     "  --boot-now            power on at once instead of when the port is opened\n"
     "  --reply-delay MS      delay before every reply\n"
     "  --slow PREFIX=MS      delay before the reply of commands beginning with PREFIX\n"
@@ -92,74 +94,99 @@ int UsageError(const QString& what) {
   return kExitUsage;
 }
 
+// Flags without a value.
+bool ParseFlag(const QString& a, SimOptions& o, std::optional<bool>& bigEndian) {
+  if (a == "--no-stdin") {
+    o.noStdin = true;
+  } else if (a == "--any-key") {
+    o.anyKey = true;
+  } else if (a == "--nand-st") {
+    o.nandSt = true;
+  } else if (a == "--boot-now") {
+    o.bootOnOpen = false;
+  } else if (a == "--no-autoboot") {
+    o.autoboot = false;
+  } else if (a == "--little-endian") {
+    bigEndian = false;
+  } else if (a == "--big-endian") {
+    bigEndian = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Options that take a plain non-negative number.
+bool ParseCount(const QString& a, int k, SimOptions& o) {
+  if (a == "--boot-delay") {
+    o.bootDelaySeconds = k;
+  } else if (a == "--tick-ms") {
+    o.countdownTickMs = k;
+  } else if (a == "--reply-delay") {
+    o.replyDelayMs = k;
+  } else if (a == "--mtest-pass-ms") {
+    o.mtestPassMs = k;
+  } else if (a == "--tftp-port" && k <= 65535) {
+    o.tftpPort = quint16(k);
+  } else if (a == "--tftp-blksize" && (k == 0 || (k >= 8 && k <= 65464))) {
+    o.tftpBlockSize = k;
+  } else if (a == "--tftp-timeout-ms") {
+    o.tftpTimeoutMs = k;
+  } else if (a == "--tftp-retries") {
+    o.tftpRetries = k;
+  } else if (a == "--tftp-stall-after") {
+    o.tftpStallAfterBlocks = k;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 int RunUnit(const QStringList& args) {
   SimOptions o;
-  QString control, link;
-  bool basesSet[3] = {false, false, false};
-  quint32 bases[3] = {0, 0, 0};
+  QString control, link, monitorVersion;
+  std::optional<quint32> bases[3];  // DRAM, NVRAM, NOR
   std::optional<bool> bigEndian;
-  QString monitorVersion;
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString a = args[i];
-    auto value = [&](QString* out) {
-      if (i + 1 >= args.size()) return false;
-      *out = args[++i];
-      return true;
-    };
-    QString v;
+    if (ParseFlag(a, o, bigEndian)) continue;
+    if (i + 1 >= args.size()) return UsageError("missing value after " + a);
+    const QString v = args[++i];
     quint64 n = 0;
     quint32 addr = 0;
-    if (a == "--no-stdin")
-      o.noStdin = true;
-    else if (a == "--any-key")
-      o.anyKey = true;
-    else if (a == "--nand-st")
-      o.nandSt = true;
-    else if (a == "--boot-now")
-      o.bootOnOpen = false;
-    else if (a == "--little-endian")
-      bigEndian = false;
-    else if (a == "--big-endian")
-      bigEndian = true;
-    else if (!value(&v))
-      return UsageError("missing value after " + a);
-    else if (a == "--control")
+    if (a == "--control") {
       control = v;
-    else if (a == "--link")
+    } else if (a == "--link") {
       link = v;
-    else if (a == "--board")
+    } else if (a == "--board") {
       o.board = SimBoardValue(v);
-    else if (a == "--monitor") {
-      if (v.compare("U-Boot", Qt::CaseInsensitive) == 0)
-        o.monitorName = "U-Boot";
-      else if (v.compare("PPCBoot", Qt::CaseInsensitive) == 0)
-        o.monitorName = "PPCBoot";
-      else
-        o.monitorName = v;
-    } else if (a == "--monitor-version")
+    } else if (a == "--monitor") {
+      o.monitorName = v.compare("PPCBoot", Qt::CaseInsensitive) == 0  ? QString("PPCBoot")
+                      : v.compare("U-Boot", Qt::CaseInsensitive) == 0 ? QString("U-Boot")
+                                                                      : v;
+    } else if (a == "--monitor-version") {
       monitorVersion = v;
-    else if (a == "--stop-string")
+    } else if (a == "--stop-string") {
       o.stopString = v;
-    else if (a == "--dram" || a == "--nvram" || a == "--nor" || a == "--nand") {
-      if (!ParseNumber(v, &n) || (a != "--nand" && n > 0xFFFFFFFFull))
+    } else if (a == "--dram" || a == "--nvram" || a == "--nor" || a == "--nand") {
+      if (!ParseNumber(v, &n) || (a != "--nand" && n > 0xFFFFFFFFull)) {
         return UsageError("bad size " + v);
+      }
       if (a == "--dram") o.dramSize = quint32(n);
       if (a == "--nvram") o.nvramSize = quint32(n);
       if (a == "--nor") o.norSize = quint32(n);
       if (a == "--nand") o.nandSize = n;
     } else if (a == "--dram-base" || a == "--nvram-base" || a == "--nor-base") {
       if (!ParseHexAddress(v, &addr)) return UsageError("bad address " + v);
-      const int k = a == "--dram-base" ? 0 : a == "--nvram-base" ? 1 : 2;
-      basesSet[k] = true;
-      bases[k] = addr;
+      bases[a == "--dram-base" ? 0 : a == "--nvram-base" ? 1 : 2] = addr;
     } else if (a == "--mem-error") {
       if (!ParseHexAddress(v, &addr)) return UsageError("bad address " + v);
       o.memErrorAddress = addr;
-    } else if (a == "--fail")
+    } else if (a == "--fail") {
       o.failCommands << v;
-    else if (a == "--hang")
+    } else if (a == "--hang") {
       o.hangCommands << v;
-    else if (a == "--slow") {
+    } else if (a == "--slow") {
       const qsizetype eq = v.lastIndexOf('=');
       bool ok = false;
       const int ms = eq > 0 ? v.mid(eq + 1).toInt(&ok) : 0;
@@ -168,37 +195,21 @@ int RunUnit(const QStringList& args) {
     } else {
       bool ok = false;
       const int k = v.toInt(&ok);
-      if (!ok || k < 0) return UsageError("bad number " + v + " after " + a);
-      if (a == "--boot-delay")
-        o.bootDelaySeconds = k;
-      else if (a == "--tick-ms")
-        o.countdownTickMs = k;
-      else if (a == "--reply-delay")
-        o.replyDelayMs = k;
-      else if (a == "--mtest-pass-ms")
-        o.mtestPassMs = k;
-      else if (a == "--tftp-port" && k <= 65535)
-        o.tftpPort = quint16(k);
-      else if (a == "--tftp-blksize" && (k == 0 || (k >= 8 && k <= 65464)))
-        o.tftpBlockSize = k;
-      else if (a == "--tftp-timeout-ms")
-        o.tftpTimeoutMs = k;
-      else if (a == "--tftp-retries")
-        o.tftpRetries = k;
-      else if (a == "--tftp-stall-after")
-        o.tftpStallAfterBlocks = k;
-      else
+      if (!ok || k < 0 || !ParseCount(a, k, o)) {
         return UsageError("unknown option or bad value: " + a + " " + v);
+      }
     }
   }
   ApplyBoardDefaults(o);
-  if (basesSet[0]) o.dramBase = bases[0];
-  if (basesSet[1]) o.nvramBase = bases[1];
-  if (basesSet[2]) o.norBase = bases[2];
+  if (bases[0]) o.dramBase = *bases[0];
+  if (bases[1]) o.nvramBase = *bases[1];
+  if (bases[2]) o.norBase = *bases[2];
   if (bigEndian) o.bigEndian = *bigEndian;
-  o.monitorVersion = !monitorVersion.isEmpty()    ? monitorVersion
-                     : o.monitorName == "PPCBoot" ? QString("2.0.0")
-                                                  : QString("1.1.4");
+  if (!monitorVersion.isEmpty()) {
+    o.monitorVersion = monitorVersion;
+  } else if (o.monitorName == "PPCBoot") {
+    o.monitorVersion = "2.0.0";
+  }
 
   SimUnit unit(o);
   QString error;
@@ -230,31 +241,26 @@ int RunUnit(const QStringList& args) {
 
 int RunRequest(const QString& verb, const QStringList& args) {
   QString control, what, out, offset = "0", length = "-";
-  for (qsizetype i = 0; i < args.size(); ++i) {
+  QString* fields[] = {&control, &what, &out, &offset, &length};
+  const char* names[] = {"--control", "--what", "--out", "--offset", "--length"};
+  for (qsizetype i = 0; i < args.size(); i += 2) {
     if (i + 1 >= args.size()) return UsageError("missing value after " + args[i]);
-    const QString a = args[i], v = args[++i];
-    if (a == "--control")
-      control = v;
-    else if (a == "--what")
-      what = v;
-    else if (a == "--out")
-      out = v;
-    else if (a == "--offset")
-      offset = v;
-    else if (a == "--length")
-      length = v;
-    else
-      return UsageError("unknown option " + a);
+    const auto* at = std::find(std::begin(names), std::end(names), args[i]);
+    if (at == std::end(names)) return UsageError("unknown option " + args[i]);
+    *fields[at - std::begin(names)] = args[i + 1];
   }
   if (control.isEmpty()) return UsageError("--control SOCKET is needed");
   QString request = verb;
   if (verb == "dump") {
-    quint64 n = 0;
+    quint64 from = 0, count = 0;
     if (what.isEmpty() || out.isEmpty()) return UsageError("dump needs --what and --out");
-    if (!ParseNumber(offset, &n) || (length != "-" && !ParseNumber(length, &n)))
+    if (!ParseNumber(offset, &from) || (length != "-" && !ParseNumber(length, &count))) {
       return UsageError("bad --offset or --length");
+    }
     request =
-        QString("dump %1 %2 %3 %4").arg(what, offset, length, QFileInfo(out).absoluteFilePath());
+        QString("dump %1 %2 %3 %4")
+            .arg(what, QString::number(from), length == "-" ? QString("-") : QString::number(count),
+                 QFileInfo(out).absoluteFilePath());
   }
   QString answer;
   if (!SendSimControl(control, request, &answer)) {

@@ -12,6 +12,9 @@ namespace {
 constexpr int kMaxLine = 256;  // longer input is dropped, as the monitor's buffer is full
 constexpr char kBuildStamp[] = "(Mar 12 2008 - 10:12:44)";
 constexpr char kCtrlC = 0x03;
+// What a busy unit holds of the input that arrives meanwhile; the rest is
+// lost, as in a full receive buffer.
+constexpr qsizetype kMaxPending = 4096;
 
 }  // namespace
 
@@ -144,6 +147,7 @@ void BootMonitor::Boot() {
   Print(QString("Hit any key to stop autoboot: %1 ").arg(countdown_, 2));
   Flush();
   state_ = State::kCountdown;
+  if (!options_.autoboot) return;
   const quint64 epoch = epoch_;
   QTimer::singleShot(options_.countdownTickMs, this, [this, epoch] {
     if (epoch == epoch_) CountdownTick();
@@ -216,7 +220,7 @@ void BootMonitor::Receive(const QByteArray& bytes) {
         if (bytes.contains(kCtrlC)) OnCtrlC();
         return;
       }
-      pending_ += bytes;
+      pending_ += bytes.left(qMax<qsizetype>(0, kMaxPending - pending_.size()));
       return;
     case State::kHung:
       if (bytes.contains(kCtrlC)) {

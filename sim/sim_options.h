@@ -44,6 +44,7 @@ struct SimOptions {
 
   // Timings (milliseconds unless named otherwise); all may be zero.
   int bootDelaySeconds = 3;    // countdown length
+  bool autoboot = true;        // false: the countdown waits for a key forever
   int countdownTickMs = 1000;  // one countdown step
   int replyDelayMs = 0;        // before every command's reply
   int mtestPassMs = 100;       // one mtest pattern pass
