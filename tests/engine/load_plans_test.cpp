@@ -1,0 +1,303 @@
+// The flash plans when a step fails: the failing step and every later one end
+// in ERROR, nothing is sent after the failing command, the classic plan
+// still resets the unit and the new plan leaves it at its prompt. Also the
+// size limits, the restart countdown, the step reports and the wait for
+// transfers a station runs by itself.
+#include <QRegularExpression>
+#include <QTimer>
+#include <cctype>
+#include <ostream>
+
+#include "serial_load_fixture.h"
+
+namespace fwl::test {
+namespace {
+
+struct PlanCase {
+  const char* name;
+  const char* board;
+  const char* monitor;
+  quint64 nandSize;
+  const char* image;      // file-system image name
+  const char* bootImage;  // its boot image ("" for the single-image plan)
+  const char* options;
+  // The first command of each step, in step order: making it fail fails
+  // that step. A leading "!" makes it hang instead (the clean-marker lines
+  // are judged by their prompt alone).
+  std::vector<const char*> stepCommands;
+  bool resetsAfterFailure;
+};
+
+void PrintTo(const PlanCase& plan, std::ostream* os) { *os << plan.name; }
+
+const PlanCase kPlans[] = {
+    {"new plan, U-Boot",
+     "79524",
+     "U-Boot",
+     0x8000000,
+     "kvimagea_mums3_1_5",
+     "kvimageba_mums3_1_5",
+     "",
+     {"tftp 100000 kvimagea_", "protect on", "nand erase", "nand write.e 100000 280000",
+      "tftp 100000 kvimageba_", "nand write.e 100000 80000"},
+     false},
+    {"new plan, PPCBoot",
+     "ppc855",
+     "PPCBoot",
+     0x1000000,
+     "kvimage_razeb3_2_0",
+     "kvimageb_razeb3_2_0",
+     "",
+     {"tftp 100000 kvimage_", "protect on", "nand erase", "nand write.e 100000 200000",
+      "tftp 100000 kvimageb_", "nand write.e 100000 0", "cp.b", "!mw.w"},
+     false},
+    {"classic plan, one image",
+     "79524",
+     "U-Boot",
+     0,
+     "kvimagea_mums3_1_5",
+     "",
+     "",
+     {"tftp", "erase ", "cp.b", "!mw.w"},
+     true},
+    {"classic plan, two images",
+     "ppc855",
+     "U-Boot",
+     0x8000000,
+     "kvimage_razeb1_5_99",
+     "kvimageb_razeb1_5_99",
+     "-NUM_TFTP=2",
+     {"tftp 100000 kvimage_", "erase ", "nand write.e", "tftp 100000 kvimageb_", "cp.b", "!mw.w"},
+     true},
+};
+
+class LoadPlansTest : public SerialLoadTest {};
+
+class PlanFailureTest : public SerialLoadTest, public ::testing::WithParamInterface<PlanCase> {};
+
+TEST_P(PlanFailureTest, FailureAtEachStepMarksItAndEveryLaterStepAndStopsCommands) {
+  const PlanCase& plan = GetParam();
+  for (size_t failing = 0; failing < plan.stepCommands.size(); ++failing) {
+    SCOPED_TRACE("failing step " + std::to_string(failing));
+    MakeImage(plan.image, 70000, 1);
+    if (*plan.bootImage) MakeImage(plan.bootImage, 30000, 2);
+    SimOptions o = UnitOptions(plan.board, plan.monitor);
+    o.nandSize = plan.nandSize;
+    QString command = QString::fromLatin1(plan.stepCommands[failing]);
+    const bool hang = command.startsWith('!');
+    if (hang) {
+      command.remove(0, 1);
+      o.hangCommands = {command};
+      engine.timings.memoryWriteMs = 500;
+    } else {
+      o.failCommands = {command};
+    }
+    StartUnit(o, Path(plan.image));
+    events.clear();
+
+    EXPECT_EQ(engine.Run(plan.options), 0);
+
+    const std::vector<int> states = StepStates();
+    ASSERT_EQ(states.size(), plan.stepCommands.size());
+    for (size_t i = 0; i < states.size(); ++i) {
+      EXPECT_EQ(states[i], i < failing ? 3 : 2) << "step " << i;
+    }
+    EXPECT_EQ(FinalState(), 2);
+    // Nothing was sent after the failing command, except the classic plan's
+    // reset (which a hung unit does not take).
+    QStringList log = unit->CommandLog();
+    if (plan.resetsAfterFailure && !hang) {
+      ASSERT_FALSE(log.isEmpty());
+      EXPECT_EQ(log.takeLast(), "reset");
+    }
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_TRUE(log.last().startsWith(command)) << log.last().toStdString();
+    unit->Stop();
+    unit.reset();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Plans, PlanFailureTest, ::testing::ValuesIn(kPlans),
+                         [](const ::testing::TestParamInfo<PlanCase>& info) {
+                           std::string name = info.param.name;
+                           for (char& c : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           }
+                           return name;
+                         });
+
+TEST_F(LoadPlansTest, BootImageOfTheNewPlanMayFillButNotExceed2MiB) {
+  for (const qsizetype size : {qsizetype(0x200000), qsizetype(0x200001)}) {
+    SCOPED_TRACE(size);
+    MakeImage("kvimagea_mums3_1_5", 5000, 3);
+    MakeImage("kvimageba_mums3_1_5", size, 4);
+    StartUnit(UnitOptions("79524"), Path("kvimagea_mums3_1_5"));
+    events.clear();
+
+    const int result = engine.Run(QString());
+
+    const std::vector<int> states = StepStates();
+    ASSERT_EQ(states.size(), 6u);
+    if (size == 0x200000) {
+      EXPECT_EQ(result, 1);
+      EXPECT_EQ(states[5], 3);
+    } else {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(states[3], 3);
+      EXPECT_EQ(states[4], 2);  // "Transfer boot image"
+      EXPECT_EQ(unit->CommandLog().last(), "echo 200001");
+    }
+    unit->Stop();
+    unit.reset();
+  }
+}
+
+TEST_F(LoadPlansTest, ClassicImageLargerThanItsRegionIsNotWritten) {
+  MakeImage("kvimagea_mums3_1_5", kFsRegionSize + 1, 5);
+  SimOptions o = UnitOptions("79524");
+  o.nandSize = 0;
+  StartUnit(o, Path("kvimagea_mums3_1_5"));
+
+  EXPECT_EQ(engine.Run(QString()), 0);
+  EXPECT_EQ(StepStates(), (std::vector<int>{2, 2, 2, 2}));
+  EXPECT_TRUE(Commands("protect").isEmpty());
+  EXPECT_TRUE(Commands("erase").isEmpty());
+}
+
+class RestartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // No unit: the reopen fails quickly and the countdown still runs.
+    LoadParameters p;
+    p.comPort = QStringLiteral("/nonexistent/tty");
+    WriteLoadParameterFile(p);
+    engine.timings.resetSettleMs = 1;
+    engine.timings.reopenPauseMs = 1;
+    engine.timings.reopenAttempts = 1;
+    engine.planTimings.countdownStepMs = 1;
+  }
+  QStringList Countdown() const {
+    return ui.progressTexts().filter(QRegularExpression("^Resetting hardware"));
+  }
+  ScriptedUi ui;
+  ScopedUi scoped{&ui};
+  LoadEngine engine;
+};
+
+TEST_F(RestartTest, CountsDownWholeSecondsOfTheDelaySettings) {
+  SetSettingInt(kSectionLoad, "hard reset delay ms", 2999);
+  SetSettingInt(kSectionLoad, "4410 hard reset extension", 1500);
+  engine.fsImagePath = QStringLiteral("/x/kvimage_razeb3_1_5");
+  EXPECT_EQ(engine.RestartSequence(nullptr), nullptr);
+  EXPECT_EQ(Countdown(),
+            QStringList({"Resetting hardware... (2 sec)", "Resetting hardware... (1 sec)"}));
+
+  // The "6" generation adds the extension.
+  engine.fsImagePath = QStringLiteral("/x/kvimage6_razeb3_1_5");
+  const qsizetype before = Countdown().size();
+  engine.RestartSequence(nullptr);
+  EXPECT_EQ(Countdown().mid(before),
+            QStringList({"Resetting hardware... (4 sec)", "Resetting hardware... (3 sec)",
+                         "Resetting hardware... (2 sec)", "Resetting hardware... (1 sec)"}));
+  EXPECT_EQ(ui.waitCursorDepth(), 0);
+
+  SetSettingInt(kSectionLoad, "hard reset delay ms", 999);
+  engine.fsImagePath = QStringLiteral("/x/kvimage_razeb3_1_5");
+  const qsizetype again = Countdown().size();
+  engine.RestartSequence(nullptr);
+  EXPECT_EQ(Countdown().size(), again);
+}
+
+TEST(LoadStepReports, StepIndexAndStatesFollowTheReports) {
+  LoadEngine engine;
+  engine.currentStep = 7;
+  engine.ReportStep(2, false);  // without a receiver nothing changes
+  EXPECT_EQ(engine.currentStep, 7);
+
+  std::vector<LoadProgressEvent> events;
+  engine.SetProgressCallback([&](const LoadProgressEvent& e, void*) { events.push_back(e); },
+                             nullptr);
+  engine.ReportStep(0, true);
+  engine.AdvanceStep(false);
+  engine.ReportFinalResult(true);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].flags, 0x25);
+  EXPECT_EQ(events[0].stepIndex, 0);
+  EXPECT_EQ(events[1].stepIndex, 1);
+  EXPECT_EQ(events[1].state, kStepStateError);
+  EXPECT_EQ(engine.currentStep, 1);
+  EXPECT_EQ(events[2].kind, LoadProgressEvent::kFinal);
+  EXPECT_EQ(events[2].flags, 0x21);
+  EXPECT_EQ(events[2].state, kStepStateOk);
+}
+
+class TransferWaitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    engine.planTimings.transferPollMs = 5;
+    engine.planTimings.secondStartPollMs = 5;
+    engine.planTimings.restartPollMs = 5;
+    engine.SetProgressCallback(
+        [this](const LoadProgressEvent& e, void*) {
+          if (e.flags & LoadProgressEvent::kStepIndex) advanced << e.stepIndex;
+        },
+        nullptr);
+    engine.stationQuery = [this](LoadEngine&) { return ++queries >= 3; };
+    engine.waitState = 1;
+  }
+  // Delivers the server's events `code...` one after another while the wait runs.
+  void Deliver(std::vector<int> codes) {
+    int at = 20;
+    for (int code : codes) {
+      QTimer::singleShot(at, &engine, [this, code] { engine.OnTftpEvent(code); });
+      at += 20;
+    }
+  }
+  ScriptedUi ui;
+  ScopedUi scoped{&ui};
+  LoadEngine engine;
+  QList<int> advanced;
+  int queries = 0;
+};
+
+TEST_F(TransferWaitTest, TwoTransfersThenTheStationAnswers) {
+  engine.currentStep = 0;
+  Deliver({1, 2, 1, 2});
+  EXPECT_EQ(engine.WaitForTransfers(true), 1);
+  EXPECT_EQ(advanced, QList<int>({1, 2}));
+  EXPECT_EQ(engine.waitState, 5);
+  EXPECT_EQ(queries, 3);
+}
+
+TEST_F(TransferWaitTest, OneTransferGoesStraightToTheRestartWait) {
+  Deliver({1, 2});
+  EXPECT_EQ(engine.WaitForTransfers(false), 1);
+  EXPECT_EQ(engine.waitState, 6);
+  EXPECT_EQ(advanced.size(), 1);
+}
+
+TEST_F(TransferWaitTest, LostClientEndsTheWait) {
+  Deliver({1, 3});
+  EXPECT_EQ(engine.WaitForTransfers(false), -1);
+  EXPECT_EQ(queries, 0);
+
+  engine.waitState = 1;
+  Deliver({1, 2, 1, 3});
+  EXPECT_EQ(engine.WaitForTransfers(true), -1);
+  EXPECT_EQ(ui.messageTexts().last(), "TFTP client lost while waiting for xfer to complete.\n");
+}
+
+TEST_F(TransferWaitTest, NoTransferGivesUpAfter61Tries) {
+  EXPECT_EQ(engine.WaitForTransfers(true), -1);
+  EXPECT_EQ(engine.waitState, 1);
+  EXPECT_TRUE(advanced.isEmpty());
+}
+
+TEST_F(TransferWaitTest, StationThatNeverAnswersFails) {
+  engine.stationQuery = nullptr;
+  Deliver({1, 2});
+  EXPECT_EQ(engine.WaitForTransfers(false), -1);
+}
+
+}  // namespace
+}  // namespace fwl::test
