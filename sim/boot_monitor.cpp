@@ -123,6 +123,7 @@ void BootMonitor::PowerOff() {
   reply_.clear();
   lastCommand_.clear();
   ctrlCAborts_ = false;
+  tftpRunning_ = false;
   state_ = State::kOff;
 }
 
@@ -385,19 +386,20 @@ void BootMonitor::EndBusy() {
 
 void BootMonitor::FinishAsync(int rc) {
   ctrlCAborts_ = false;
+  tftpRunning_ = false;
   FinishCommand(rc, runningLine_);
   if (state_ == State::kPrompt) Pump();
 }
 
 void BootMonitor::OnCtrlC() {
-  if (tftp_ && state_ == State::kBusy) {
+  ++epoch_;  // cancels the running command's timers and deferred ends
+  if (tftpRunning_) {
     tftp_->Abort();
     Print("\nAbort\n");
     FinishAsync(kFailed);
     return;
   }
   // mtest: a Ctrl-C ends the endless test normally.
-  ++epoch_;
   Print("\n");
   FinishAsync(kOk);
 }

@@ -128,6 +128,7 @@ class BootMonitor : public QObject {
   int mtestPasses_ = 0;
 
   std::unique_ptr<SimTftpClient> tftp_;
+  bool tftpRunning_ = false;
   quint32 tftpLoadAddress_ = 0;
   quint64 tftpBlocks_ = 0;
   int tftpHashes_ = 0;

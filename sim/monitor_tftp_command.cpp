@@ -1,6 +1,7 @@
 // The boot monitor's "tftp" command: fetches a file from "serverip" into
 // memory with the unit's own TFTP client, printing hash marks as it goes.
 #include <QHostAddress>
+#include <QTimer>
 
 #include "sim/boot_monitor.h"
 #include "sim/sim_tftp_client.h"
@@ -77,17 +78,24 @@ int BootMonitor::CmdTftp(const QStringList& args) {
     Print("T ");
     Flush();
   };
+  // The end is handled from the event loop, not from inside the client's
+  // own packet handler: the prompt may at once run a queued command that
+  // starts the next fetch on the same client.
   cb.finished = [this](bool ok, quint64 bytes, const QString& error) {
-    if (!ok) {
-      Print("\n" + error + "\n");
-      FinishAsync(kFailed);
-      return;
-    }
-    Print("\ndone\n");
-    Print(QString("Bytes transferred = %1 (%2 hex)\n").arg(bytes).arg(bytes, 0, 16));
-    env_.Set("filesize", QString::number(bytes, 16).toUpper());
-    env_.Set("fileaddr", QString::number(tftpLoadAddress_, 16).toUpper());
-    FinishAsync(kOk);
+    const quint64 epoch = epoch_;
+    QTimer::singleShot(0, this, [this, epoch, ok, bytes, error] {
+      if (epoch != epoch_) return;
+      if (!ok) {
+        Print("\n" + error + "\n");
+        FinishAsync(kFailed);
+        return;
+      }
+      Print("\ndone\n");
+      Print(QString("Bytes transferred = %1 (%2 hex)\n").arg(bytes).arg(bytes, 0, 16));
+      env_.Set("filesize", QString::number(bytes, 16).toUpper());
+      env_.Set("fileaddr", QString::number(tftpLoadAddress_, 16).toUpper());
+      FinishAsync(kOk);
+    });
   };
   if (!tftp_) tftp_ = std::make_unique<SimTftpClient>();
   QString error;
@@ -96,6 +104,7 @@ int BootMonitor::CmdTftp(const QStringList& args) {
     return kFailed;
   }
   ctrlCAborts_ = true;
+  tftpRunning_ = true;
   return kAsync;
 }
 

@@ -31,7 +31,7 @@ SimMemoryMap::Place SimMemoryMap::Locate(quint64 address, quint64 length) {
 }
 
 void SimMemoryMap::ProtectMonitorSectors() {
-  for (size_t i = 0; i < protected_.size() && i < 5; ++i) protected_[i] = true;
+  for (size_t i = 0; i < protected_.size(); ++i) protected_[i] = i < 5;
 }
 
 void SimMemoryMap::PowerOff() { dram_.Clear(); }

@@ -41,8 +41,8 @@ class SimMemoryMap {
   int NorSectorCount() const { return int(protected_.size()); }
   bool SectorProtected(int sector) const { return protected_[size_t(sector)]; }
   void SetSectorProtected(int sector, bool on) { protected_[size_t(sector)] = on; }
-  // Sectors the boot monitor guards itself at power-on (its code and its
-  // environment, the first 0x50000 bytes).
+  // Protection as the boot monitor sets it at power-on: its own sectors
+  // (code and environment, the first 0x50000 bytes) protected, the rest not.
   void ProtectMonitorSectors();
 
   // Power off: DRAM loses its contents; NVRAM and flash keep theirs.

@@ -28,9 +28,9 @@ TEST(SimControl, ProcessWithLinkControlSocketPowerCycleAndDumps) {
   const QString link = dir.path() + "/ttyUnit";
   const QString control = dir.path() + "/unit.ctl";
   QProcess sim;
-  sim.start(test::FwloadPath(), {"sim", "unit", "--link", link, "--control", control,
-                                 "--board", "arm9", "--monitor", "PPCBoot", "--boot-delay", "30",
-                                 "--nor", "1M", "--nand", "none"});
+  sim.start(test::FwloadPath(),
+            {"sim", "unit", "--link", link, "--control", control, "--board", "arm9", "--monitor",
+             "PPCBoot", "--boot-delay", "30", "--nor", "1M", "--nand", "none"});
   ASSERT_TRUE(sim.waitForStarted());
   ASSERT_TRUE(sim.waitForReadyRead(20000));
   const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();

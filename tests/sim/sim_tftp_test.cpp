@@ -67,6 +67,21 @@ TEST_F(SimTftp, FetchesIntoRamAndSetsFilesize) {
   EXPECT_EQ(unit_->ReadDram(0x100000, image.size()), image);
   EXPECT_EQ(unit_->Env("filesize"), "493E0");
   EXPECT_TRUE(term_.Command("echo $(filesize)").contains("\r\n493E0\r\n=> "));
+
+  // A second fetch queued behind the first on one line of input, then an
+  // mtest: its Ctrl-C ends the test, not some earlier transfer.
+  term_.Take();
+  ASSERT_TRUE(term_.Send("tftp 200000 kvimage_lozeb1_5_100\rtftp 300000 kvimage_lozeb1_5_100\r"));
+  ASSERT_TRUE(term_.WaitFor("Load address: 0x300000", 20000));
+  EXPECT_TRUE(term_.Take().contains("Bytes transferred = 300000"));
+  ASSERT_TRUE(term_.WaitFor("(493e0 hex)\r\n=> ", 20000));
+  EXPECT_EQ(unit_->ReadDram(0x300000, image.size()), image);
+  term_.Take();
+  ASSERT_TRUE(term_.Send("mtest 40000000 40000008\r"));
+  ASSERT_TRUE(term_.WaitFor("Pattern"));
+  ASSERT_TRUE(term_.Send("\x03"));
+  ASSERT_TRUE(term_.WaitFor("=> "));
+  EXPECT_FALSE(term_.Seen().contains("Abort"));
 }
 
 TEST_F(SimTftp, FailuresEndAtThePromptWithoutTheTransferLine) {
