@@ -1,0 +1,186 @@
+// "fwload load" as a program: bad usage, a load into a simulated unit whose
+// power is switched by a command, and a failing load with its report lines.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "app/settings.h"
+#include "sim/sim_unit.h"
+#include "support/test_util.h"
+
+namespace fwl::test {
+namespace {
+
+struct ProgramRun {
+  int exitCode = -1;
+  QByteArray out;
+  QByteArray err;
+};
+
+class FwloadLoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    // The child reads the restart delays from this settings file.
+    SetSettingInt(kSectionLoad, "hard reset delay ms", 0);
+    SetSettingInt(kSectionLoad, "4410 hard reset extension", 0);
+    tftpPort = FreeUdpPort();
+    fs = RandomBytes(60000, 1);
+    boot = RandomBytes(20000, 2);
+    WriteFileOrFail(dir.path() + "/kvimagea_mums3_1_5", fs);
+    WriteFileOrFail(dir.path() + "/kvimageba_mums3_1_5", boot);
+  }
+  void TearDown() override {
+    if (unit) unit->Stop();
+  }
+
+  void StartUnit(const QStringList& failCommands = {}) {
+    SimOptions o;
+    o.board = kSimBoard79524;
+    ApplyBoardDefaults(o);
+    o.countdownTickMs = 200;
+    o.tftpPort = tftpPort;
+    o.failCommands = failCommands;
+    unit = std::make_unique<SimUnit>(o);
+    control = dir.path() + "/control";
+    QString error;
+    ASSERT_TRUE(unit->Start(control, &error)) << error.toStdString();
+  }
+
+  // Base arguments of a load into the unit.
+  QStringList LoadArgs() const {
+    return {"load",
+            "--product",
+            "switch",
+            "--method",
+            "serial",
+            "--port",
+            unit->SlavePath(),
+            "--pc-ip",
+            "127.0.0.1",
+            "--ip",
+            "127.0.0.1",
+            "--subnet",
+            "255.0.0.0",
+            "--firmware",
+            dir.path() + "/kvimagea_mums3_1_5",
+            "--tftp-port",
+            QString::number(tftpPort),
+            "--yes",
+            "--power-on-cmd",
+            QStringLiteral("'%1' sim power-cycle --control '%2'").arg(FwloadPath(), control)};
+  }
+
+  static ProgramRun Fwload(const QStringList& args, int timeoutMs = 120000) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FWLOADER_SETTINGS_FILE", SettingsFilePath());
+    p.setProcessEnvironment(env);
+    p.start(FwloadPath(), args);
+    p.closeWriteChannel();
+    ProgramRun r;
+    if (!p.waitForFinished(timeoutMs)) {
+      p.kill();
+      p.waitForFinished();
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+  }
+
+  QTemporaryDir dir;
+  quint16 tftpPort = 0;
+  QByteArray fs, boot;
+  std::unique_ptr<SimUnit> unit;
+  QString control;
+};
+
+TEST_F(FwloadLoadTest, BadUsageExitsWith2AndSaysWhy) {
+  const QString image = dir.path() + "/kvimagea_mums3_1_5";
+  const QStringList good = {"load",     "--product", "station",   "--method",   "serial",
+                            "--port",   "ttyS0",     "--pc-ip",   "10.0.0.1",   "--ip",
+                            "10.0.0.2", "--subnet",  "255.0.0.0", "--firmware", image};
+  struct Case {
+    QStringList args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {QStringList(good).mid(0, 1) + good.mid(3), "--product"},
+      {QStringList(good) << "--bogus", "unknown option"},
+      {QStringList(good) << "--gateway"
+                         << "10.0.0.300",
+       "--gateway"},
+      {QStringList(good).replaceInStrings("10.0.0.2", "ten"), "--ip"},
+      {QStringList(good).replaceInStrings(image, image + ".missing"), "no firmware file"},
+      {QStringList(good) << "--station"
+                         << "Pump 1",
+       "--project and --station"},
+      {QStringList(good) << "--station-type"
+                         << "x",
+       "--station-type"},
+      {QStringList(good).replaceInStrings("serial", "ethernet"), "--method"},
+      {QStringList(good) << "--tftp-port", "needs a value"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    const ProgramRun r = Fwload(c.args);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+  }
+}
+
+TEST_F(FwloadLoadTest, JsonLoadReportsEveryStepAndProgramsTheUnit) {
+  StartUnit();
+  const ProgramRun r = Fwload(LoadArgs() << "--json");
+  ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+
+  QList<QJsonObject> objects;
+  for (const QByteArray& line : r.out.split('\n')) {
+    if (line.isEmpty()) continue;
+    const QJsonDocument doc = QJsonDocument::fromJson(line);
+    ASSERT_TRUE(doc.isObject()) << line.toStdString();
+    objects << doc.object();
+  }
+  ASSERT_FALSE(objects.isEmpty());
+  EXPECT_EQ(objects.first()["kind"].toString(), "plan");
+  EXPECT_EQ(objects.first()["steps"].toArray().size(), 6);
+  EXPECT_EQ(objects.first()["steps"].toArray()[0].toObject()["bytes"].toInt(), 60000);
+  QStringList ended;
+  for (const QJsonObject& o : objects) {
+    if (o["kind"] == "step" && o.contains("ended")) {
+      ended << o["ended"].toObject()["state"].toString();
+    }
+  }
+  EXPECT_EQ(ended, QStringList({"OK", "OK", "OK", "OK", "OK"}));
+  const QJsonObject final = objects[objects.size() - 2];
+  EXPECT_EQ(final["kind"].toString(), "final");
+  EXPECT_EQ(final["state"].toString(), "OK");
+  EXPECT_EQ(objects.last()["kind"].toString(), "result");
+  EXPECT_EQ(objects.last()["result"].toInt(), 1);
+  EXPECT_TRUE(r.out.contains("\"text\":\"100%\""));
+
+  EXPECT_EQ(unit->ReadNand(0x280000, quint64(fs.size())), fs);
+  EXPECT_EQ(unit->ReadNand(0x80000, quint64(boot.size())), boot);
+}
+
+TEST_F(FwloadLoadTest, FailedStepShowsErrorsAndTheUnitsReplyWhenVerbose) {
+  StartUnit({"nand erase"});
+  const ProgramRun r = Fwload(LoadArgs() << "--verbose");
+  EXPECT_EQ(r.exitCode, 1) << r.out.toStdString() << r.err.toStdString();
+  const QString out = QString::fromUtf8(r.out);
+  EXPECT_TRUE(out.contains("Plan: 6 steps")) << out.toStdString();
+  EXPECT_TRUE(out.contains("[2/6] Erase file system memory: OK"));
+  EXPECT_TRUE(out.contains("[3/6] Erase NAND Flash: ERROR"));
+  EXPECT_TRUE(out.contains("[6/6] Copy NAND boot contents: ERROR"));
+  EXPECT_TRUE(out.contains("  | Failed to erase range of NAND FLASH. Message response was:"));
+  EXPECT_TRUE(out.contains("Load failed. (result 0)"));
+  EXPECT_FALSE(out.contains("nand write"));
+}
+
+}  // namespace
+}  // namespace fwl::test
