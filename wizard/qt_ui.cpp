@@ -7,8 +7,10 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QThread>
 #include <QVBoxLayout>
 #include <functional>
+#include <type_traits>
 
 namespace fwl {
 namespace {
@@ -64,6 +66,27 @@ class PromptWindow : public QDialog {
   }
 };
 
+// Widgets live on the GUI thread only. A call from another thread (a server
+// or worker thread reporting a problem) is carried over and waited for.
+bool OnGuiThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return !app || QThread::currentThread() == app->thread();
+}
+
+template <typename F>
+auto CallOnGuiThread(F&& f) -> decltype(f()) {
+  using Result = decltype(f());
+  if constexpr (std::is_void_v<Result>) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(f),
+                              Qt::BlockingQueuedConnection);
+  } else {
+    Result result{};
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    return result;
+  }
+}
+
 }  // namespace
 
 QtUi::QtUi() = default;
@@ -80,6 +103,8 @@ QWidget* QtUi::Owner() const {
 }
 
 int QtUi::MessageBox(const QString& text, const QString& caption, UiIcon icon, UiButtons buttons) {
+  if (!OnGuiThread())
+    return CallOnGuiThread([&] { return MessageBox(text, caption, icon, buttons); });
   QMessageBox box(BoxIcon(icon), caption, text, QMessageBox::NoButton, Owner());
   const QList<BoxButton> choices = BoxButtons(buttons);
   QList<QAbstractButton*> added;
@@ -103,6 +128,7 @@ int QtUi::MessageBox(const QString& text, const QString& caption, UiIcon icon, U
 }
 
 void QtUi::ShowPrompt(const QString& title, const QString& text) {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { ShowPrompt(title, text); });
   if (!prompt_) {
     auto* window = new PromptWindow(Owner());
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -128,12 +154,17 @@ void QtUi::ShowPrompt(const QString& title, const QString& text) {
 }
 
 void QtUi::SetPromptText(const QString& text) {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { SetPromptText(text); });
   if (prompt_) promptText_->setText(text);
 }
 
-bool QtUi::PromptCancelled() { return prompt_ && promptCancelled_; }
+bool QtUi::PromptCancelled() {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { return PromptCancelled(); });
+  return prompt_ && promptCancelled_;
+}
 
 void QtUi::ClosePrompt() {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { ClosePrompt(); });
   if (!prompt_) return;
   QDialog* window = prompt_;
   prompt_ = nullptr;
@@ -144,6 +175,7 @@ void QtUi::ClosePrompt() {
 }
 
 void QtUi::BeginProgress(const QString& text, int maximum) {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { BeginProgress(text, maximum); });
   EndProgress();
   progress_ = new QProgressDialog(text, QStringLiteral("Cancel"), 0, qMax(0, maximum), Owner());
   progress_->setWindowModality(Qt::ApplicationModal);
@@ -155,14 +187,19 @@ void QtUi::BeginProgress(const QString& text, int maximum) {
 }
 
 void QtUi::SetProgress(int value, const QString& text) {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { SetProgress(value, text); });
   if (!progress_) return;
   if (!text.isEmpty()) progress_->setLabelText(text);
   progress_->setValue(qBound(0, value, progress_->maximum()));
 }
 
-bool QtUi::ProgressCancelled() { return progress_ && progress_->wasCanceled(); }
+bool QtUi::ProgressCancelled() {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { return ProgressCancelled(); });
+  return progress_ && progress_->wasCanceled();
+}
 
 void QtUi::EndProgress() {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { EndProgress(); });
   if (!progress_) return;
   QProgressDialog* dialog = progress_;
   progress_ = nullptr;
@@ -171,6 +208,7 @@ void QtUi::EndProgress() {
 }
 
 void QtUi::SetWaitCursor(bool on) {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { SetWaitCursor(on); });
   if (on) {
     ++waitDepth_;
     QApplication::setOverrideCursor(Qt::WaitCursor);

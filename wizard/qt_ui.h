@@ -1,7 +1,9 @@
 // The Ui of the wizard: Qt message boxes, a modeless prompt window with a
 // Cancel button, a progress dialog and the override cursor. Everything runs
 // on the GUI thread; the load code keeps the event loop running while it
-// waits, which keeps the prompt and progress windows live.
+// waits, which keeps the prompt and progress windows live. A call from another
+// thread is carried over to the GUI thread and waited for (so the GUI thread
+// must not be blocked waiting for that thread meanwhile).
 #pragma once
 
 #include <QPointer>

@@ -13,7 +13,9 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "platform/wait_pumping.h"
 
@@ -144,6 +146,32 @@ TEST(QtUi, ProgressAndWaitCursor) {
   ui.SetWaitCursor(false);
   ui.SetWaitCursor(false);  // unbalanced off does not pop others' cursors
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtUi, CallsFromAnotherThreadRunOnTheGuiThread) {
+  QtUi ui;
+  WhenBoxShows([](QMessageBox* box) {
+    EXPECT_EQ(box->thread(), QApplication::instance()->thread());
+    ClickButtonWithText(box, "No");
+  });
+  std::atomic<int> answer{0};
+  std::atomic<bool> cancelled{true};
+  std::atomic<bool> finished{false};
+  std::thread worker([&] {
+    answer = ui.MessageBox("File not found.", "TFTP", UiIcon::kWarning, UiButtons::kYesNo);
+    ui.ShowPrompt("Cycle Power", "from a worker");
+    cancelled = ui.PromptCancelled();
+    ui.ClosePrompt();
+    finished = true;
+  });
+  // The worker waits for this thread's event loop, so keep it running until
+  // the worker is through.
+  const bool through = WaitPumpingUntil([&] { return finished.load(); }, 5000);
+  worker.join();
+  ASSERT_TRUE(through);
+  EXPECT_FALSE(cancelled);
+  EXPECT_EQ(answer, kAnswerNo);
+  EXPECT_EQ(ui.promptWindow(), nullptr);
 }
 
 }  // namespace
