@@ -448,9 +448,7 @@ int BootMonitor::CmdSaveenv(const QStringList&) {
 }
 
 int BootMonitor::CmdBdinfo(const QStringList&) {
-  auto hex = [](quint64 v) {
-    return QString("0x%1").arg(v, 8, 16, QChar('0')).toUpper().replace("0X", "0x");
-  };
+  auto hex = [](quint64 v) { return "0x" + QString("%1").arg(v, 8, 16, QChar('0')).toUpper(); };
   Print("memstart    = " + hex(options_.dramBase) + "\n");
   Print("memsize     = " + hex(options_.dramSize) + "\n");
   Print("flashstart  = " + hex(options_.norSize ? options_.norBase : 0) + "\n");
