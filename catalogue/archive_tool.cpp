@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <limits>
 
 #include "app/settings.h"
@@ -83,7 +84,18 @@ QRegularExpression WildcardRegex(const QString& pattern) {
 
 }  // namespace
 
-ArchiveTool::ArchiveTool() : toolName_(QString::fromLatin1(kDefaultTool)) {}
+namespace {
+// Debian's "7za" on the PATH is a shell script that execs the real program;
+// starting the program itself saves a shell start on every one of the
+// several runs an archive costs.
+QString DefaultToolPath() {
+  const QString direct = QStandardPaths::findExecutable(QString::fromLatin1(kDefaultTool),
+                                                        {QStringLiteral("/usr/lib/p7zip")});
+  return direct.isEmpty() ? QString::fromLatin1(kDefaultTool) : direct;
+}
+}  // namespace
+
+ArchiveTool::ArchiveTool() : toolName_(DefaultToolPath()) {}
 
 ArchiveTool::~ArchiveTool() { Cleanup(); }
 
