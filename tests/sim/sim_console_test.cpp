@@ -2,6 +2,8 @@
 // power-on, catching the countdown, the command line and the environment.
 #include <gtest/gtest.h>
 
+#include <QThread>
+
 #include "sim/sim_unit.h"
 #include "sim_terminal.h"
 
@@ -151,6 +153,30 @@ TEST(SimConsole, BoardAndMonitorVariants) {
     EXPECT_EQ(env.contains("stdin="), !c.noStdin);
     EXPECT_TRUE(term.Command("version").contains(("\r\n" + c.monitor + " ").toLatin1()));
   }
+}
+
+TEST(SimConsole, ResetRebootsAndLinesSentJustBeforeClosingStillArrive) {
+  SimUnit unit(QuickUnit());
+  test::SimTerminal term;
+  CatchUnit(unit, term);
+  term.Command("mw.b 100000 5a 10");
+  ASSERT_TRUE(term.Send("reset\r"));
+  ASSERT_TRUE(term.WaitFor("resetting ...\r\n\r\n\r\nU-Boot"));
+  ASSERT_TRUE(term.WaitFor("Hit any key to stop autoboot"));
+  EXPECT_EQ(unit.ReadDram(0x100000, 1), QByteArray(1, 0));
+
+  // A loader that writes a line and closes the port at once: the line was on
+  // the wire, so the unit runs it.
+  ASSERT_TRUE(term.Send("interrupt\r"));
+  ASSERT_TRUE(term.WaitFor("=> "));
+  term.ReadFor(30);
+  ASSERT_TRUE(term.Send("setenv closed yes\r"));
+  term.Close();
+  for (int i = 0; i < 100 && unit.Env("closed").isEmpty(); ++i) QThread::msleep(10);
+  EXPECT_EQ(unit.Env("closed"), "yes");
+  // Nothing the unit said meanwhile waits for the next peer.
+  ASSERT_TRUE(term.Open(unit.SlavePath()));
+  EXPECT_EQ(term.ReadFor(100), QByteArray());
 }
 
 TEST(SimConsole, BdinfoReportsTheConfiguredMemories) {
