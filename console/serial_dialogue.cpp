@@ -6,6 +6,7 @@
 #include <QSerialPort>
 #include <algorithm>
 
+#include "console/line_settings.h"
 #include "console/reply_text.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
@@ -25,20 +26,12 @@ constexpr char kMsgEndOfResponse[] = "End of response.";
 // holds back the rest).
 constexpr qint64 kPortReadBufferSize = 64 * 1024;
 
-QSerialPort::Parity ParityFromText(const QString& text) {
-  const QString t = text.toLower();
-  if (t == QLatin1String("odd")) return QSerialPort::OddParity;
-  if (t == QLatin1String("even")) return QSerialPort::EvenParity;
-  if (t == QLatin1String("mark")) return QSerialPort::MarkParity;
-  if (t == QLatin1String("space")) return QSerialPort::SpaceParity;
-  return QSerialPort::NoParity;
-}
-
 // A port that has failed this way will not deliver anything again.
 bool PortIsGone(const QSerialPort* port) {
   if (!port->isOpen()) return true;
   switch (port->error()) {
     case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:  // what a hung-up line gives
     case QSerialPort::DeviceNotFoundError:
     case QSerialPort::PermissionError:
     case QSerialPort::NotOpenError:
@@ -67,17 +60,18 @@ bool LoadEngine::OpenComPort(ComPort& port) {
   }
   serial->setReadBufferSize(kPortReadBufferSize);
 
-  const int bitRate = LeadingNumber(baud);
-  const int dataBits = LeadingNumber(databits);
-  bool settingsOk = bitRate > 0 && dataBits >= 5 && dataBits <= 8;
+  static const QSerialPort::Parity kParity[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                                QSerialPort::EvenParity, QSerialPort::MarkParity,
+                                                QSerialPort::SpaceParity};
+  const LineSettings line = ParseLineSettings(baud, databits, parity, stopbits);
+  bool settingsOk = line.baud > 0 && line.dataBits >= 5 && line.dataBits <= 8;
   if (settingsOk) {
-    settingsOk &= serial->setBaudRate(bitRate);
-    settingsOk &= serial->setDataBits(static_cast<QSerialPort::DataBits>(dataBits));
+    settingsOk &= serial->setBaudRate(line.baud);
+    settingsOk &= serial->setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits));
+    settingsOk &= serial->setParity(kParity[line.parity]);
+    settingsOk &=
+        serial->setStopBits(line.twoStopBits ? QSerialPort::TwoStop : QSerialPort::OneStop);
   }
-  settingsOk &= serial->setParity(ParityFromText(parity));
-  settingsOk &= serial->setStopBits(stopbits.compare(QLatin1String("1"), Qt::CaseInsensitive) == 0
-                                        ? QSerialPort::OneStop
-                                        : QSerialPort::TwoStop);
   settingsOk &= serial->setFlowControl(QSerialPort::NoFlowControl);
   // DTR and RTS are raised for adapters that power the line from them; a
   // device without modem lines (a pseudo-terminal) refuses, which is no

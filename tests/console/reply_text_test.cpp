@@ -1,0 +1,126 @@
+// Text rules applied to boot-monitor replies, including hostile replies.
+#include "console/reply_text.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/load_engine.h"
+
+namespace fwl {
+namespace {
+
+TEST(ReplyTextTest, PromptCountsOnlyAfterTheFirstByteAndBeforeAnyNul) {
+  EXPECT_FALSE(PromptAfterFirstByte("=> ", "=>"));
+  EXPECT_TRUE(PromptAfterFirstByte("=> version\r\nU-Boot\r\n=> ", "=>"));
+  EXPECT_TRUE(PromptAfterFirstByte("x=>", "=>"));
+  EXPECT_FALSE(PromptAfterFirstByte(QByteArray("reply\0=> ", 9), "=>"));
+  EXPECT_FALSE(PromptAfterFirstByte("", "=>"));
+  EXPECT_TRUE(PromptAfterFirstByte("erase\r\n done\r\n=> ", "done\r\n=>"));
+  EXPECT_FALSE(PromptAfterFirstByte("erase\r\n done\n=> ", "done\r\n=>"));
+}
+
+TEST(ReplyTextTest, MarkerMustEndBeforeTheFirstPrompt) {
+  EXPECT_TRUE(MarkerBeforeFirstPrompt("protect off\r\nUn-Protected 4 sectors\r\n=> ",
+                                      "Un-Protected 4 sectors"));
+  EXPECT_FALSE(MarkerBeforeFirstPrompt("protect off\r\n=> Un-Protected 4 sectors\r\n=> ",
+                                       "Un-Protected 4 sectors"));
+  // Overlapping the prompt is not "before" it.
+  EXPECT_FALSE(MarkerBeforeFirstPrompt("erase\r\ndon=>e", "done"));
+  EXPECT_FALSE(MarkerBeforeFirstPrompt("=> done", "done"));
+  EXPECT_FALSE(MarkerBeforeFirstPrompt("done, but no prompt", "done"));
+  EXPECT_FALSE(MarkerBeforeFirstPrompt(QByteArray("erase\0done\r\n=> ", 15), "done"));
+}
+
+TEST(ReplyTextTest, FileSizeIgnoresEchoPromptsAndLineEnds) {
+  const QByteArray cmd = "echo $(filesize)\r";
+  EXPECT_EQ(FileSizeFromReply("echo $(filesize)\r\n1a2b3c\r\n=> ", cmd), 0x1a2b3cu);
+  EXPECT_EQ(FileSizeFromReply("=> echo $(filesize)\r\n  ff\r\n=> ", cmd), 0xffu);
+  EXPECT_EQ(FileSizeFromReply("echo $(filesize)\r\n\r\n=> ", cmd), 0u);
+  EXPECT_EQ(FileSizeFromReply("echo $(filesize)\r\nzz\r\n=> ", cmd), 0u);
+  EXPECT_EQ(FileSizeFromReply("echo $(filesize)\r\nfffffffffff\r\n=> ", cmd), 0xffffffffu);
+}
+
+TEST(ReplyTextTest, BdinfoValueNeedsElevenCharactersFromItsHexPrefix) {
+  const QByteArray reply =
+      "bdinfo\r\nmemstart    = 0x00000000\r\nmemsize     = 0x04000000\r\n"
+      "flashsize   = 0x00800000\r\nsramstart   = 0x40000000\r\nsramsize    = 0x00080000\r\n=> ";
+  bool found = false;
+  EXPECT_EQ(BdinfoValue(reply, "memsize", found), 0x4000000u);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(BdinfoValue(reply, "sramstart", found), 0x40000000u);
+  EXPECT_EQ(BdinfoValue(reply, "flashsize", found), 0x800000u);
+  EXPECT_EQ(BdinfoValue(reply, "nothing", found), 0u);
+  EXPECT_FALSE(found);
+  // Ends less than eleven characters after its "0x": found, value 0.
+  EXPECT_EQ(BdinfoValue("memsize = 0x400000\r\n", "memsize", found), 0u);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(BdinfoValue("memsize = 0x04000000\r\n", "memsize", found), 0x4000000u);
+  EXPECT_EQ(BdinfoValue("memsize = nothing here", "memsize", found), 0u);
+}
+
+TEST(ReplyTextTest, NandSizeTakesTheFirstKnownSizeInTableOrder) {
+  EXPECT_EQ(NandSizeFromReply("Device 0: NAND 128MiB 3,3V 8-bit, sector size 128 KiB"), 0x8000000u);
+  EXPECT_EQ(NandSizeFromReply("Device 0: NAND 16 MiB"), 0x1000000u);
+  EXPECT_EQ(NandSizeFromReply("Device 0: NAND 32MB"), 0x2000000u);
+  EXPECT_EQ(NandSizeFromReply("Device 0: NAND 64 MB"), 0x4000000u);
+  EXPECT_EQ(NandSizeFromReply("Device 0: NAND 256 MiB"), 0u);
+  EXPECT_EQ(NandSizeFromReply("No NAND device found!!!"), 0u);
+  EXPECT_EQ(NandSizeFromReply(QByteArray("\0 64 MiB", 8)), 0u);
+}
+
+TEST(ReplyTextTest, BoardCodes) {
+  bool unexpected = true;
+  EXPECT_EQ(
+      BoardCodeFromEnvironment("stdin=serial\r\nboard=KORVID kvni9260 rev B\r\n=>", unexpected),
+      kBoardArm9);
+  EXPECT_FALSE(unexpected);
+  EXPECT_EQ(
+      BoardCodeFromEnvironment("printenv\r\nboard=KORVID KVNI855T\r\nstdin=serial\r\n", unexpected),
+      kBoardPowerPc855T);
+  EXPECT_EQ(BoardCodeFromEnvironment("printenv\r\nboard=KORVID kvni79524\r\n", unexpected),
+            kBoardKvni79524);
+  // No "board=" at all: the 855T board, if the listing has "stdin=".
+  EXPECT_EQ(BoardCodeFromEnvironment("printenv\r\nstdin=serial\r\n", unexpected),
+            kBoardPowerPc855T);
+  EXPECT_EQ(BoardCodeFromEnvironment("printenv\r\nbaudrate=9600\r\n", unexpected), kBoardUnknown);
+  EXPECT_FALSE(unexpected);
+  EXPECT_EQ(BoardCodeFromEnvironment("stdin=serial\r\nboard=KORVID KVNI855T\r\n", unexpected),
+            kBoardUnknown);  // "stdin=" only at the first byte does not count
+  EXPECT_EQ(BoardCodeFromEnvironment("printenv\r\nboard=OTHER x\r\nstdin=serial\r\n", unexpected),
+            kBoardUnknown);
+  EXPECT_TRUE(unexpected);
+}
+
+TEST(ReplyTextTest, ComPortAndNumbers) {
+  EXPECT_EQ(ComPortDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(ComPortDevicePath("/dev/pts/3"), "/dev/pts/3");
+  EXPECT_EQ(LeadingNumber("9600"), 9600);
+  EXPECT_EQ(LeadingNumber("115200 baud"), 115200);
+  EXPECT_EQ(LeadingNumber("baud"), 0);
+  EXPECT_EQ(LeadingNumber(""), 0);
+  EXPECT_EQ(LeadingNumber("99999999999999"), 0x7fffffff);
+}
+
+// Whatever the line carries, the rules neither crash nor read past the reply.
+TEST(ReplyTextTest, HostileRepliesAreHarmless) {
+  QByteArray noise;
+  quint32 x = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise += static_cast<char>(x >> 24);
+  }
+  for (const QByteArray& r : {noise, QByteArray(12000, '\0'), QByteArray(12000, '='),
+                              QByteArray("0x"), QByteArray("memsize0x")}) {
+    bool found = false;
+    bool unexpected = false;
+    PromptAfterFirstByte(r, "=>");
+    MarkerBeforeFirstPrompt(r, "done");
+    FileSizeFromReply(r, "echo $(filesize)\r");
+    BdinfoValue(r, "memsize", found);
+    NandSizeFromReply(r);
+    BoardCodeFromEnvironment(r, unexpected);
+  }
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace fwl
