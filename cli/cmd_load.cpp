@@ -14,6 +14,7 @@
 #include "cli/cli_commands.h"
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
+#include "engine/load_parameter_file.h"
 #include "switch/load_dispatch.h"
 
 namespace fwl::cli {
@@ -136,6 +137,17 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
   }
   job.method = kMethodSerial;
   if (job.comPort.isEmpty()) return UsageError("--port is required");
+  // The load parameter file carries the port in 19 characters; a longer
+  // link (such as a simulator's) is replaced by the device it names.
+  if (job.comPort.size() >= kComportBufferSize) {
+    const QString device = QFileInfo(job.comPort).canonicalFilePath();
+    if (device.isEmpty() || device.size() >= kComportBufferSize) {
+      return UsageError(QStringLiteral("--port '%1' is longer than %2 characters")
+                            .arg(job.comPort)
+                            .arg(kComportBufferSize - 1));
+    }
+    job.comPort = device;
+  }
   if (job.firmwareFile.isEmpty()) return UsageError("--firmware is required");
   const QFileInfo firmware(job.firmwareFile);
   if (!firmware.isFile()) {

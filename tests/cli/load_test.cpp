@@ -2,6 +2,7 @@
 // power is switched by a command, and a failing load with its report lines.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -125,6 +126,8 @@ TEST_F(FwloadLoadTest, BadUsageExitsWith2AndSaysWhy) {
        "--station-type"},
       {QStringList(good).replaceInStrings("serial", "ethernet"), "--method"},
       {QStringList(good) << "--tftp-port", "needs a value"},
+      {QStringList(good).replaceInStrings("ttyS0", "/dev/serial/by-id/usb-adapter-0"),
+       "longer than 19 characters"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -136,7 +139,10 @@ TEST_F(FwloadLoadTest, BadUsageExitsWith2AndSaysWhy) {
 
 TEST_F(FwloadLoadTest, JsonLoadReportsEveryStepAndProgramsTheUnit) {
   StartUnit();
-  const ProgramRun r = Fwload(LoadArgs() << "--json");
+  // A link with a long path stands for the device it names.
+  const QString link = dir.path() + "/unit-tty";
+  ASSERT_TRUE(QFile::link(unit->SlavePath(), link));
+  const ProgramRun r = Fwload(LoadArgs().replaceInStrings(unit->SlavePath(), link) << "--json");
   ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
 
   QList<QJsonObject> objects;
