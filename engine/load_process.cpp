@@ -350,7 +350,9 @@ int LoadEngine::Run(const QString& options) {
   ArchiveTool archive;
   dhcp = options.contains(QLatin1String("-DHCP")) ? 1 : 0;
   if (options.contains(QLatin1String("-ETH_ONLY"))) {
-    return ethernetOnlyUpgrade ? ethernetOnlyUpgrade(*this, options) : 0;
+    if (ethernetOnlyUpgrade) return ethernetOnlyUpgrade(*this, options);
+    ReportLine(QStringLiteral("The Ethernet-only upgrade is not available."));
+    return 0;
   }
 
   // Bundle images live in folders of the dispatcher's list; a run of its own
