@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
   bool inTransfer = false;
   int transfers = 0;
   std::vector<fwl::LoadStep> steps;
+  std::vector<qint64> stepStarts;
   engine.SetProgressCallback(
       [&](const fwl::LoadProgressEvent& e, void*) {
         const qint64 now = clock.elapsed();
@@ -134,6 +135,7 @@ int main(int argc, char** argv) {
         if (e.kind == fwl::LoadProgressEvent::kUpdate &&
             (e.flags & fwl::LoadProgressEvent::kStepIndex)) {
           if (planStart < 0) planStart = now;
+          stepStarts.push_back(now);
           const size_t i = size_t(e.stepIndex);
           inTransfer = i < steps.size() && steps[i].blink == 0;
           transferStart = -1;
@@ -177,6 +179,11 @@ int main(int argc, char** argv) {
               tftpMs > 0 ? double(fs.size() + boot.size()) / 1e6 / (double(tftpMs) / 1000.0) : 0.0);
   std::printf("  per command outside transfers  %.1f ms (target < 30 ms)\n",
               planCommands > 0 ? double(outsideMs) / double(planCommands) : 0.0);
+  for (size_t i = 0; i < steps.size() && i < stepStarts.size(); ++i) {
+    const qint64 end = i + 1 < stepStarts.size() ? stepStarts[i + 1] : planEnd;
+    std::printf("    step %zu %-28s %5lld ms\n", i + 1, qPrintable(steps[i].name),
+                static_cast<long long>(end - stepStarts[i]));
+  }
   unit.Stop();
   return result == 1 && written ? 0 : 1;
 }
