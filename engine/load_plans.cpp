@@ -3,6 +3,8 @@
 // plan for NAND units, each an announced list of steps reported one by one,
 // followed by the reset and restart countdown.
 #include <QFileInfo>
+#include <algorithm>
+#include <climits>
 
 #include "app/settings.h"
 #include "engine/load_engine.h"
@@ -27,18 +29,18 @@ constexpr uint32_t kNandEraseSizeBoard20 = 0xF80000;
 
 constexpr char kPpcBoot[] = "PPCBoot";
 
-qint64 FileSizeOf(const QString& path) {
-  QFileInfo info(path);
-  return info.exists() ? info.size() : 0;
+// The step's byte count; files beyond the int range (no image is) are
+// shown at the largest count.
+int FileSizeOf(const QString& path) {
+  const QFileInfo info(path);
+  return info.exists() ? static_cast<int>(std::min<qint64>(info.size(), INT_MAX)) : 0;
 }
 
 LoadStep TransferStep(const char* name, const QString& path) {
-  return LoadStep{QString::fromLatin1(name), static_cast<int>(FileSizeOf(path)), 0};
+  return LoadStep{QString::fromLatin1(name), FileSizeOf(path), 0};
 }
 
 LoadStep CommandStep(const char* name) { return LoadStep{QString::fromLatin1(name), 0, 1}; }
-
-}  // namespace
 
 // The clean markers go into every 64 KiB erase block between the end of the
 // copied image and the end of the region. Worked in 64 bits so an image
@@ -49,8 +51,7 @@ struct CleanMarkerRange {
   uint32_t count = 0;
 };
 
-static CleanMarkerRange CleanMarkersAbove(uint32_t address, uint32_t imageSize,
-                                          uint32_t regionSize) {
+CleanMarkerRange CleanMarkersAbove(uint32_t address, uint32_t imageSize, uint32_t regionSize) {
   const uint64_t start = (uint64_t{address} + imageSize + 0xFFFF) & ~uint64_t{0xFFFF};
   const uint64_t end = uint64_t{address} + regionSize;
   CleanMarkerRange range;
@@ -58,6 +59,8 @@ static CleanMarkerRange CleanMarkersAbove(uint32_t address, uint32_t imageSize,
   range.count = end > start ? static_cast<uint32_t>((end - start) >> 16) : 0;
   return range;
 }
+
+}  // namespace
 
 void LoadEngine::AnnouncePlan(const std::vector<LoadStep>& steps) {
   if (!progressCallback) return;
