@@ -16,6 +16,7 @@ constexpr char kPowerPromptText[] = "Please turn the power ON now...";
 constexpr char kStopStringKey[] = "autoboot stop string";
 constexpr int kCatchCapacity = 10000;
 
+constexpr char kMsgPortLost[] = "Lost connection to comport.";
 constexpr char kMsgBoardIdError[] = "Error getting board ID. Message response was:";
 constexpr char kMsgUnexpectedBoard[] = "Unexpected board found. (%1)";
 
@@ -48,6 +49,12 @@ bool LoadEngine::CatchBootMonitor(ComPort& port, int timeoutMs, bool showPowerPr
   clock.start();
   bool finished = false;
   while (!caught && !finished) {
+    // Without a port nothing can ever answer; waiting on would only hold
+    // the operator at the prompt until Cancel.
+    if (PortLost(port)) {
+      ReportLine(QString::fromLatin1(kMsgPortLost));
+      break;
+    }
     const bool written = WritePort(port, stopLine);
     WaitPumping(20);
     if (written) {

@@ -87,6 +87,8 @@ bool LoadEngine::OpenComPort(ComPort& port) {
   return true;
 }
 
+bool LoadEngine::PortLost(ComPort port) { return !port || PortIsGone(port); }
+
 void LoadEngine::CloseComPort(ComPort& port) {
   if (port) {
     port->close();

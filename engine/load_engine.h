@@ -90,6 +90,9 @@ class LoadEngine : public QObject {
   bool ReadPort(ComPort port, char* buffer, int maxBytes, int& received);
   // One write of exactly `bytes`; true when all of them were written.
   bool WritePort(ComPort port, const QByteArray& bytes);
+  // True for the invalid port and for a port whose device has gone away
+  // (an unplugged adapter, a closed pseudo-terminal).
+  static bool PortLost(ComPort port);
 
   // Discards waiting input: reads until one read comes back empty, i.e.
   // until the line has been quiet for one read time-out. Reports

@@ -119,6 +119,19 @@ TEST_F(CatchTest, PowerPromptRunsUntilCancelled) {
   EXPECT_GE(peer.Received().count("interrupt\r"), 10);
 }
 
+TEST_F(CatchTest, AnUnpluggedAdapterEndsTheCatchWithAReport) {
+  ui.CancelPromptAfter(2000);  // a safety net only
+  ui.onPrompt = [&](const QString&, const QString&) { peer.Unplug(); };
+  EXPECT_FALSE(engine.CatchBootMonitor(port, 0, true));
+  EXPECT_EQ(lines, QStringList{"Lost connection to comport."});
+  EXPECT_FALSE(ui.promptOpen());
+
+  lines.clear();
+  ComPort none = nullptr;
+  EXPECT_FALSE(engine.CatchBootMonitor(none, 60000, false));
+  EXPECT_EQ(lines, QStringList{"Lost connection to comport."});
+}
+
 TEST_F(CatchTest, AnUnnamedMonitorThatIgnoresVersionIsResetAndCaughtAgain) {
   CountingDownUnit unit(peer, "Boot Monitor");
   unit.atPrompt = true;

@@ -1,0 +1,26 @@
+// libFuzzer target: the text rules applied to whatever a serial line
+// delivers as a boot monitor's reply - prompt search, markers, numbers,
+// board names, NAND sizes, and the splitting of a reply into report lines.
+#include <QByteArray>
+#include <cstdint>
+
+#include "console/reply_text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const QByteArray reply(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  bool found = false;
+  bool unexpected = false;
+  fwl::PromptAfterFirstByte(reply, "=>");
+  fwl::PromptAfterFirstByte(reply, "done\r\n=>");
+  fwl::MarkerBeforeFirstPrompt(reply, "done");
+  fwl::MarkerBeforeFirstPrompt(reply, "Un-Protected 8 sectors");
+  fwl::FileSizeFromReply(reply, "echo $(filesize)\r");
+  for (const char* name : {"sramstart", "sramsize", "memstart", "memsize", "flashsize"}) {
+    fwl::BdinfoValue(reply, name, found);
+  }
+  fwl::NandSizeFromReply(reply);
+  fwl::BoardCodeFromEnvironment(reply, unexpected);
+  fwl::ParseHexPrefix(reply);
+  fwl::LeadingNumber(QString::fromLatin1(reply));
+  return 0;
+}
