@@ -1,5 +1,6 @@
 #include "platform/ini_file.h"
 
+#include <algorithm>
 #include <climits>
 
 #include <QDir>
@@ -62,7 +63,9 @@ QByteArray ReadAll(const QString& path, bool* exists) {
   QFile f(path);
   *exists = f.open(QIODevice::ReadOnly);
   if (!*exists) return {};
-  return f.read(kMaxProfileBytes);
+  // read(n) sets aside all n bytes before reading, so ask only for what the
+  // file holds: every profile call reads the file again.
+  return f.read(std::min(f.size(), kMaxProfileBytes));
 }
 
 bool SameName(const QString& a, const QString& b) {
