@@ -114,6 +114,7 @@ Negotiation NegotiateOptions(const QStringList& options, int64_t fileSize) {
 
   Negotiation result;
   std::vector<std::pair<QString, QString>> unknown;
+  qsizetype windowEntry = -1;
   for (const auto& [name, value] : map) {
     if (name == "blksize") {
       const long long n = ReadDecimal(value);
@@ -141,11 +142,19 @@ Negotiation NegotiateOptions(const QStringList& options, int64_t fileSize) {
       const long long n = ReadDecimal(value);
       if (n >= 1 && n <= 65535) {
         result.windowSize = static_cast<int>(n < kMaxWindowSize ? n : kMaxWindowSize);
-        result.acknowledged.emplace_back(name, QString::number(result.windowSize));
+        windowEntry = static_cast<qsizetype>(result.acknowledged.size());
+        result.acknowledged.emplace_back(name, QString());
       }
     } else {
       unknown.emplace_back(name, value);
     }
+  }
+  if (windowEntry >= 0) {
+    // The block size is known only now: "blksize" may follow "windowsize".
+    const int byBytes = kMaxWindowBytes / result.blockSize;
+    if (result.windowSize > byBytes) result.windowSize = byBytes > 1 ? byBytes : 1;
+    result.acknowledged[static_cast<size_t>(windowEntry)].second =
+        QString::number(result.windowSize);
   }
   qsizetype size = 2;
   for (const auto& [name, value] : result.acknowledged) size += name.size() + value.size() + 2;

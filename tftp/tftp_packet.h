@@ -23,6 +23,9 @@ inline constexpr int kOpOack = 6;
 inline constexpr int kDefaultBlockSize = 512;
 inline constexpr int kMaxBlockSize = 8192;
 inline constexpr int kMaxWindowSize = 64;
+// Most bytes one window may put in flight: a burst beyond what a client's
+// receive buffer holds loses its tail every time and the transfer crawls.
+inline constexpr int kMaxWindowBytes = 64 * 1024;
 // A request is read into a buffer of this size; longer datagrams are cut.
 inline constexpr int kMaxRequestSize = 1024;
 // The option acknowledgement must fit a client's 512-byte receive buffer.
@@ -78,8 +81,9 @@ struct Negotiation {
 //  - "tsize": the file size in decimal, whatever the client sent.
 //  - "timeout": 1..255 is used and echoed as sent; other values are not
 //    acknowledged.
-//  - "windowsize": 1..65535 is granted as min(value, 64) and echoed with
-//    that value; other values are not acknowledged.
+//  - "windowsize": 1..65535 is granted as min(value, 64, 64 KiB / block
+//    size, at least 1) and echoed with that value; other values are not
+//    acknowledged.
 //  - anything else is echoed as sent.
 // The granted options come first, then unknown ones in request order while
 // the OACK stays within kMaxOackSize bytes.

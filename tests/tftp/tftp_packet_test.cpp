@@ -107,6 +107,12 @@ TEST(TftpPacketTest, OtherOptionsFollowTheirRules) {
   n = NegotiateOptions({"windowsize", "1000"}, 1);
   EXPECT_EQ(n.windowSize, 64);
   EXPECT_EQ(Value(n, "windowsize"), "64");
+  // A window of large blocks is held to 64 KiB in flight, whatever the order.
+  n = NegotiateOptions({"windowsize", "16", "blksize", "8192"}, 1);
+  EXPECT_EQ(n.windowSize, 8);
+  EXPECT_EQ(Value(n, "windowsize"), "8");
+  n = NegotiateOptions({"blksize", "1468", "windowsize", "64"}, 1);
+  EXPECT_EQ(n.windowSize, 44);
   for (const char* bad : {"0", "65536", "x"}) {
     n = NegotiateOptions({"windowsize", bad}, 1);
     EXPECT_EQ(n.windowSize, 1);

@@ -76,7 +76,7 @@ TEST_F(TftpRawTest, OackEchoesWhatIsGrantedAndALostOackIsResent) {
   EXPECT_EQ(*oack, Bytes("\0\6blksize\0"
                          "1468\0tsize\0"
                          "5000\0windowsize\0"
-                         "64\0"
+                         "44\0"
                          "x-vendor\0"
                          "42\0"));
   EXPECT_EQ(lastSource_, QHostAddress(QHostAddress::LocalHost));
