@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "platform/ui.h"
 #include "platform/wait_pumping.h"
+#include "tftp/tftp_datagram_socket.h"
 #include "tftp/tftp_log.h"
 #include "tftp/tftp_packet.h"
 #include "tftp/tftp_transfer.h"
@@ -229,7 +230,7 @@ QString TftpServer::ServedPath(const QString& folder, const QString& requestedNa
   return path + tftp::BareFileName(requestedName);
 }
 
-QUdpSocket* TftpServer::OpenTransferSocket(const QHostAddress& localAddress) {
+TftpDatagramSocket* TftpServer::OpenTransferSocket(const QHostAddress& localAddress) {
   // Replies leave from the address the request came to: some embedded
   // clients drop packets from another address of the same computer.
   QHostAddress local = localAddress;
@@ -246,8 +247,8 @@ QUdpSocket* TftpServer::OpenTransferSocket(const QHostAddress& localAddress) {
     for (int i = 0; i < kTransferPortCount; ++i) {
       const auto port =
           static_cast<quint16>(kFirstTransferPort + (offset + i) % kTransferPortCount);
-      auto* socket = new QUdpSocket(this);
-      if (socket->bind(local, port, QAbstractSocket::DontShareAddress)) return socket;
+      auto* socket = new TftpDatagramSocket(this);
+      if (socket->Bind(local, port)) return socket;
       delete socket;
     }
     // Range exhausted: ended transfers give their ports back.
@@ -274,7 +275,7 @@ void TftpServer::HandleRequest(const QByteArray& datagram, const QHostAddress& s
   ++transfersStarted_;
   const QString path = ServedPath(isRead ? outboundFolder_ : inboundFolder_, request->fileName);
 
-  QUdpSocket* socket = OpenTransferSocket(localAddress);
+  TftpDatagramSocket* socket = OpenTransferSocket(localAddress);
   if (!socket) {
     Log("Failed to create client socket.");
     return;

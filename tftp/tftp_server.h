@@ -18,6 +18,7 @@ class QUdpSocket;
 
 namespace fwl {
 
+class TftpDatagramSocket;
 class TftpLog;
 class TftpTransfer;
 
@@ -143,7 +144,7 @@ class TftpServer : public QObject {
   void OnListenReadyRead();
   void HandleRequest(const QByteArray& datagram, const QHostAddress& sender, quint16 senderPort,
                      const QHostAddress& localAddress);
-  QUdpSocket* OpenTransferSocket(const QHostAddress& localAddress);
+  TftpDatagramSocket* OpenTransferSocket(const QHostAddress& localAddress);
   QString ServedPath(const QString& folder, const QString& requestedName) const;
   void DestroyTransfers();
 

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
-#include <QUdpSocket>
 #include <new>
 
 #include "tftp/tftp_log.h"
@@ -40,13 +39,14 @@ unsigned long TftpSocketErrorCode(QAbstractSocket::SocketError error) {
   }
 }
 
-TftpTransfer::TftpTransfer(TftpServer* server, int id, QUdpSocket* socket, const QString& filePath,
-                           const QHostAddress& client, quint16 clientPort,
+TftpTransfer::TftpTransfer(TftpServer* server, int id, TftpDatagramSocket* socket,
+                           const QString& filePath, const QHostAddress& client, quint16 clientPort,
                            const QStringList& options, int percentOnly, int retransmitMs)
     : QObject(server),
       server_(server),
       id_(id),
       socket_(socket),
+      clientIp_(client.toIPv4Address()),
       timer_(new QTimer(this)),
       filePath_(filePath),
       client_(client),
@@ -59,23 +59,23 @@ TftpTransfer::TftpTransfer(TftpServer* server, int id, QUdpSocket* socket, const
   timer_->setSingleShot(true);
   timer_->setTimerType(Qt::PreciseTimer);
   connect(timer_, &QTimer::timeout, this, &TftpTransfer::OnTimer);
-  connect(socket_, &QUdpSocket::readyRead, this, &TftpTransfer::OnReadyRead);
+  connect(socket_, &TftpDatagramSocket::readyRead, this, &TftpTransfer::OnReadyRead);
   receiveBuffer_.resize(kReceiveSize);
 }
 
 TftpTransfer::~TftpTransfer() = default;
 
-quint16 TftpTransfer::LocalPort() const { return socket_ ? socket_->localPort() : 0; }
+quint16 TftpTransfer::LocalPort() const { return socket_ ? socket_->LocalPort() : 0; }
 
 void TftpTransfer::ReleaseSocket() {
-  if (ended_ && socket_) socket_->close();
+  if (ended_ && socket_) socket_->Close();
 }
 
 void TftpTransfer::Abandon() {
   ended_ = true;
   timer_->stop();
   data_ = QByteArray();
-  if (socket_) socket_->close();
+  if (socket_) socket_->Close();
 }
 
 void TftpTransfer::Log(const QString& text) {
@@ -170,9 +170,8 @@ bool TftpTransfer::PrepareData() {
 
 void TftpTransfer::SendError(int code, const QString& message) {
   const QByteArray packet = tftp::MakeError(code, message);
-  if (socket_->writeDatagram(packet, client_, clientPort_) < 0) {
-    Log(QString::asprintf("Error %08lX found while sending to client.",
-                          TftpSocketErrorCode(socket_->error())));
+  if (socket_->SendTo(packet, client_, clientPort_) < 0) {
+    Log(QString::asprintf("Error %08lX found while sending to client.", socket_->ErrorCode()));
   } else {
     Log(QString("Error %1 sent to client.").arg(code));
   }
@@ -180,9 +179,8 @@ void TftpTransfer::SendError(int code, const QString& message) {
 
 void TftpTransfer::SendOack() {
   timer_->start(retransmitMs_);
-  if (socket_->writeDatagram(oack_, client_, clientPort_) < 0) {
-    Log(QString::asprintf("Error found while sending ack. Error = 0x%08lX",
-                          TftpSocketErrorCode(socket_->error())));
+  if (socket_->SendTo(oack_, client_, clientPort_) < 0) {
+    Log(QString::asprintf("Error found while sending ack. Error = 0x%08lX", socket_->ErrorCode()));
     End();
   }
 }
@@ -200,9 +198,8 @@ bool TftpTransfer::SendBlock(qint64 block) {
   packet[3] = static_cast<char>(block & 0xFF);
   if (count > 0) memcpy(packet + 4, data_.constData() + offset, static_cast<size_t>(count));
   timer_->start(retransmitMs_);
-  if (socket_->writeDatagram(packet, 4 + count, client_, clientPort_) < 0) {
-    Log(QString::asprintf("Error %08lX found while sending file to client.",
-                          TftpSocketErrorCode(socket_->error())));
+  if (socket_->SendTo(packet, 4 + count, client_, clientPort_) < 0) {
+    Log(QString::asprintf("Error %08lX found while sending file to client.", socket_->ErrorCode()));
     return false;
   }
   if (server_->HasStatusCallback()) {
@@ -220,11 +217,12 @@ bool TftpTransfer::SendBlock(qint64 block) {
 }
 
 void TftpTransfer::OnReadyRead() {
-  while (socket_ && socket_->hasPendingDatagrams()) {
-    QHostAddress sender;
+  for (;;) {
+    quint32 senderIp = 0;
     quint16 senderPort = 0;
     const qint64 size =
-        socket_->readDatagram(receiveBuffer_.data(), kReceiveSize, &sender, &senderPort);
+        socket_->ReceiveFrom(receiveBuffer_.data(), kReceiveSize, &senderIp, &senderPort);
+    if (size == -2) return;
     if (size < 0) {
       if (ended_) return;
       Log("Error while attempting to read from socket!");
@@ -233,9 +231,10 @@ void TftpTransfer::OnReadyRead() {
       return;
     }
     if (ended_) continue;
-    if (senderPort != clientPort_ || !sender.isEqual(client_, QHostAddress::TolerantConversion)) {
+    if (senderPort != clientPort_ || senderIp != clientIp_) {
       // Another peer's packet must not steer this transfer (RFC 1350 TIDs).
-      socket_->writeDatagram(tftp::MakeError(5, "Unknown transfer ID"), sender, senderPort);
+      socket_->SendTo(tftp::MakeError(5, "Unknown transfer ID"), QHostAddress(senderIp),
+                      senderPort);
       continue;
     }
     HandleDatagram(QByteArray::fromRawData(receiveBuffer_.constData(), size));

@@ -11,10 +11,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "tftp/tftp_datagram_socket.h"
 #include "tftp/tftp_send_window.h"
 
 class QTimer;
-class QUdpSocket;
 
 namespace fwl {
 
@@ -30,7 +30,7 @@ class TftpTransfer : public QObject {
  public:
   // Takes ownership of `socket` (bound to the transfer's local port).
   // `retransmitMs` is the interval unless the client asks for a "timeout".
-  TftpTransfer(TftpServer* server, int id, QUdpSocket* socket, const QString& filePath,
+  TftpTransfer(TftpServer* server, int id, TftpDatagramSocket* socket, const QString& filePath,
                const QHostAddress& client, quint16 clientPort, const QStringList& options,
                int percentOnly, int retransmitMs);
   ~TftpTransfer() override;
@@ -75,7 +75,8 @@ class TftpTransfer : public QObject {
 
   TftpServer* server_;
   int id_;
-  QUdpSocket* socket_;
+  TftpDatagramSocket* socket_;
+  quint32 clientIp_;
   QTimer* timer_;
   QString filePath_;
   QHostAddress client_;
