@@ -22,6 +22,9 @@ const QList<QByteArray>& DoneOrOk() {
 
 QString Latin1(const char* text) { return QString::fromLatin1(text); }
 
+// Where the clean marker is built when the board has no RAM address of its own.
+constexpr uint32_t kCleanMarkerTemplate = 0x00100000;
+
 }  // namespace
 
 bool LoadEngine::SendAndCollect(ComPort port, const QByteArray& command, const QByteArray& waitText,
@@ -123,12 +126,18 @@ bool LoadEngine::FillMemory(ComPort port, uint32_t address, uint32_t count, uint
 bool LoadEngine::WriteCleanMarkers(ComPort port, uint32_t firstAddress, uint32_t step,
                                    uint32_t count) {
   // The 12-byte JFFS2 clean marker (magic, node type, length, header CRC)
-  // built once in RAM, then copied to the start of every erase block.
-  static const char* const kTemplate[] = {
-      "mw.w 00100000 1985\r",
-      "mw.w 00100002 2003\r",
-      "mw.l 00100004 0000000c\r",
-      "mw.l 00100008 f060dc98\r",
+  // built once in RAM, then copied to the start of every erase block. The
+  // template goes to 0x00100000, the RAM load address of the PowerPC boards;
+  // a board whose RAM lies elsewhere (the ARM9 board) gets it at its own RAM
+  // load address, or the writes would fail and no marker would be copied.
+  const uint32_t templ = tempRamAddress != 0 ? tempRamAddress : kCleanMarkerTemplate;
+  const QByteArray at = Hex(templ).rightJustified(8, '0');
+  auto plus = [&](uint32_t offset) { return Hex(templ + offset).rightJustified(8, '0'); };
+  const QByteArray lines[] = {
+      "mw.w " + at + " 1985\r",
+      "mw.w " + plus(2) + " 2003\r",
+      "mw.l " + plus(4) + " 0000000c\r",
+      "mw.l " + plus(8) + " f060dc98\r",
   };
   auto send = [&](const QByteArray& line) {
     QByteArray reply;
@@ -138,12 +147,12 @@ bool LoadEngine::WriteCleanMarkers(ComPort port, uint32_t firstAddress, uint32_t
     return written && promptSeen;
   };
   bool ok = true;
-  for (const char* line : kTemplate) {
+  for (const QByteArray& line : lines) {
     if (!(ok = send(line))) break;
   }
   for (uint32_t i = 0; ok && i < count; ++i) {
     const uint32_t target = firstAddress + i * step;
-    ok = send("cp.l 00100000 " + Hex(target).rightJustified(8, '0') + " 3\r");
+    ok = send("cp.l " + at + ' ' + Hex(target).rightJustified(8, '0') + " 3\r");
   }
   if (!ok) ReportLine(Latin1("Failed to write all clean markers for memory erase."));
   return ok;
