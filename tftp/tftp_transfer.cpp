@@ -178,7 +178,7 @@ void TftpTransfer::SendError(int code, const QString& message) {
 }
 
 void TftpTransfer::SendOack() {
-  timer_->start(retransmitMs_);
+  ArmTimer();
   if (socket_->SendTo(oack_, client_, clientPort_) < 0) {
     Log(QString::asprintf("Error found while sending ack. Error = 0x%08lX", socket_->ErrorCode()));
     End();
@@ -197,7 +197,7 @@ bool TftpTransfer::SendBlock(qint64 block) {
   packet[2] = static_cast<char>((block >> 8) & 0xFF);
   packet[3] = static_cast<char>(block & 0xFF);
   if (count > 0) memcpy(packet + 4, data_.constData() + offset, static_cast<size_t>(count));
-  timer_->start(retransmitMs_);
+  ArmTimer();
   if (socket_->SendTo(packet, 4 + count, client_, clientPort_) < 0) {
     Log(QString::asprintf("Error %08lX found while sending file to client.", socket_->ErrorCode()));
     return false;
@@ -287,8 +287,20 @@ void TftpTransfer::ReportCompletion() {
   completed_ = true;
 }
 
+void TftpTransfer::ArmTimer() {
+  // Restarting a timer for every block costs more than the block itself;
+  // the timer runs on and OnTimer() measures from the last send instead.
+  lastSend_.start();
+  if (!timer_->isActive()) timer_->start(retransmitMs_);
+}
+
 void TftpTransfer::OnTimer() {
   if (ended_) return;
+  const qint64 remaining = retransmitMs_ - lastSend_.elapsed();
+  if (remaining > 0) {
+    timer_->start(static_cast<int>(remaining));
+    return;
+  }
   Log(QString("Sending retry (%1) for file %2.").arg(retryCount_ + 1).arg(filePath_));
   ++retryCount_;
   if (retryCount_ > server_->Retries()) {

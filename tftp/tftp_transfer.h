@@ -64,6 +64,7 @@ class TftpTransfer : public QObject {
  private:
   void OnReadyRead();
   void OnTimer();
+  void ArmTimer();
   void HandleDatagram(const QByteArray& datagram);
   void Act(const tftp::SendWindow::Action& action);
   bool PrepareData();
@@ -98,6 +99,7 @@ class TftpTransfer : public QObject {
   bool givenUp_ = false;
   int retryCount_ = 0;
   QElapsedTimer started_;
+  QElapsedTimer lastSend_;
   QByteArray receiveBuffer_;
   QByteArray sendBuffer_;
 };
