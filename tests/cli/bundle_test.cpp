@@ -12,20 +12,9 @@
 namespace fwl {
 namespace {
 
-struct FwloadRun {
-  int exitCode = -1;
-  QString out;
-  QString err;
-};
+using test::FwloadRun;
 
-FwloadRun Fwload(const QStringList& args) {
-  QProcess process;
-  process.start(test::FwloadPath(), args);
-  EXPECT_TRUE(process.waitForFinished(60000));
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromLocal8Bit(process.readAllStandardOutput()),
-          QString::fromLocal8Bit(process.readAllStandardError())};
-}
+FwloadRun Fwload(const QStringList& args) { return test::RunFwload(args); }
 
 class BundleCommandTest : public ::testing::Test {
  protected:

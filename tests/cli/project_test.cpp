@@ -11,22 +11,8 @@
 namespace fwl {
 namespace {
 
-struct Outcome {
-  int exitCode = -1;
-  QString out;
-  QString err;
-};
-
-Outcome RunFwload(const QStringList& args) {
-  QProcess p;
-  p.start(test::FwloadPath(), args);
-  Outcome o;
-  if (!p.waitForFinished(60000)) return o;
-  o.exitCode = p.exitCode();
-  o.out = QString::fromUtf8(p.readAllStandardOutput());
-  o.err = QString::fromUtf8(p.readAllStandardError());
-  return o;
-}
+using Outcome = test::FwloadRun;
+using test::RunFwload;
 
 class ProjectCommandTest : public ::testing::Test {
  protected:

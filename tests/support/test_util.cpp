@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QUdpSocket>
@@ -43,5 +44,17 @@ QByteArray RandomBytes(qsizetype size, quint32 seed) {
 }
 
 QString FwloadPath() { return QStringLiteral(FWL_FWLOAD_PATH); }
+
+FwloadRun RunFwload(const QStringList& args) {
+  QProcess process;
+  process.start(FwloadPath(), args);
+  const bool ended = process.waitForFinished(60000);
+  EXPECT_TRUE(ended) << "fwload " << args.join(' ').toStdString();
+  if (!ended) process.kill();
+  process.waitForFinished(5000);
+  return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          QString::fromLocal8Bit(process.readAllStandardOutput()),
+          QString::fromLocal8Bit(process.readAllStandardError())};
+}
 
 }  // namespace fwl::test

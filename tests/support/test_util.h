@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace fwl::test {
 
@@ -21,5 +22,15 @@ QByteArray RandomBytes(qsizetype size, quint32 seed);
 
 // Path of the built fwload program.
 QString FwloadPath();
+
+// What a run of fwload left behind.
+struct FwloadRun {
+  int exitCode = -1;  // -1 when it crashed or did not end within a minute
+  QString out;
+  QString err;
+};
+
+// Runs the built fwload with `args` and waits for it (one minute at most).
+FwloadRun RunFwload(const QStringList& args);
 
 }  // namespace fwl::test
