@@ -21,7 +21,7 @@
 namespace {
 
 // Answers every box with OK and switches the unit on when asked.
-class BenchUi final : public fwl::Ui {
+class BenchUi final : public fwl::SilentUi {
  public:
   explicit BenchUi(fwl::SimUnit& unit) : unit_(unit) {}
   int MessageBox(const QString& text, const QString&, fwl::UiIcon, fwl::UiButtons) override {
@@ -31,14 +31,6 @@ class BenchUi final : public fwl::Ui {
   void ShowPrompt(const QString& title, const QString&) override {
     if (title == QLatin1String("Turn Power ON")) unit_.PowerCycle();
   }
-  void SetPromptText(const QString&) override {}
-  bool PromptCancelled() override { return false; }
-  void ClosePrompt() override {}
-  void BeginProgress(const QString&, int) override {}
-  void SetProgress(int, const QString&) override {}
-  bool ProgressCancelled() override { return false; }
-  void EndProgress() override {}
-  void SetWaitCursor(bool) override {}
 
  private:
   fwl::SimUnit& unit_;

@@ -109,7 +109,7 @@ int ParseArguments(const QStringList& args, ScanOptions* o) {
 
 // Messages reach the terminal; the progress window has no use in a one-shot
 // listing, so its lines are left out of the output.
-class ScanUi final : public Ui {
+class ScanUi final : public SilentUi {
  public:
   explicit ScanUi(Ui& terminal) : terminal_(terminal) {}
   int MessageBox(const QString& text, const QString& caption, UiIcon icon,
@@ -122,11 +122,6 @@ class ScanUi final : public Ui {
   void SetPromptText(const QString& text) override { terminal_.SetPromptText(text); }
   bool PromptCancelled() override { return terminal_.PromptCancelled(); }
   void ClosePrompt() override { terminal_.ClosePrompt(); }
-  void BeginProgress(const QString&, int) override {}
-  void SetProgress(int, const QString&) override {}
-  bool ProgressCancelled() override { return false; }
-  void EndProgress() override {}
-  void SetWaitCursor(bool) override {}
 
  private:
   Ui& terminal_;

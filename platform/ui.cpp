@@ -8,13 +8,13 @@ namespace {
 
 // Used when no front end installed its own: never blocks, answers the
 // affirmative button, keeps the operator's texts visible on stderr.
-class QuietUi final : public Ui {
+class QuietUi final : public SilentUi {
  public:
-  int MessageBox(const QString& text, const QString& caption, UiIcon, UiButtons buttons) override {
+  int MessageBox(const QString& text, const QString& caption, UiIcon icon,
+                 UiButtons buttons) override {
     std::fprintf(stderr, "%s%s%s\n", qPrintable(caption), caption.isEmpty() ? "" : ": ",
                  qPrintable(text));
-    return (buttons == UiButtons::kYesNo || buttons == UiButtons::kYesNoCancel) ? kAnswerYes
-                                                                                 : kAnswerOk;
+    return SilentUi::MessageBox(text, caption, icon, buttons);
   }
   void ShowPrompt(const QString&, const QString& text) override {
     std::fprintf(stderr, "%s\n", qPrintable(text));
@@ -22,19 +22,17 @@ class QuietUi final : public Ui {
   void SetPromptText(const QString& text) override {
     std::fprintf(stderr, "%s\n", qPrintable(text));
   }
-  bool PromptCancelled() override { return false; }
-  void ClosePrompt() override {}
-  void BeginProgress(const QString&, int) override {}
-  void SetProgress(int, const QString&) override {}
-  bool ProgressCancelled() override { return false; }
-  void EndProgress() override {}
-  void SetWaitCursor(bool) override {}
 };
 
 QuietUi g_quiet;
 std::atomic<Ui*> g_current{nullptr};
 
 }  // namespace
+
+int SilentUi::MessageBox(const QString&, const QString&, UiIcon, UiButtons buttons) {
+  return (buttons == UiButtons::kYesNo || buttons == UiButtons::kYesNoCancel) ? kAnswerYes
+                                                                               : kAnswerOk;
+}
 
 Ui& Ui::Current() {
   Ui* ui = g_current.load();

@@ -57,6 +57,24 @@ class Ui {
   static Ui* Install(Ui* ui);
 };
 
+// A Ui that shows nothing: boxes get their affirmative button, prompts and
+// progress are never cancelled. A base for front ends that care about only a
+// few of the calls (benchmarks, a subcommand that hides progress).
+class SilentUi : public Ui {
+ public:
+  int MessageBox(const QString& text, const QString& caption, UiIcon icon,
+                 UiButtons buttons) override;
+  void ShowPrompt(const QString&, const QString&) override {}
+  void SetPromptText(const QString&) override {}
+  bool PromptCancelled() override { return false; }
+  void ClosePrompt() override {}
+  void BeginProgress(const QString&, int) override {}
+  void SetProgress(int, const QString&) override {}
+  bool ProgressCancelled() override { return false; }
+  void EndProgress() override {}
+  void SetWaitCursor(bool) override {}
+};
+
 // Installs a Ui for the lifetime of the guard.
 class ScopedUi {
  public:
