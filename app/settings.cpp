@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
+#include <QSettings>
+#include <QVariant>
 #include <QStandardPaths>
 
 #include "platform/ini_file.h"
@@ -86,8 +88,40 @@ const QString& MissingMarker() {
   return kMissing;
 }
 
+#ifdef Q_OS_WIN
+// On Windows the values live in the registry, integers as DWORD values and
+// texts as string values, unless a settings file was named explicitly.
+bool UseRegistry() {
+  QMutexLocker lock(&g_fileMutex);
+  return g_fileOverride.isEmpty() && qEnvironmentVariableIsEmpty("FWLOADER_SETTINGS_FILE");
+}
+
+QSettings& Registry() {
+  static QSettings settings(QStringLiteral("HKEY_CURRENT_USER\\Software\\") +
+                                OemString(kOemCompanyKey) + u'\\' + OemString(kAppNameEntry),
+                            QSettings::NativeFormat);
+  return settings;
+}
+#endif
+
 QString ReadRaw(const QString& section, const QString& name) {
+#ifdef Q_OS_WIN
+  if (UseRegistry()) {
+    const QString key = section + u'/' + name;
+    return Registry().contains(key) ? Registry().value(key).toString() : MissingMarker();
+  }
+#endif
   return GetPrivateProfileString(section, name, MissingMarker(), 32768, SettingsFilePath());
+}
+
+void WriteRaw(const QString& section, const QString& name, const QVariant& data) {
+#ifdef Q_OS_WIN
+  if (UseRegistry()) {
+    Registry().setValue(section + u'/' + name, data);
+    return;
+  }
+#endif
+  WritePrivateProfileString(section, name, data.toString(), SettingsFilePath());
 }
 
 int ParseInt(const QString& text, int fallback) {
@@ -148,11 +182,11 @@ QString GetSettingText(const QString& section, const QString& value,
 }
 
 void SetSettingInt(const QString& section, const QString& value, int data) {
-  WritePrivateProfileString(section, value, QString::number(data), SettingsFilePath());
+  WriteRaw(section, value, data);
 }
 
 void SetSettingText(const QString& section, const QString& value, const QString& data) {
-  WritePrivateProfileString(section, value, data, SettingsFilePath());
+  WriteRaw(section, value, data);
 }
 
 QString OemString(int entry) {
