@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # TFTP throughput: one 64 MiB random file fetched by the same real client
-# (atftp) from our server and from tftpd-hpa, both on 127.0.0.1, at block
-# sizes 512, 1468 and 8192, and windowed (windowsize 16) from ours; then the
-# peak memory of our server while four clients fetch one preloaded file.
+# (atftp) from our server (preloaded, as every owner serves images, and read
+# at the request, as fwload tftpd does) and from tftpd-hpa, all on
+# 127.0.0.1, at block sizes 512, 1468 and 8192, and windowed from ours; then
+# the peak memory of our server while four clients fetch one preloaded file.
+# The ratio is ours (preloaded) / tftpd-hpa.
 #   bench/tftp_throughput.sh [RUNS]      (best of RUNS, default 3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,10 +27,11 @@ ninja -C "$build" bench_tftp_throughput > /dev/null
 
 work=$(mktemp -d /tmp/tftpbenchXXXXXX)
 chmod 755 "$work"
-server_pid=""; hpa_pid=""
+server_pid=""; hpa_pid=""; disk_pid=""
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   [ -n "$hpa_pid" ] && kill "$hpa_pid" 2>/dev/null || true
+  [ -n "$disk_pid" ] && kill "$disk_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -63,28 +66,36 @@ best_rate() {  # best MB/s of $runs fetches: best_rate PORT BLKSIZE [WINDOW]
   echo "$best"
 }
 
+# Every owner preloads the image it serves; fwload tftpd reads each
+# requested file at the request. Both are measured.
 ours_port=$(free_port)
 "$build/bench/bench_tftp_throughput" --root "$work" --port "$ours_port" --transfers 1000000 \
-  > "$work/ours.log" 2>&1 &
+  --preload "$work/big.bin" > "$work/ours.log" 2>&1 &
 server_pid=$!
+disk_port=$(free_port)
+"$build/bench/bench_tftp_throughput" --root "$work" --port "$disk_port" --transfers 1000000 \
+  > "$work/disk.log" 2>&1 &
+disk_pid=$!
 hpa_port=$(free_port)
 /usr/sbin/in.tftpd -L -a "127.0.0.1:$hpa_port" -s "$work" &
 hpa_pid=$!
 sleep 1
 
-printf "%-22s %12s %14s %8s\n" "case" "ours MB/s" "tftpd-hpa MB/s" "ratio"
+printf "%-22s %12s %12s %14s %8s\n" "case" "ours MB/s" "ours, disk" "tftpd-hpa MB/s" "ratio"
 declare -A ours_rate
 for blk in 512 1468 8192; do
   o=$(best_rate "$ours_port" "$blk")
+  d=$(best_rate "$disk_port" "$blk")
   h=$(best_rate "$hpa_port" "$blk")
   ours_rate[$blk]=$o
-  printf "%-22s %12.1f %14.1f %8.2f\n" "blksize $blk" "$o" "$h" "$(calc "$o / $h")"
+  printf "%-22s %12.1f %12.1f %14.1f %8.2f\n" "blksize $blk" "$o" "$d" "$h" "$(calc "$o / $h")"
 done
+kill "$disk_pid"; wait "$disk_pid" 2>/dev/null || true; disk_pid=""
 # The server grants at most 64 blocks and 64 KiB in flight (8192: window 8).
 for case in "512 16" "512 64" "1468 16" "8192 16"; do
   set -- $case
   w=$(best_rate "$ours_port" "$1" "$2")
-  printf "%-22s %12.1f %14s %8.2f  (x own lock-step)\n" "blksize $1 window $2" "$w" "-" \
+  printf "%-22s %12.1f %12s %14s %8.2f  (x own lock-step)\n" "blksize $1 window $2" "$w" "-" "-" \
     "$(calc "$w / ${ours_rate[$1]}")"
 done
 kill "$server_pid"; wait "$server_pid" 2>/dev/null || true; server_pid=""
@@ -95,12 +106,14 @@ mem_port=$(free_port)
   --preload "$work/big.bin" --transfers 4 > "$work/mem.log" 2>&1 &
 server_pid=$!
 sleep 1
+client_pids=()
 for i in 1 2 3 4; do
   atftp -g -r big.bin -l "$work/out$i.bin" --option "blksize 1468" 127.0.0.1 "$mem_port" \
     > /dev/null 2>&1 &
+  client_pids+=($!)
 done
 wait "$server_pid"; server_pid=""
-wait
+wait "${client_pids[@]}"
 for i in 1 2 3 4; do cmp -s "$work/big.bin" "$work/out$i.bin" || echo "client $i: corrupt"; done
 before=$(awk '/rss_before_preload_kib/ {print $2}' "$work/mem.log")
 peak=$(awk '/peak_rss_kib/ {print $2}' "$work/mem.log")
