@@ -374,14 +374,19 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
       }
       case 4:
         while (!transferComplete && !clientLost) WaitPumping(planTimings.transferPollMs);
-        if (!transferComplete) {
+        if (transferComplete) {
+          waitState = 5;
+          AdvanceStep(true);
+          stopServer();
+        } else {
           ShowMessage(QStringLiteral("TFTP client lost while waiting for xfer to complete.\n"));
           waitDone = 1;
-          break;
         }
-        waitState = 5;
-        AdvanceStep(true);
-        stopServer();
+        // A second transfer that never completed is reported as such too.
+        if (waitState == 4) {
+          ShowMessage(QStringLiteral("Failed while waiting for second TFTP to complete.\n"));
+          waitDone = 1;
+        }
         break;
       case 5:
         result = waitForStation(31);
