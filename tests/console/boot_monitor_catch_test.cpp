@@ -74,6 +74,18 @@ TEST_F(CatchTest, CatchesWithoutPromptSendingTheStopLine) {
   EXPECT_EQ(Sent().last(), "printenv");
 }
 
+TEST_F(CatchTest, BannerNamesTheMonitorAndAnUnknownBoardStillCountsAsCaught) {
+  // A banner naming both monitors: the later rule, PPCBoot, wins, and the
+  // banner alone is enough (no version query).
+  CountingDownUnit unit(peer, "PPCBoot 2.0.0 (U-Boot compatible)");
+  unit.board = "stdout=serial";  // neither "board=" nor "stdin="
+  unit.PowerOn();
+  EXPECT_TRUE(engine.CatchBootMonitor(port, 3000, false));
+  EXPECT_EQ(engine.bootMonitorName, "PPCBoot");
+  EXPECT_FALSE(Sent().contains("version"));
+  EXPECT_EQ(engine.boardCode, kBoardUnknown);
+}
+
 TEST_F(CatchTest, StopStringIsASetting) {
   SetSettingText(kSectionLoad, "autoboot stop string", "abcdefghi");
   CountingDownUnit unit(peer);
