@@ -175,6 +175,25 @@ TEST_F(LoadProcessTest, OldFirmwareOnNandUnitNeedsThe8MiBNor) {
   EXPECT_TRUE(Commands("tftp").isEmpty());
 }
 
+// 1.5.100 is the first firmware for the NAND plan, which does not care about
+// the size of a NOR part it does not use.
+TEST_F(LoadProcessTest, FirmwareFrom1_5_100OnNandUnitTakesTheNewPlanWhateverTheNor) {
+  const QByteArray fs = MakeImage("kvimage_razeb1_5_100", 60000, 21);
+  MakeImage("kvimageb_razeb1_5_100", 20000, 22);
+  SimOptions o = UnitOptions("ppc855");
+  o.norSize = 0x400000;
+  StartUnit(o, Path("kvimage_razeb1_5_100"));
+
+  ASSERT_EQ(engine.Run(QString()), 1) << lines.join('\n').toStdString();
+
+  EXPECT_EQ(PlanSteps().size(), 6);
+  EXPECT_EQ(PlanSteps()[2], "Erase NAND Flash");
+  ExpectAllOk();
+  EXPECT_EQ(unit->ReadNand(0x200000, fs.size()), fs);
+  EXPECT_TRUE(Commands("protect").isEmpty());
+  EXPECT_TRUE(Commands("erase ").isEmpty());
+}
+
 TEST_F(LoadProcessTest, BundleImagesForTheBoardLetterAreLoadedAndTheirFolderRemoved) {
   const QByteArray fsA = RandomBytes(90000, 10), bootA = RandomBytes(30000, 11);
   const QByteArray fsB = RandomBytes(80000, 12), bootB = RandomBytes(20000, 13);
