@@ -114,6 +114,18 @@ QString ReadRaw(const QString& section, const QString& name) {
   return GetPrivateProfileString(section, name, MissingMarker(), 32768, SettingsFilePath());
 }
 
+// The settings file reads a value back with its surrounding blanks and one
+// pair of enclosing quotes removed, and a line break would start a new entry
+// (or section) of its own. A text is therefore quoted when it would not read
+// back as written, and a text holding a line break is not stored at all: the
+// write fails (as the store allows) instead of corrupting other values.
+bool FileText(QString* text) {
+  if (text->contains(u'\n') || text->contains(u'\r')) return false;
+  const bool enclosed = text->size() >= 2 && text->startsWith(u'"') && text->endsWith(u'"');
+  if (enclosed || *text != text->trimmed()) *text = u'"' + *text + u'"';
+  return true;
+}
+
 void WriteRaw(const QString& section, const QString& name, const QVariant& data) {
 #ifdef Q_OS_WIN
   if (UseRegistry()) {
@@ -121,7 +133,9 @@ void WriteRaw(const QString& section, const QString& name, const QVariant& data)
     return;
   }
 #endif
-  WritePrivateProfileString(section, name, data.toString(), SettingsFilePath());
+  QString text = data.toString();
+  if (data.typeId() == QMetaType::QString && !FileText(&text)) return;
+  WritePrivateProfileString(section, name, text, SettingsFilePath());
 }
 
 int ParseInt(const QString& text, int fallback) {

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+
+#include "platform/ini_file.h"
+#include "platform/system_folders.h"
+
 namespace fwl {
 namespace {
 
@@ -33,6 +39,32 @@ TEST(SettingsTest, OemStringsAndInstallationFolder) {
   EXPECT_EQ(OemString(kOemBundleExtension), ".fwb");
   EXPECT_EQ(OemString(61299), "");
   EXPECT_EQ(InstallationFolder(), "");
+
+  // A bare "plexmon.ini" is the one in the system folder.
+  const QString ini = QDir(SystemFolder()).filePath("plexmon.ini");
+  QDir().mkpath(SystemFolder());
+  ASSERT_TRUE(
+      WritePrivateProfileString("Installation Directory", "Path32", QString(1100, 'p'), ini));
+  EXPECT_EQ(InstallationFolder(), QString(1023, 'p'));  // a 1024-character buffer
+  ASSERT_TRUE(WritePrivateProfileString("Installation Directory", "Path32", "C:\\Plex\\", ini));
+  EXPECT_EQ(InstallationFolder(), "C:\\Plex\\");
+  QFile::remove(ini);
+}
+
+TEST(SettingsTest, TextsReadBackExactlyAndNeverSpillIntoOtherValues) {
+  for (const QString& text : {QString(" /fw dir/ "), QString("\"quoted\""), QString("\""),
+                              QString("a \"b\""), QString("\tx")}) {
+    SetSettingText(kSectionPages, "fw dir", text);
+    EXPECT_EQ(GetSettingText(kSectionPages, "fw dir"), text);
+  }
+  SetSettingInt(kSectionTftp, "listen", 1069);
+  SetSettingText(kSectionPages, "user", "ops");
+  SetSettingText(kSectionPages, "user", "x\n[tftp settings]\nlisten=7");
+  SetSettingText(kSectionPages, "subnet", "y\rlisten=7");
+  EXPECT_EQ(GetSettingText(kSectionPages, "user"), "ops");
+  EXPECT_EQ(GetSettingText(kSectionPages, "subnet"), "");
+  EXPECT_EQ(GetSettingInt(kSectionTftp, "listen"), 1069);
+  EXPECT_EQ(GetPrivateProfileKeys(kSectionTftp, SettingsFilePath()), QStringList{"listen"});
 }
 
 }  // namespace

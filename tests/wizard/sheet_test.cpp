@@ -80,9 +80,12 @@ TEST_F(SheetTest, SixPagesInOrderWithTheirTexts) {
     EXPECT_EQ(page->subTitle(), expected[id].subTitle);
     EXPECT_EQ(sheet.windowTitle(), expected[id].dialogTitle);
   }
-  EXPECT_EQ(sheet.knownFirmwareNames.size(), 19);
-  EXPECT_EQ(sheet.knownFirmwareNames.first(), "kvfirm_ragt");
-  EXPECT_EQ(sheet.knownFirmwareNames.last(), "kvimageba_mums");
+  EXPECT_EQ(sheet.knownFirmwareNames,
+            (QStringList{"kvfirm_ragt", "kvfirm_razeb", "kvfirm_lozeb", "kvfirm6_razeb",
+                         "kvfirm6_lozeb", "kvfirm_mugt", "kvimage_ragt", "kvimage_razeb",
+                         "kvimage_lozeb", "kvimage6_razeb", "kvimageb_razeb", "kvimage6_lozeb",
+                         "kvimageb_lozeb", "kvimage_mugt", "kvimageb_mugt", "kvimage_mums",
+                         "kvimageb_mums", "kvimagea_mums", "kvimageba_mums"}));
   EXPECT_EQ(sheet.bundleOemName, "KORVID");
   EXPECT_EQ(sheet.packageReader().oemString(), "KORVID");
 }
