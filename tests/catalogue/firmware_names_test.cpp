@@ -119,11 +119,14 @@ TEST(IsKnownPackageName, RecognisesStemsBeforeVersion) {
 
 TEST(KnownStems, NineteenInFixedOrder) {
   const QStringList& stems = KnownStems();
-  ASSERT_EQ(stems.size(), 19);
-  EXPECT_EQ(stems.first(), "kvfirm_ragt");
-  EXPECT_EQ(stems[5], "kvfirm_mugt");
-  EXPECT_EQ(stems[10], "kvimageb_razeb");
-  EXPECT_EQ(stems.last(), "kvimageba_mums");
+  // The package reader reports matches by index into this list, so every
+  // position counts, not just the ends.
+  EXPECT_EQ(stems,
+            (QStringList{"kvfirm_ragt", "kvfirm_razeb", "kvfirm_lozeb", "kvfirm6_razeb",
+                         "kvfirm6_lozeb", "kvfirm_mugt", "kvimage_ragt", "kvimage_razeb",
+                         "kvimage_lozeb", "kvimage6_razeb", "kvimageb_razeb", "kvimage6_lozeb",
+                         "kvimageb_lozeb", "kvimage_mugt", "kvimageb_mugt", "kvimage_mums",
+                         "kvimageb_mums", "kvimagea_mums", "kvimageba_mums"}));
 }
 
 TEST(ImageNameMatchesProduct, LooseMode) {
@@ -213,10 +216,68 @@ TEST(StationTables, StemsAndPatterns) {
   EXPECT_EQ(PackagePatterns(0, patterns), -1);
 }
 
+// Every station type code against its row of the three tables.
+TEST(StationTables, EveryKnownTypeCode) {
+  struct Row {
+    int code;
+    const char* stem;
+    const char* package;  // nullptr: no package
+    QStringList images;
+  };
+  const QStringList switchPatterns{"kvimage_mums*", "kvimageb_mums*", "kvimagea_mums*",
+                                   "kvimageba_mums*"};
+  const Row rows[] = {
+      {5000, "kvimage_lozeb", "kvfirm_lozeb*.tgz", {"kvimage_lozeb*"}},
+      {5001, "kvimage_lozeb", "kvfirm_lozeb*.tgz", {"kvimage_lozeb*"}},
+      {5002, "kvimage_lozeb", "kvfirm_lozeb*.tgz", {"kvimage_lozeb*"}},
+      {5003, "kvimage_lozeb", "kvfirm_lozeb*.tgz", {"kvimage_lozeb*"}},
+      {5200, "kvimage_lozeb", "kvfirm_lozeb*.tgz", {"kvimage_lozeb*"}},
+      {5210, "kvimage_lozeb", "kvfirm_lozeb*.tgz", {"kvimage_lozeb*"}},
+      {5050, "kvimage_ragt", "kvfirm_ragt*.tgz", {"kvimage_ragt*"}},
+      {5051, "kvimage_mugt", "kvfirm_mugt*.tgz", {"kvimage_mugt*", "kvimageb_mugt*"}},
+      {5100, "kvimage_razeb", "kvfirm_razeb*.tgz", {"kvimage_razeb*"}},
+      {5101, "kvimage_razeb", "kvfirm_razeb*.tgz", {"kvimage_razeb*"}},
+      {5102, "kvimage6_razeb", "kvfirm6_razeb*.tgz", {"kvimage6_razeb*", "kvimageb_razeb*"}},
+      {5300, "kvimage_louzeb", nullptr, switchPatterns},
+      {5301, "kvimage_louzeb", nullptr, switchPatterns},
+      {5400, "kvimage9_lozeb", nullptr, switchPatterns},
+      {5401, "kvimage9_lozeb", nullptr, switchPatterns},
+      {5004, "", nullptr, switchPatterns},
+      {1, "", nullptr, switchPatterns},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.code);
+    EXPECT_EQ(StationImageStem(row.code), row.stem);
+    QStringList packages;
+    EXPECT_EQ(PackagePatterns(row.code, packages), row.package ? 1 : -1);
+    EXPECT_EQ(packages, row.package ? QStringList{row.package} : QStringList{});
+    QStringList images;
+    EXPECT_EQ(ImagePatterns(row.code, images), row.images.size());
+    EXPECT_EQ(images, row.images);
+  }
+}
+
 TEST(BundleProductCodes, NamesAndStems) {
   EXPECT_EQ(BundleProductName(1002), "LO_uZeb");
   EXPECT_EQ(BundleProductName(3000), "MU2");
   EXPECT_EQ(BundleProductName(7), "");
+  const struct {
+    int code;
+    const char* name;
+    const char* stem;
+  } codes[] = {{1001, "LO_Zeb", "kvimage_lozeb"},
+               {1002, "LO_uZeb", "kvimage_louzeb"},
+               {1003, "LO6_Zeb", "kvimage6_lozeb"},
+               {1101, "RA_Zeb", "kvimage_razeb"},
+               {1102, "RA6_Zeb", "kvimage6_razeb"},
+               {1201, "MUGT", "kvimage_mugt"},
+               {1301, "RAGT", "kvimage_ragt"},
+               {2000, "MS", ""},
+               {3000, "MU2", ""}};
+  for (const auto& c : codes) {
+    EXPECT_EQ(BundleProductName(c.code), c.name);
+    EXPECT_EQ(BundleProductStem(c.code), c.stem);
+  }
   EXPECT_TRUE(BundleCodeMatchesStem(1301, "kvimage_RAGT"));
   EXPECT_FALSE(BundleCodeMatchesStem(2000, ""));
   EXPECT_FALSE(BundleCodeMatchesStem(3000, ""));
