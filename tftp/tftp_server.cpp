@@ -159,24 +159,18 @@ bool TftpServer::HasPreloadFor(const QString& path) const {
 
 int TftpServer::Start() {
   if (running_) return 0;
-  // The values come from the store, so they are applied without being
-  // written back unchanged.
-  inboundFolder_ = GetSettingText(kSectionTftp, "inbound", "");
-  outboundFolder_ = GetSettingText(kSectionTftp, "outbound", "");
-  listenPort_ = GetSettingInt(kSectionTftp, "listen", 69);
-  if (const int retries = GetSettingInt(kSectionTftp, "retries", 3);
-      retries >= 0 && retries <= 10) {
-    retries_ = retries;
-  }
-  if (const int timeout = GetSettingInt(kSectionTftp, "timeout", 3);
-      timeout >= 1 && timeout <= 10) {
-    timeout_ = timeout;
-  }
+  // The stored values go through the setters, which write them back: after
+  // a start the store holds every value the server ran with, defaults too.
+  SetInboundFolder(GetSettingText(kSectionTftp, "inbound", ""));
+  SetOutboundFolder(GetSettingText(kSectionTftp, "outbound", ""));
+  SetListenPort(GetSettingInt(kSectionTftp, "listen", 69));
+  SetRetries(GetSettingInt(kSectionTftp, "retries", 3));
+  SetTimeout(GetSettingInt(kSectionTftp, "timeout", 3));
   // The list is emptied before an old log is read back, so that log's lines
   // are kept in the file rather than dropped on the first save.
   log_->Clear();
-  log_->Configure(GetSettingInt(kSectionTftp, "log to file", 0) == 1,
-                  GetSettingText(kSectionTftp, "log file", ""));
+  SetLogging(GetSettingInt(kSectionTftp, "log to file", 0) != 0,
+             GetSettingText(kSectionTftp, "log file", ""));
   stopping_ = false;
   transfersStarted_ = 0;
 

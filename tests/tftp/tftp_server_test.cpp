@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "app/settings.h"
+#include "platform/ini_file.h"
 #include "support/scripted_ui.h"
 #include "tftp/tftp_fixture.h"
 #include "tftp/tftp_thread.h"
@@ -29,13 +30,21 @@ TEST_F(TftpServerTest, SettersPersistValidValuesAndIgnoreOthers) {
   EXPECT_EQ(GetSettingInt(kSectionTftp, "timeout"), 7);
   EXPECT_EQ(GetSettingInt(kSectionTftp, "listen"), port_);
   EXPECT_EQ(GetSettingText(kSectionTftp, "outbound"), root_);
-  // A second server starts from what the first one stored.
+  // A second server starts from what the first one stored, and writes back
+  // what it ran with, also values that were missing from the store.
+  for (const char* key : {"inbound", "log file", "log to file"}) {
+    DeletePrivateProfileKey(kSectionTftp, key, SettingsFilePath());
+  }
   TftpServer other;
   other.SetBindAddress(QHostAddress::LocalHost);
   ASSERT_EQ(other.Start(), 0);
   EXPECT_EQ(other.ListeningPort(), port_);
   EXPECT_EQ(other.Retries(), 5);
   EXPECT_EQ(other.OutboundFolder(), root_);
+  EXPECT_EQ(GetSettingText(kSectionTftp, "inbound", "missing"), "");
+  EXPECT_EQ(GetSettingText(kSectionTftp, "log file", "missing"), "");
+  EXPECT_EQ(GetSettingText(kSectionTftp, "log to file", "missing"), "0");
+  EXPECT_EQ(GetSettingInt(kSectionTftp, "retries"), 5);
   other.Stop();
   EXPECT_FALSE(other.IsRunning());
 }
