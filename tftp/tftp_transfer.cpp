@@ -110,6 +110,10 @@ void TftpTransfer::Begin() {
   const tftp::SendWindow::Action first = window_.Begin();
   if (!SendBlock(first.first)) {
     Log("Transfer aborted.");
+    // Block 1 may be the last block, yet it never left: this is a failed
+    // transfer, not one whose closing ACK went missing.
+    sending_ = false;
+    givenUp_ = true;
     End();
   }
 }

@@ -6,7 +6,9 @@
 #include <optional>
 
 #include "app/settings.h"
+#include "tftp/tftp_datagram_socket.h"
 #include "tftp/tftp_fixture.h"
+#include "tftp/tftp_transfer.h"
 
 namespace fwl::test {
 namespace {
@@ -276,6 +278,24 @@ TEST_F(TftpRawTest, SimultaneousRequestsGetTheirOwnPortsAndStrangersAreTurnedAwa
   const auto next = Receive();
   ASSERT_TRUE(next);
   EXPECT_EQ(BlockOf(*next), 2);
+}
+
+TEST_F(TftpRawTest, FirstBlockThatCannotBeSentIsAFailureNotACompletion) {
+  const QString path = Put("small.bin", RandomBytes(100, 11));
+  auto* socket = new TftpDatagramSocket;
+  ASSERT_TRUE(socket->Bind(QHostAddress::LocalHost, 0));
+  // Nothing can be sent to port 0, so block 1, which is also the last
+  // block, never leaves.
+  auto* transfer =
+      new TftpTransfer(server_.get(), 0, socket, path, QHostAddress::LocalHost, 0, {}, 0, 300);
+  transfer->Begin();
+  EXPECT_TRUE(transfer->Ended());
+  EXPECT_FALSE(transfer->Completed());
+  EXPECT_TRUE(completions_.isEmpty());
+  EXPECT_EQ(CountEvents(kTftpEventTransferComplete), 0);
+  EXPECT_EQ(CountEvents(kTftpEventClientLost), 1);
+  EXPECT_TRUE(LogHas("found while sending file to client."));
+  EXPECT_TRUE(LogHas("Transfer aborted."));
 }
 
 TEST_F(TftpRawTest, StartOnABusyPortFailsWithTheLogLine) {
