@@ -103,9 +103,17 @@ void CFWLoadPSheet::SetWizardButtons(int mask) {
 }
 
 void CFWLoadPSheet::PressButton(int button) {
+  // Pressed whatever the mask shows: a successful Ethernet-only controller
+  // load leaves Back and Finish and still moves on to the configuration page.
   QTimer::singleShot(0, this, [this, button] {
-    QPushButton* target = button == kWizardBack ? back_ : button == kWizardFinish ? finish_ : next_;
-    target->click();
+    if (buttonMask_ == 0) return;  // a load runs
+    if (button == kWizardBack) {
+      back();
+    } else if (button == kWizardFinish) {
+      OnFinish();
+    } else {
+      next();
+    }
   });
 }
 

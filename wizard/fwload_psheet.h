@@ -60,7 +60,8 @@ class CFWLoadPSheet : public QWizard {
   void SetWizardButtons(int mask);
   int wizardButtons() const { return buttonMask_; }
   // Presses Back, Next or Finish (a single mask bit) once control returns to
-  // the event loop, as if the operator had clicked it.
+  // the event loop, even when the mask hides or disables that button; nothing
+  // happens while a load runs (mask 0).
   void PressButton(int button);
 
   // The Back, Next and Finish buttons the mask drives.

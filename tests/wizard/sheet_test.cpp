@@ -115,6 +115,18 @@ TEST_F(SheetTest, PagesSetTheirButtonMasksWhenActivated) {
   sheet.backButton()->click();
   EXPECT_EQ(sheet.currentId(), CFWLoadPSheet::kPage5);
   EXPECT_EQ(sheet.wizardButtons(), kWizardBack);
+
+  // An Ethernet-only controller load ends with Back and Finish; the pressed
+  // Next still leads to the configuration page. While a load runs nothing
+  // is pressed.
+  sheet.SetWizardButtons(0);
+  sheet.PressButton(kWizardNext);
+  WaitPumping(50);
+  EXPECT_EQ(sheet.currentId(), CFWLoadPSheet::kPage5);
+  sheet.SetWizardButtons(kWizardBack | kWizardFinish);
+  sheet.PressButton(kWizardNext);
+  ASSERT_TRUE(WaitPumpingUntil([&] { return sheet.currentId() == CFWLoadPSheet::kPage6; }, 2000));
+  EXPECT_EQ(sheet.wizardButtons(), kWizardBack | kWizardFinish);
 }
 
 TEST_F(SheetTest, NoWayOutWhileALoadRuns) {
