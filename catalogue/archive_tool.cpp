@@ -175,11 +175,13 @@ int ArchiveTool::Unpack(const QString& destination, const QString& archivePath) 
   const bool nested = suffix != u"tar" && suffix != u"zip";
   if (suffix.isEmpty()) return CopyIntoWorkFolder(archive);
 
+  // Only a test that said something can fail the archive; a silent one is
+  // left to the extraction, which needs the success text itself.
   QString output;
   if (RunCommand(
           {QStringLiteral("t"), archive, QStringLiteral("*"), QString::fromLatin1(kNoPassword)},
           &output) &&
-      !output.contains(QLatin1String(kSuccessText))) {
+      !output.isEmpty() && !output.contains(QLatin1String(kSuccessText))) {
     const int copied = CopyIntoWorkFolder(archive);
     return copied < 0 ? copied : kArchiveTestFailed;
   }

@@ -191,8 +191,11 @@ QString FirmwarePackageReader::ReadMemberText(const QString& memberName) {
   if (tool_.Find(memberName, &match) != kArchiveOk || match.path.isEmpty()) return QString();
   QFile file(match.path);
   if (!file.open(QIODevice::ReadOnly)) return QString();
-  const QByteArray line = file.readLine(kMaxMemberLine);
+  QByteArray line = file.readLine(kMaxMemberLine);
   if (line.isEmpty()) return QString();
+  // Read as a text line: a member written with "\r\n" line ends gives the
+  // same field as one written with "\n".
+  if (line.endsWith("\r\n")) line.replace(line.size() - 2, 2, "\n");
   const QList<QByteArray> fields = line.split('\t');
   if (fields.size() < 3) return QString();
   QByteArray field = fields[2].left(kMaxMemberField);

@@ -344,6 +344,18 @@ TEST_F(ArchiveToolTest, ToolMissingOrHangingFailsTheUnpack) {
     EXPECT_EQ(tool.Open(Src("ok.zip")), kArchiveUnpackFailed);
     SetSettingInt(kSectionConsolePipe, "timeout", 8000);
   }
+  {
+    // A test run that prints nothing has not judged the archive: the
+    // extraction decides.
+    WriteFileOrFail(Src("mute-test-7za"), "#!/bin/sh\n[ \"$1\" = t ] && exit 0\nexec 7za \"$@\"\n");
+    QFile::setPermissions(Src("mute-test-7za"),
+                          QFile::ReadOwner | QFile::ExeOwner | QFile::WriteOwner);
+    ArchiveTool tool;
+    tool.setToolName(Src("mute-test-7za"));
+    EXPECT_EQ(tool.Open(Src("ok.zip")), kArchiveOk);
+    FindResult found;
+    EXPECT_EQ(tool.Find("kvimage_razeb3_1_2", &found), kArchiveOk);
+  }
 }
 
 TEST(ArchiveToolMessages, EveryCodeHasItsTextAndOthersTheCallers) {

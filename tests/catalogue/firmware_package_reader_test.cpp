@@ -215,21 +215,23 @@ TEST_F(PackageReaderTest, MemberTextUserFilesAndAppsUnpack) {
       "user.zip", {{"kvimage_razeb3_1_0", "img"},
                    {"info.txt", "a\tb\t" + QByteArray(60, 'v') + "\tmore\nsecond\tline\tx\n"},
                    {"short.txt", "a\tb\tvalue\n"},
+                   {"dos.txt", "a\tb\tdos value\r\nnext\tline\tx\r\n"},
                    {"conf/user.cfg", "cfg"}});
   ASSERT_EQ(reader_.Open(package), 0);
   EXPECT_EQ(reader_.ReadMemberText("info.txt"), QString(50, 'v'));
   EXPECT_EQ(reader_.ReadMemberText("short.txt"), "value");
+  EXPECT_EQ(reader_.ReadMemberText("dos.txt"), "dos value");
   EXPECT_EQ(reader_.ReadMemberText("conf/user.cfg"), QString());  // fewer than three fields
   EXPECT_EQ(reader_.ReadMemberText("absent.txt"), QString());
 
   QStringList full, relative;
   ASSERT_EQ(reader_.UserFiles(&full, &relative), 0);
   relative.sort();
-  EXPECT_EQ(relative, QStringList({"/conf/user.cfg", "/info.txt", "/short.txt"}));
-  EXPECT_EQ(full.size(), 3);
+  EXPECT_EQ(relative, QStringList({"/conf/user.cfg", "/dos.txt", "/info.txt", "/short.txt"}));
+  EXPECT_EQ(full.size(), 4);
   full.clear();
   relative.clear();
-  const QStringList exclusions{"INFO", "short"};
+  const QStringList exclusions{"INFO", "short", "dos"};
   ASSERT_EQ(reader_.UserFiles(&full, &relative, &exclusions), 0);
   relative.sort();
   EXPECT_EQ(relative, QStringList({"/conf/user.cfg", "/kvimage_razeb3_1_0"}));
