@@ -246,7 +246,8 @@ std::unique_ptr<FirmwareBundle> OpenBundle(const QString& path, int* error, QStr
   }
   if (!file) {
     const int e = errno;
-    Report(message, QStringLiteral("Failed to open '%1' for read: %2").arg(path).arg(e));
+    Report(message,
+           QStringLiteral("Failed to open '%1' for read: %2").arg(path, QString::number(e)));
     return fail(e);
   }
 

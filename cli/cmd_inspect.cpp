@@ -167,12 +167,12 @@ void PrintLine(const QString& line) { std::printf("%s\n", line.toLocal8Bit().con
 void PrintTree(const BundleNode& node, int depth) {
   QString line =
       QString(2 * depth + 4, u' ') +
+      // One multi-argument arg(): names from the file may contain "%4".
       QStringLiteral("%1 tag %2 name %3 label %4")
-          .arg(QLatin1String(TypeName(node.type)))
-          .arg(TagText(node.type == kBundleLink && node.target ? node.target->type : node.type,
-                       node.userTag))
-          .arg(Quoted(node.name))
-          .arg(Quoted(node.label));
+          .arg(QLatin1String(TypeName(node.type)),
+               TagText(node.type == kBundleLink && node.target ? node.target->type : node.type,
+                       node.userTag),
+               Quoted(node.name), Quoted(node.label));
   if (node.type == kBundleFile) line += QStringLiteral(" size %1").arg(node.size);
   if (node.type == kBundleDirectory) line += QStringLiteral(" children %1").arg(node.size);
   if (node.type == kBundleLink && node.target) {

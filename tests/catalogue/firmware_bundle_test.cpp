@@ -177,6 +177,9 @@ TEST_F(BundleTest, HeaderFailuresAreReportedOnStderr) {
             "Failed to open '" + dir_.filePath("missing.fwb").toStdString() + "' for read: 2\n");
   EXPECT_EQ(ExpectRefused(dir_.path(), EISDIR),
             "Failed to open '" + dir_.path().toStdString() + "' for read: 21\n");
+  // A path that looks like a placeholder is printed as it stands.
+  EXPECT_EQ(ExpectRefused(dir_.filePath("v%2.fwb"), ENOENT),
+            "Failed to open '" + dir_.filePath("v%2.fwb").toStdString() + "' for read: 2\n");
 
   BundleWriter v2(kBundleSwitch, "1");
   v2.SetFormatVersion(2);

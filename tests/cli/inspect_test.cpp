@@ -100,6 +100,19 @@ TEST_F(InspectTest, TextOutputShowsTreeAndMatches) {
   EXPECT_TRUE(run.out.contains("version:            3.1.999"));
 }
 
+TEST_F(InspectTest, NamesFromTheBundleArePrintedAsTheyStand) {
+  const QString path = dir_.filePath("odd.fwb");
+  sim::BundleWriter writer(2000, "1_0");
+  const int a = writer.AddDirectory(sim::BundleWriter::kRoot, kTagCpuA, "%3");
+  writer.AddFile(a, kTagImage, "%4", "lab", "x");
+  ASSERT_TRUE(writer.WriteTo(path));
+  const FwloadRun run = Fwload({"inspect", path});
+  EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+  EXPECT_TRUE(run.out.contains("dir tag 65 ('A' PPC) name \"%3\" label \"\" children 1"))
+      << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains("file tag 2 (Image) name \"%4\" label \"lab\" size 1"));
+}
+
 TEST_F(InspectTest, BadFilesAreOneLineEachAndTheRestStillInspected) {
   const QString missing = dir_.filePath("missing_kvimage_mums3_1_2");
   const QString truncated = dir_.filePath("cut.fwb");
