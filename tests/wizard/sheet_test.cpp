@@ -176,6 +176,13 @@ TEST_F(SheetTest, ConfigurationPageStoresItsAnswerOnFinish) {
   auto* box = sheet.page6()->findChild<QCheckBox*>("ctl306");
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->text(), "Load station configuration on exit.");
+  QStringList labels;
+  for (QLabel* label : sheet.page6()->findChildren<QLabel*>()) labels << label->text();
+  EXPECT_TRUE(labels.contains(
+      "Although firmware has been loaded, the station configuration (port settings, IP Address, "
+      "...) are all set to defaults at this time. This option allows the station to be loaded "
+      "with the current settings in the previously selected project file."))
+      << qPrintable(labels.join('\n'));
   EXPECT_TRUE(box->isChecked());
   EXPECT_EQ(sheet.page6()->loadConfigOnExit, 1);
 
