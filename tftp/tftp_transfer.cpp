@@ -110,9 +110,6 @@ void TftpTransfer::Begin() {
   const tftp::SendWindow::Action first = window_.Begin();
   if (!SendBlock(first.first)) {
     Log("Transfer aborted.");
-    // Block 1 may be the last block, yet it never left: this is a failed
-    // transfer, not one whose closing ACK went missing.
-    sending_ = false;
     givenUp_ = true;
     End();
   }
@@ -206,6 +203,7 @@ bool TftpTransfer::SendBlock(qint64 block) {
     Log(QString::asprintf("Error %08lX found while sending file to client.", socket_->ErrorCode()));
     return false;
   }
+  if (block >= window_.LastBlock()) lastBlockOut_ = true;
   if (server_->HasStatusCallback()) {
     const double percent =
         fileSize_ > 0 ? static_cast<double>(offset) / static_cast<double>(fileSize_) * 100.0 : 0.0;
@@ -320,7 +318,9 @@ void TftpTransfer::OnTimer() {
 void TftpTransfer::End() {
   if (ended_) return;
   ended_ = true;
-  if (!completed_ && sending_ && window_.LastBlockSent()) {
+  // A last block whose every send failed never reached the client: that is
+  // a failed transfer, not one whose closing ACK went missing.
+  if (!completed_ && sending_ && lastBlockOut_) {
     ReportCompletion();
   } else if (!completed_ && givenUp_) {
     TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);

@@ -42,10 +42,11 @@ class TftpTransfer : public QObject {
   // Marks a write request: event 1 and nothing more; the transfer counts as
   // ended at once.
   void BeginWrite();
-  // Ends the transfer once. When the last block went out but its ACK never
-  // came, reports completion first (status flag 1, event 2); a transfer
-  // given up earlier reports event 3. Frees the file data; the socket stays
-  // open until the transfer is destroyed or its port is needed again.
+  // Ends the transfer once. When the last block went out (a send that
+  // succeeded) but its ACK never came, reports completion first (status
+  // flag 1, event 2); a transfer given up earlier reports event 3. Frees
+  // the file data; the socket stays open until the transfer is destroyed or
+  // its port is needed again.
   void End();
 
   bool Ended() const { return ended_; }
@@ -97,6 +98,7 @@ class TftpTransfer : public QObject {
   bool completed_ = false;
   bool ended_ = false;
   bool givenUp_ = false;
+  bool lastBlockOut_ = false;  // the last block left at least once
   int retryCount_ = 0;
   QElapsedTimer started_;
   QElapsedTimer lastSend_;
