@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "app/settings.h"
 #include "tftp/tftp_fixture.h"
@@ -163,6 +164,11 @@ TEST_F(TftpClientsTest, PercentOnlyTextsAndLogFile) {
   SetSettingInt(kSectionTftp, "log to file", 0);
   ASSERT_EQ(completions_.size(), 1);
   EXPECT_EQ(completions_[0], "0:100%");
+  ASSERT_FALSE(progress_.isEmpty());
+  EXPECT_EQ(progress_.first(), "0:0%");
+  for (const QString& text : progress_) {
+    EXPECT_TRUE(QRegularExpression("^0:\\d{1,3}%$").match(text).hasMatch()) << text.toStdString();
+  }
   const QString text = QString::fromLocal8Bit(ReadFileOrEmpty(logPath));
   EXPECT_TRUE(text.contains("Server started, listening on port")) << text.toStdString();
   EXPECT_TRUE(text.contains(QString("** RRQ (mode = octet) for p.bin found.")));

@@ -42,10 +42,12 @@ class TftpFixture : public ::testing::Test {
     server_->SetEventCallback([this](const TftpEvent& e, void*) { events_.push_back(e); }, nullptr);
     server_->SetStatusCallback(
         [this](int id, const QString& text, int flag, void*) {
-          if (flag == kTftpStatusComplete)
+          if (flag == kTftpStatusComplete) {
             completions_ << QString("%1:%2").arg(id).arg(text);
-          else
+          } else {
             ++progressCount_;
+            progress_ << QString("%1:%2").arg(id).arg(text);
+          }
         },
         nullptr);
     server_->SetLogCallback([this](const QString& line) { log_ << line; });
@@ -144,6 +146,7 @@ class TftpFixture : public ::testing::Test {
   std::vector<TftpEvent> events_;
   QStringList completions_;
   int progressCount_ = 0;
+  QStringList progress_;  // "id:text" of every progress text
   QStringList log_;
 };
 
