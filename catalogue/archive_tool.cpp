@@ -210,6 +210,14 @@ int ArchiveTool::Unpack(const QString& destination, const QString& archivePath) 
     QStringList innerExtracted;
     return ExtractInto(inner, destination, /*listFirst=*/false, &innerExtracted);
   }
+  // A ".tgz" or ".tar.gz" promises a tar inside; a broken one is not a
+  // compressed image.
+  if (suffix == u"tgz" || QFileInfo(archive).fileName().endsWith(QLatin1String(".tar.gz"),
+                                                                   Qt::CaseInsensitive)) {
+    entryNames_.clear();
+    timeMap_.clear();
+    return kArchiveUnpackFailed;
+  }
   entryNames_ = QStringList{extracted.first()};
   timeMap_.clear();
   QString key = u'/' + extracted.first();

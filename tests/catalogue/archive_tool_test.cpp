@@ -180,6 +180,19 @@ TEST_F(ArchiveToolTest, GzOfASingleImageYieldsTheImage) {
   EXPECT_EQ(entries[0].fileName, "nodate");
 }
 
+TEST_F(ArchiveToolTest, CompressedTarNamesNeedATarInside) {
+  MakeFile("kvimage_razeb3_1_2", "not a tar at all");
+  Gzip("kvimage_razeb3_1_2", "pkg3_1_2.tgz");
+  Gzip("kvimage_razeb3_1_2", "pkg3_1_2.tar.gz");
+
+  ArchiveTool tool;
+  QList<ArchiveEntry> entries;
+  EXPECT_EQ(tool.Open(Src("pkg3_1_2.tgz")), kArchiveUnpackFailed);
+  tool.ListEntries(entries);
+  EXPECT_TRUE(entries.isEmpty());
+  EXPECT_EQ(tool.Open(Src("pkg3_1_2.tar.gz")), kArchiveUnpackFailed);
+}
+
 TEST_F(ArchiveToolTest, CorruptAndUnsupportedFilesFailTheTestButAreCopied) {
   WriteFileOrFail(Src("kvimage_razeb3_1_2.zip"), test::RandomBytes(3000, 7));
   WriteFileOrFail(Src("image.rar"), test::RandomBytes(500, 8));
