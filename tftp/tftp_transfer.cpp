@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <clocale>
+#include <cstdarg>
+#include <cstdio>
 #include <new>
 
 #include "tftp/tftp_log.h"
@@ -15,6 +18,25 @@ namespace {
 
 constexpr int kReceiveSize = 4096;
 constexpr int kReadPiece = 8192;
+
+// Progress and completion texts are printf texts: exact halves round as the
+// C library rounds them (12.5 -> "12"), which QString::asprintf does not.
+// The "C" locale keeps the decimal point whatever the user's locale is.
+__attribute__((format(printf, 1, 2))) QString FormatC(const char* format, ...) {
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  const locale_t previous = uselocale(cLocale);
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int size = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  QByteArray text(size > 0 ? size : 0, Qt::Uninitialized);
+  if (size > 0) std::vsnprintf(text.data(), static_cast<size_t>(size) + 1, format, args);
+  va_end(args);
+  uselocale(previous);
+  return QString::fromLocal8Bit(text);
+}
 
 }  // namespace
 
@@ -207,11 +229,10 @@ bool TftpTransfer::SendBlock(qint64 block) {
   if (server_->HasStatusCallback()) {
     const double percent =
         fileSize_ > 0 ? static_cast<double>(offset) / static_cast<double>(fileSize_) * 100.0 : 0.0;
-    const QString text =
-        (percentOnly_ & 1)
-            ? QString::asprintf("%.0f%%", percent)
-            : QString::asprintf("%s: %lld bytes sent (%.0f%%)", filePath_.toLocal8Bit().constData(),
-                                static_cast<long long>(offset), percent);
+    const QString text = (percentOnly_ & 1) ? FormatC("%.0f%%", percent)
+                                            : FormatC("%s: %lld bytes sent (%.0f%%)",
+                                                      filePath_.toLocal8Bit().constData(),
+                                                      static_cast<long long>(offset), percent);
     TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
     server_->ReportStatus(id_, text, kTftpStatusProgress);
   }
@@ -278,8 +299,8 @@ void TftpTransfer::Act(const tftp::SendWindow::Action& action) {
 void TftpTransfer::ReportCompletion() {
   const QString text = (percentOnly_ & 1)
                            ? QString("100%")
-                           : QString::asprintf("Transfer complete: time to complete = %.2f seconds",
-                                               static_cast<double>(started_.elapsed()) * 0.001);
+                           : FormatC("Transfer complete: time to complete = %.2f seconds",
+                                     static_cast<double>(started_.elapsed()) * 0.001);
   Log(text);
   {
     TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);

@@ -135,6 +135,23 @@ TEST_F(TftpRawTest, LockStepWithDuplicateAckAndEmptyClosingBlock) {
   EXPECT_FALSE(Receive(500));
 }
 
+TEST_F(TftpRawTest, PercentOnlyTextsRoundExactHalvesLikePrintf) {
+  server_->SetPercentOnly(1);
+  Put("h.bin", RandomBytes(4096, 12));  // blocks start at 12.5 % steps
+  StartServer();
+  SendToServer(Rrq("h.bin"));
+  for (int block = 1; block <= 9; ++block) {
+    const auto p = Receive();
+    ASSERT_TRUE(p) << block;
+    ASSERT_EQ(BlockOf(*p), block);
+    SendToTransfer(Ack(block));
+  }
+  ASSERT_TRUE(WaitPumpingUntil([this] { return completions_.size() == 1; }, 2000));
+  EXPECT_EQ(progress_, QStringList({"0:0%", "0:12%", "0:25%", "0:38%", "0:50%", "0:62%", "0:75%",
+                                    "0:88%", "0:100%"}));
+  EXPECT_EQ(completions_[0], "0:100%");
+}
+
 TEST_F(TftpRawTest, WindowReleasesPastTheAcknowledgedBlockAndResendsOnTimeout) {
   const QByteArray data = RandomBytes(5000, 3);  // blocks 1..9 full, block 10 short
   Put("w.bin", data);
