@@ -147,7 +147,7 @@ bool TftpServer::PreloadFile(const QString& path) {
   data.truncate(total);
   preloadData_ = data;
   preloadPath_ = path;
-  Log(QString("Time to read %1 = %2.").arg(path).arg(timer.elapsed()));
+  Log(QString("Time to read %1 = %2.").arg(path, QString::number(timer.elapsed())));
   return true;
 }
 

@@ -187,7 +187,7 @@ bool TftpTransfer::PrepareData() {
   }
   data_.truncate(total);
   fileSize_ = total;
-  Log(QString("Time to read %1 = %2.").arg(filePath_).arg(timer.elapsed()));
+  Log(QString("Time to read %1 = %2.").arg(filePath_, QString::number(timer.elapsed())));
   return true;
 }
 

@@ -266,6 +266,15 @@ TEST_F(TftpRawTest, ListenPortIgnoresEverythingButRequests) {
   EXPECT_EQ(data->size(), 14);
 }
 
+TEST_F(TftpRawTest, PercentSignsInTheFileNameStayInTheLogLines) {
+  Put("a%2b.bin", RandomBytes(10, 13));
+  StartServer();
+  SendToServer(Rrq("a%2b.bin"));
+  ASSERT_TRUE(Receive());
+  EXPECT_TRUE(LogHas("** RRQ (mode = octet) for a%2b.bin found."));
+  EXPECT_TRUE(LogHas("Time to read " + root_ + "a%2b.bin = "));
+}
+
 TEST_F(TftpRawTest, WriteRequestOnlyAnnouncesItself) {
   StartServer();
   SendToServer(Rrq("up.bin", {}, 2));
