@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,11 @@
 
 namespace fwl {
 namespace {
+
+// Writes read, change and rewrite the whole file; one lock for the process
+// keeps two threads (the wizard and a server thread saving its settings)
+// from losing each other's change.
+std::mutex g_writeMutex;
 
 // Profile files are small; anything past this is ignored rather than read
 // into memory, so a hostile file cannot exhaust it.
@@ -150,6 +156,7 @@ int GetPrivateProfileInt(const QString& section, const QString& key, int default
 
 bool WritePrivateProfileString(const QString& section, const QString& key,
                                const QString& value, const QString& file) {
+  const std::lock_guard<std::mutex> lock(g_writeMutex);
   const QString path = ResolveProfilePath(file);
   bool exists = false;
   QByteArray eol;
@@ -174,6 +181,7 @@ bool WritePrivateProfileString(const QString& section, const QString& key,
 }
 
 bool DeletePrivateProfileKey(const QString& section, const QString& key, const QString& file) {
+  const std::lock_guard<std::mutex> lock(g_writeMutex);
   const QString path = ResolveProfilePath(file);
   bool exists = false;
   QByteArray eol;

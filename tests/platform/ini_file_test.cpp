@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <QTemporaryDir>
 
 #include "support/test_util.h"
@@ -68,6 +70,27 @@ TEST_F(IniFileTest, SurvivesBinaryGarbageAndHugeLines) {
   test::WriteFileOrFail(f, junk);
   EXPECT_EQ(GetPrivateProfileString("ok", "key", "", 10, f), QString(9, 'v'));
   GetPrivateProfileSectionNames(f);
+}
+
+}  // namespace
+}  // namespace fwl
+
+namespace fwl {
+namespace {
+
+TEST(IniFileConcurrency, WritesFromTwoThreadsAreAllKept) {
+  QTemporaryDir dir;
+  const QString f = dir.filePath("shared.ini");
+  auto writer = [&](const char* section) {
+    for (int i = 0; i < 50; ++i)
+      WritePrivateProfileString(section, QString("k%1").arg(i), QString::number(i), f);
+  };
+  std::thread a(writer, "A");
+  std::thread b(writer, "B");
+  a.join();
+  b.join();
+  EXPECT_EQ(GetPrivateProfileKeys("A", f).size(), 50);
+  EXPECT_EQ(GetPrivateProfileKeys("B", f).size(), 50);
 }
 
 }  // namespace
