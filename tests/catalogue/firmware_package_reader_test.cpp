@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "catalogue/firmware_names.h"
@@ -19,15 +18,6 @@ namespace fwl {
 namespace {
 
 using test::WriteFileOrFail;
-
-bool RunTool(const QString& program, const QStringList& args, const QString& cwd) {
-  QProcess p;
-  p.setWorkingDirectory(cwd);
-  p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(program, args);
-  if (!p.waitForFinished(30000)) return false;
-  return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 class PackageReaderTest : public ::testing::Test {
  protected:
@@ -42,15 +32,7 @@ class PackageReaderTest : public ::testing::Test {
       members << member;
     }
     const QString path = dir_.filePath(name);
-    bool ok = false;
-    if (name.endsWith(".zip")) {
-      ok = RunTool("7za", QStringList{"a", "-tzip", path} + members, scratch.path());
-    } else if (name.endsWith(".tar")) {
-      ok = RunTool("7za", QStringList{"a", "-ttar", path} + members, scratch.path());
-    } else {
-      ok = RunTool("tar", QStringList{"czf", path} + members, scratch.path());
-    }
-    EXPECT_TRUE(ok) << name.toStdString();
+    EXPECT_TRUE(test::PackArchive(path, members, scratch.path())) << name.toStdString();
     return path;
   }
 
@@ -158,7 +140,7 @@ TEST_F(PackageReaderTest, PackageInsideAnArchiveAndBothModesAtOnce) {
   QTemporaryDir inner;
   const QString innerPackage = inner.filePath("kvfirm_lozeb3_0_5.tgz");
   WriteFileOrFail(inner.filePath("kvimage_lozeb3_0_5"), "img");
-  ASSERT_TRUE(RunTool("tar", {"czf", innerPackage, "kvimage_lozeb3_0_5"}, inner.path()));
+  ASSERT_TRUE(test::PackArchive(innerPackage, {"kvimage_lozeb3_0_5"}, inner.path()));
   QFile f(innerPackage);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   const QString outer = Archive(

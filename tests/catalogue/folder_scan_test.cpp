@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "app/settings.h"
@@ -28,15 +27,6 @@ using test::WriteFileOrFail;
 constexpr char kRazeb[] = "kvimage_razeb";
 constexpr char kLozeb[] = "kvimage_lozeb";
 
-bool RunTool(const QString& program, const QStringList& args, const QString& cwd) {
-  QProcess p;
-  p.setWorkingDirectory(cwd);
-  p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(program, args);
-  if (!p.waitForFinished(30000)) return false;
-  return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // Packs `members` (files created in a scratch folder with small contents, in
 // this order) into `archive`; the type follows the archive's extension.
 void MakeArchive(const QString& archive, const QStringList& members,
@@ -47,21 +37,7 @@ void MakeArchive(const QString& archive, const QStringList& members,
     WriteFileOrFail(scratch.filePath(m),
                     m.endsWith(QLatin1String(".fwb")) ? bundleData : m.toUtf8());
   }
-  const QString dir = scratch.path();
-  if (archive.endsWith(QLatin1String(".zip"))) {
-    ASSERT_TRUE(RunTool("7za", QStringList{"a", "-tzip", archive} + members, dir));
-  } else if (archive.endsWith(QLatin1String(".tar"))) {
-    ASSERT_TRUE(RunTool("7za", QStringList{"a", "-ttar", archive} + members, dir));
-  } else if (archive.endsWith(QLatin1String(".tgz")) ||
-             archive.endsWith(QLatin1String(".tar.gz"))) {
-    ASSERT_TRUE(RunTool("tar", QStringList{"czf", archive} + members, dir));
-  } else if (archive.endsWith(QLatin1String(".gz"))) {
-    ASSERT_EQ(members.size(), 1);
-    ASSERT_TRUE(RunTool("gzip", {"-k", members[0]}, dir));
-    ASSERT_TRUE(QFile::rename(scratch.filePath(members[0] + ".gz"), archive));
-  } else {
-    FAIL() << "unknown archive type " << archive.toStdString();
-  }
+  ASSERT_TRUE(test::PackArchive(archive, members, scratch.path())) << archive.toStdString();
 }
 
 QByteArray Bundle(int productCode, const QString& version, const QString& oem = QString()) {

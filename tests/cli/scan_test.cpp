@@ -3,7 +3,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
@@ -30,18 +29,11 @@ class ScanCommandTest : public ::testing::Test {
   }
 
   Outcome Scan(const QStringList& args) {
-    QProcess p;
     // The program's own settings file, so the stored Search Options are the test's.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("FWLOADER_SETTINGS_FILE", settings_);
-    p.setProcessEnvironment(env);
-    p.start(test::FwloadPath(), QStringList{"scan"} + args);
-    Outcome o;
-    if (!p.waitForFinished(60000)) return o;
-    o.exitCode = p.exitCode();
-    o.lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    o.err = QString::fromUtf8(p.readAllStandardError());
-    return o;
+    const test::FwloadRun run = test::RunFwload(QStringList{"scan"} + args, env);
+    return {run.exitCode, run.out.split('\n', Qt::SkipEmptyParts), run.err};
   }
 
   void Image(const QString& relative) { WriteFileOrFail(fw_ + "/" + relative, "image"); }
@@ -104,11 +96,8 @@ TEST_F(ScanCommandTest, ArchiveTypesDefaultToTheStoredSearchOptions) {
   Image("kvimage_razeb3_1_0");
   QTemporaryDir scratch;
   WriteFileOrFail(scratch.filePath("kvimage_razeb3_3_0"), "image");
-  QProcess zip;
-  zip.setWorkingDirectory(scratch.path());
-  zip.start("7za", {"a", "-tzip", fw_ + "/pkg3_3_0.zip", "kvimage_razeb3_3_0"});
-  ASSERT_TRUE(zip.waitForFinished(30000));
-  ASSERT_EQ(zip.exitCode(), 0);
+  ASSERT_TRUE(test::RunTool("7za", {"a", "-tzip", fw_ + "/pkg3_3_0.zip", "kvimage_razeb3_3_0"},
+                            scratch.path()));
 
   const QStringList args{fw_, "--station-type", "5100"};
   EXPECT_EQ(Scan(args).lines.size(), 1);  // nothing stored: no archive examined

@@ -43,10 +43,37 @@ QByteArray RandomBytes(qsizetype size, quint32 seed) {
   return out;
 }
 
+bool RunTool(const QString& program, const QStringList& args, const QString& cwd) {
+  QProcess p;
+  p.setWorkingDirectory(cwd);
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(program, args);
+  if (!p.waitForFinished(30000)) return false;
+  return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool PackArchive(const QString& archive, const QStringList& members, const QString& cwd) {
+  if (archive.endsWith(QLatin1String(".zip"))) {
+    return RunTool("7za", QStringList{"a", "-tzip", archive} + members, cwd);
+  }
+  if (archive.endsWith(QLatin1String(".tar"))) {
+    return RunTool("7za", QStringList{"a", "-ttar", archive} + members, cwd);
+  }
+  if (archive.endsWith(QLatin1String(".tgz")) || archive.endsWith(QLatin1String(".tar.gz"))) {
+    return RunTool("tar", QStringList{"czf", archive} + members, cwd);
+  }
+  if (archive.endsWith(QLatin1String(".gz")) && members.size() == 1) {
+    return RunTool("gzip", {"-k", members[0]}, cwd) &&
+           QFile::rename(QDir(cwd).filePath(members[0] + ".gz"), archive);
+  }
+  return false;
+}
+
 QString FwloadPath() { return QStringLiteral(FWL_FWLOAD_PATH); }
 
-FwloadRun RunFwload(const QStringList& args) {
+FwloadRun RunFwload(const QStringList& args, const QProcessEnvironment& env) {
   QProcess process;
+  process.setProcessEnvironment(env);
   process.start(FwloadPath(), args);
   const bool ended = process.waitForFinished(60000);
   EXPECT_TRUE(ended) << "fwload " << args.join(' ').toStdString();

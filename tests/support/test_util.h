@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,15 @@ QByteArray ReadFileOrEmpty(const QString& path);
 // Deterministic pseudo-random bytes.
 QByteArray RandomBytes(qsizetype size, quint32 seed);
 
+// Runs a Debian tool (7za, tar, gzip, ...) in `cwd` and waits for it (30 s at
+// most); true when it ended normally with exit code 0.
+bool RunTool(const QString& program, const QStringList& args, const QString& cwd);
+
+// Packs `members` (names relative to `cwd`) into `archive` with the Debian
+// tools; the type follows the extension: .zip, .tar, .tgz / .tar.gz, or .gz
+// (exactly one member). False on an unknown type or a failing tool.
+bool PackArchive(const QString& archive, const QStringList& members, const QString& cwd);
+
 // Path of the built fwload program.
 QString FwloadPath();
 
@@ -30,7 +40,9 @@ struct FwloadRun {
   QString err;
 };
 
-// Runs the built fwload with `args` and waits for it (one minute at most).
-FwloadRun RunFwload(const QStringList& args);
+// Runs the built fwload with `args` in environment `env` and waits for it
+// (one minute at most).
+FwloadRun RunFwload(const QStringList& args,
+                    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
 
 }  // namespace fwl::test
