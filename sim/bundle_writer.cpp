@@ -27,53 +27,42 @@ BundleWriter::BundleWriter(int productCode, const QString& version, const QStrin
   nodes_.push_back(std::move(root));
 }
 
-int BundleWriter::AddNode(int parent, Node node) {
+int BundleWriter::AddNode(int parent, quint32 type, quint32 tag, const QString& name,
+                          const QString& label) {
   const int id = int(nodes_.size());
+  Node node;
+  node.type = type;
+  node.tag = tag;
+  node.name = name.toLatin1();
+  node.label = label.toLatin1();
   nodes_.push_back(std::move(node));
   nodes_[size_t(parent)].children.push_back(id);
   return id;
 }
 
 int BundleWriter::AddDirectory(int parent, quint32 tag, const QString& name, const QString& label) {
-  Node node;
-  node.type = kBundleDirectory;
-  node.tag = tag;
-  node.name = name.toLatin1();
-  node.label = label.toLatin1();
-  return AddNode(parent, std::move(node));
+  return AddNode(parent, kBundleDirectory, tag, name, label);
 }
 
 int BundleWriter::AddFile(int parent, quint32 tag, const QString& name, const QString& label,
                           const QByteArray& data) {
-  Node node;
-  node.type = kBundleFile;
-  node.tag = tag;
-  node.name = name.toLatin1();
-  node.label = label.toLatin1();
-  node.data = data;
-  return AddNode(parent, std::move(node));
+  const int id = AddNode(parent, kBundleFile, tag, name, label);
+  nodes_[size_t(id)].data = data;
+  return id;
 }
 
 int BundleWriter::AddLink(int parent, quint32 tag, const QString& name, const QString& label,
                           int target) {
-  Node node;
-  node.type = kBundleLink;
-  node.tag = tag;
-  node.name = name.toLatin1();
-  node.label = label.toLatin1();
-  node.linkTarget = target;
-  return AddNode(parent, std::move(node));
+  const int id = AddNode(parent, kBundleLink, tag, name, label);
+  nodes_[size_t(id)].linkTarget = target;
+  return id;
 }
 
 int BundleWriter::AddLinkToOffset(int parent, quint32 tag, const QString& name,
                                   const QString& label, quint32 offset) {
-  Node node;
-  node.type = kBundleLink;
-  node.tag = tag;
-  node.name = name.toLatin1();
-  node.label = label.toLatin1();
-  node.linkOffset = offset;
-  return AddNode(parent, std::move(node));
+  const int id = AddNode(parent, kBundleLink, tag, name, label);
+  nodes_[size_t(id)].linkOffset = offset;
+  return id;
 }
 
 int BundleWriter::Directory(int parent, quint32 tag) {
@@ -82,15 +71,6 @@ int BundleWriter::Directory(int parent, quint32 tag) {
     if (node.type == kBundleDirectory && node.tag == tag) return child;
   }
   return AddDirectory(parent, tag);
-}
-
-qint64 BundleWriter::NodeBytes(int id) const {
-  const Node& node = nodes_[size_t(id)];
-  qint64 bytes = 5 * 4 + node.name.size() + node.label.size();
-  if (node.type == kBundleFile) bytes += node.data.size();
-  if (node.type == kBundleLink) bytes += 4;
-  for (int child : node.children) bytes += NodeBytes(child);
-  return bytes;
 }
 
 void BundleWriter::ComputeOffsets(int id, quint32& position, std::vector<quint32>& offsets) const {
@@ -127,7 +107,7 @@ QByteArray BundleWriter::Build() const {
   std::vector<quint32> offsets(nodes_.size());
   quint32 position = quint32(out.size());
   ComputeOffsets(kRoot, position, offsets);
-  out.reserve(out.size() + qsizetype(NodeBytes(kRoot)));
+  out.reserve(qsizetype(position));  // the offset walk ends at the file's size
   Write(kRoot, out, offsets);
   return out;
 }

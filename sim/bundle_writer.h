@@ -66,8 +66,7 @@ class BundleWriter {
     std::optional<quint32> declaredSize;
   };
 
-  int AddNode(int parent, Node node);
-  qint64 NodeBytes(int id) const;
+  int AddNode(int parent, quint32 type, quint32 tag, const QString& name, const QString& label);
   void Write(int id, QByteArray& out, const std::vector<quint32>& offsets) const;
   void ComputeOffsets(int id, quint32& position, std::vector<quint32>& offsets) const;
 
