@@ -87,24 +87,26 @@ QByteArray ReadPart(SparseMemory& m, quint64 offset, quint64 length) {
   return m.Read(from, qMin(length, m.Size() - from));
 }
 
+// Reads what lies of the range inside one of the unit's memories, on its thread.
+QByteArray ReadMemory(SimUnitCore* core, SparseMemory& (SimMemoryMap::*memory)(), quint64 offset,
+                      quint64 length) {
+  QByteArray r;
+  OnUnitThread(core, [&] { r = ReadPart((core->Monitor().Memories().*memory)(), offset, length); });
+  return r;
+}
+
 }  // namespace
 
 QByteArray SimUnit::ReadNor(quint64 offset, quint64 length) const {
-  QByteArray r;
-  OnUnitThread(core_, [&] { r = ReadPart(core_->Monitor().Memories().Nor(), offset, length); });
-  return r;
+  return ReadMemory(core_, &SimMemoryMap::Nor, offset, length);
 }
 
 QByteArray SimUnit::ReadNand(quint64 offset, quint64 length) const {
-  QByteArray r;
-  OnUnitThread(core_, [&] { r = ReadPart(core_->Monitor().Memories().Nand(), offset, length); });
-  return r;
+  return ReadMemory(core_, &SimMemoryMap::Nand, offset, length);
 }
 
 QByteArray SimUnit::ReadNvram(quint64 offset, quint64 length) const {
-  QByteArray r;
-  OnUnitThread(core_, [&] { r = ReadPart(core_->Monitor().Memories().Nvram(), offset, length); });
-  return r;
+  return ReadMemory(core_, &SimMemoryMap::Nvram, offset, length);
 }
 
 QByteArray SimUnit::ReadDram(quint64 address, quint64 length) const {
