@@ -97,18 +97,25 @@ TEST_F(TftpServerTest, PreloadOfAMissingFileIsRefusedWithAMessage) {
   EXPECT_TRUE(server_->HasPreloadFor(root_ + "image.bin"));
 }
 
-class TftpThreadTest : public TftpFixture {};
+class TftpThreadTest : public TftpFixture {
+ protected:
+  // Points `thread` at the test folder and port on loopback, counts its
+  // Shutdown signals in `shutdown` and starts it.
+  void Start(CTFTPThread& thread, int& shutdown) {
+    thread.SetFolder(root_);
+    thread.SetListenPort(port_);
+    thread.SetBindAddress(QHostAddress::LocalHost);
+    QObject::connect(&thread, &CTFTPThread::Shutdown, [&shutdown] { ++shutdown; });
+    thread.start();
+  }
+};
 
 TEST_F(TftpThreadTest, ServesOneDownloadThenAnnouncesShutdown) {
   const QByteArray data = RandomBytes(200000, 12);
   Put("switchinfo.tgz", data);
   CTFTPThread thread;
-  thread.SetFolder(root_);
-  thread.SetListenPort(port_);
-  thread.SetBindAddress(QHostAddress::LocalHost);
   int shutdown = 0;
-  QObject::connect(&thread, &CTFTPThread::Shutdown, [&] { ++shutdown; });
-  thread.start();
+  Start(thread, shutdown);
   ASSERT_TRUE(WaitPumpingUntil([&] { return thread.StartResult() == 0; }, 5000));
   const ClientRun run = Fetch("busybox", "switchinfo.tgz", root_ + "got");
   EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
@@ -120,12 +127,8 @@ TEST_F(TftpThreadTest, ServesOneDownloadThenAnnouncesShutdown) {
 
 TEST_F(TftpThreadTest, MissingFileAndBusyPortEndTheThreadToo) {
   CTFTPThread thread;
-  thread.SetFolder(root_);
-  thread.SetListenPort(port_);
-  thread.SetBindAddress(QHostAddress::LocalHost);
   int shutdown = 0;
-  QObject::connect(&thread, &CTFTPThread::Shutdown, [&] { ++shutdown; });
-  thread.start();
+  Start(thread, shutdown);
   ASSERT_TRUE(WaitPumpingUntil([&] { return thread.StartResult() == 0; }, 5000));
   Fetch("atftp", "switchinfo.tgz", root_ + "none");
   ASSERT_TRUE(WaitPumpingUntil([&] { return shutdown > 0; }, 5000));
@@ -139,12 +142,8 @@ TEST_F(TftpThreadTest, MissingFileAndBusyPortEndTheThreadToo) {
   QUdpSocket squatter;
   ASSERT_TRUE(squatter.bind(QHostAddress::LocalHost, port_));
   CTFTPThread blocked;
-  blocked.SetFolder(root_);
-  blocked.SetListenPort(port_);
-  blocked.SetBindAddress(QHostAddress::LocalHost);
   int blockedShutdown = 0;
-  QObject::connect(&blocked, &CTFTPThread::Shutdown, [&] { ++blockedShutdown; });
-  blocked.start();
+  Start(blocked, blockedShutdown);
   ASSERT_TRUE(WaitPumpingUntil([&] { return blockedShutdown > 0; }, 5000));
   EXPECT_EQ(blocked.StartResult(), -1);
 }
