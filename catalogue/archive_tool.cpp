@@ -40,8 +40,7 @@ QString LowerSuffix(const QString& path) { return QFileInfo(path).suffix().toLow
 
 bool IsUnder(const QString& path, const QString& root) {
   if (root.isEmpty()) return false;
-  const QString r = root.endsWith(u'/') ? root : root + u'/';
-  return path == root || path.startsWith(r);
+  return path == root || path.startsWith(WithTrailingSeparator(root));
 }
 
 // Removes symbolic links below `folder` that lead outside `root` (or

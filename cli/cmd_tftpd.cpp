@@ -15,6 +15,7 @@
 
 #include "app/settings.h"
 #include "cli/cli_commands.h"
+#include "platform/system_folders.h"
 #include "tftp/tftp_server.h"
 
 namespace fwl::cli {
@@ -155,8 +156,7 @@ int RunTftpd(const QStringList& args) {
   TftpServer server;
   server.SetBindAddress(options.bind);
   server.SetListenPort(options.port);
-  QString root = QDir(options.root).absolutePath();
-  if (!root.endsWith('/')) root += '/';
+  const QString root = WithTrailingSeparator(QDir(options.root).absolutePath());
   server.SetOutboundFolder(root);
   server.SetInboundFolder(root);
   server.SetRetries(options.retries);
