@@ -328,23 +328,32 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
     return -1;
   };
 
+  // Waits up to 61 polls for the station's TFTP client to start a transfer.
+  auto waitForStart = [this](int pollMs) {
+    for (int tries = 0; tries < 61; ++tries) {
+      WaitPumping(pollMs);
+      if (transferStarted) {
+        transferStarted = 0;
+        return true;
+      }
+    }
+    return false;
+  };
+  auto waitForEnd = [this] {
+    while (!transferComplete && !clientLost) WaitPumping(planTimings.transferPollMs);
+  };
+
   while (!waitDone) {
     switch (waitState) {
-      case 1: {
-        int tries = 0;
-        while (waitState == 1 && tries < 61) {
-          WaitPumping(planTimings.transferPollMs);
-          ++tries;
-          if (transferStarted) {
-            transferStarted = 0;
-            waitState = 2;
-          }
+      case 1:
+        if (waitForStart(planTimings.transferPollMs)) {
+          waitState = 2;
+        } else {
+          waitDone = 1;
         }
-        if (waitState == 1) waitDone = 1;
         break;
-      }
       case 2:
-        while (!transferComplete && !clientLost) WaitPumping(planTimings.transferPollMs);
+        waitForEnd();
         if (!transferComplete) {
           waitDone = 1;
           break;
@@ -358,22 +367,16 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
         AdvanceStep(true);
         transferComplete = 0;
         break;
-      case 3: {
-        int tries = 0;
-        while (waitState == 3 && tries < 61) {
-          WaitPumping(planTimings.secondStartPollMs);
-          ++tries;
-          if (transferStarted) {
-            clientLost = 0;
-            transferStarted = 0;
-            waitState = 4;
-          }
+      case 3:
+        if (waitForStart(planTimings.secondStartPollMs)) {
+          clientLost = 0;
+          waitState = 4;
+        } else {
+          waitDone = 1;
         }
-        if (waitState == 3) waitDone = 1;
         break;
-      }
       case 4:
-        while (!transferComplete && !clientLost) WaitPumping(planTimings.transferPollMs);
+        waitForEnd();
         if (transferComplete) {
           waitState = 5;
           AdvanceStep(true);
