@@ -33,7 +33,6 @@ class SendWindow {
   Action OnTimeout() const;
 
   bool Completed() const { return completed_; }
-  bool OackPending() const { return acked_ < 0; }
   // Highest block sent so far (0 before any DATA).
   int64_t HighestSent() const { return sent_; }
   int64_t LastBlock() const { return lastBlock_; }

@@ -126,8 +126,6 @@ class TftpServer : public QObject {
   bool LogToFile() const;
   QString LogFilePath() const;
   int TransfersStarted() const { return transfersStarted_; }
-  // Transfers created since Start (ended ones included, until Stop).
-  int TransferCount() const { return static_cast<int>(transfers_.size()); }
   // True when every transfer created so far has ended.
   bool AllTransfersEnded() const;
 
@@ -138,7 +136,6 @@ class TftpServer : public QObject {
   void ReportStatus(int transferId, const QString& text, int flag);
   void ReportEvent(int kind, const QString& text, const QString& clientAddress);
   void LogForClient(const QString& clientAddress, quint16 clientPort, const QString& text);
-  bool IsStopping() const { return stopping_; }
 
  private:
   void OnListenReadyRead();

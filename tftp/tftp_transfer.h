@@ -51,9 +51,6 @@ class TftpTransfer : public QObject {
 
   bool Ended() const { return ended_; }
   bool Completed() const { return completed_; }
-  int Id() const { return id_; }
-  int BlockSize() const { return blockSize_; }
-  int WindowSize() const { return windowSize_; }
   int RetransmitInterval() const { return retransmitMs_; }
   quint16 LocalPort() const;
   // Releases the socket of an ended transfer so its port can be reused.
