@@ -55,15 +55,7 @@ bool LoadEngine::FetchImage(ComPort port, uint32_t ramAddress, const QString& im
   if (!tftpBindAddress.isEmpty()) server.SetBindAddress(QHostAddress(tftpBindAddress));
   if (progressCallback) {
     server.SetStatusCallback(
-        [this](int, const QString& text, int, void*) {
-          if (!progressCallback) return;
-          LoadProgressEvent event;
-          event.kind = LoadProgressEvent::kUpdate;
-          event.flags = LoadProgressEvent::kTextFlags;
-          event.text = text;
-          progressCallback(event, progressUser);
-        },
-        nullptr);
+        [this](int, const QString& text, int, void*) { ReportProgressText(text); }, nullptr);
   }
   server.SetPercentOnly(1);
   // The folder is served; the unit asks for the bare file name.

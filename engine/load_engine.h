@@ -265,10 +265,12 @@ class LoadEngine : public QObject {
   // AnnouncePlan: kind 0 with the step list. ReportStep: the current step
   // ended ok / not ok and step `index` begins; currentStep = index.
   // AdvanceStep: the same for step currentStep + 1. ReportFinalResult: kind 2.
+  // ReportProgressText: kind 1 carrying only `text` (a transfer's progress).
   void AnnouncePlan(const std::vector<LoadStep>& steps);
   void ReportStep(int index, bool previousOk);
   void AdvanceStep(bool ok);
   void ReportFinalResult(bool ok);
+  void ReportProgressText(const QString& text);
 
   // Receiver of the TFTP server's events: 1 started, 2 complete, 3 client
   // lost; it only sets the flags the waits poll.

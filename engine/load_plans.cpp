@@ -96,6 +96,15 @@ void LoadEngine::ReportFinalResult(bool ok) {
   progressCallback(event, progressUser);
 }
 
+void LoadEngine::ReportProgressText(const QString& text) {
+  if (!progressCallback) return;
+  LoadProgressEvent event;
+  event.kind = LoadProgressEvent::kUpdate;
+  event.flags = LoadProgressEvent::kTextFlags;
+  event.text = text;
+  progressCallback(event, progressUser);
+}
+
 bool LoadEngine::ClassicLoadProcess(ComPort& port) {
   bool ok = true;
   uint32_t imageSize = 0;
