@@ -5,7 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "catalogue/firmware_bundle.h"
@@ -146,12 +145,11 @@ TEST_F(InspectTest, UsageErrors) {
   // "--" lets a file name start with a dash.
   const QString dashed = dir_.filePath("-kvimage_mums3_1_2");
   test::WriteFileOrFail(dashed, "x");
-  QProcess process;
-  process.setWorkingDirectory(dir_.path());
-  process.start(test::FwloadPath(), {"inspect", "--json", "--", "-kvimage_mums3_1_2"});
-  ASSERT_TRUE(process.waitForFinished(60000));
-  EXPECT_EQ(process.exitCode(), 0);
-  EXPECT_TRUE(process.readAllStandardOutput().contains("\"version\":\"3.1.2\""));
+  const FwloadRun dashedRun =
+      test::RunFwload({"inspect", "--json", "--", "-kvimage_mums3_1_2"},
+                      QProcessEnvironment::systemEnvironment(), dir_.path());
+  EXPECT_EQ(dashedRun.exitCode, 0);
+  EXPECT_TRUE(dashedRun.out.contains("\"version\":\"3.1.2\""));
 }
 
 }  // namespace

@@ -71,9 +71,10 @@ bool PackArchive(const QString& archive, const QStringList& members, const QStri
 
 QString FwloadPath() { return QStringLiteral(FWL_FWLOAD_PATH); }
 
-FwloadRun RunFwload(const QStringList& args, const QProcessEnvironment& env) {
+FwloadRun RunFwload(const QStringList& args, const QProcessEnvironment& env, const QString& cwd) {
   QProcess process;
   process.setProcessEnvironment(env);
+  if (!cwd.isEmpty()) process.setWorkingDirectory(cwd);
   process.start(FwloadPath(), args);
   const bool ended = process.waitForFinished(60000);
   EXPECT_TRUE(ended) << "fwload " << args.join(' ').toStdString();

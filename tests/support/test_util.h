@@ -40,9 +40,10 @@ struct FwloadRun {
   QString err;
 };
 
-// Runs the built fwload with `args` in environment `env` and waits for it
-// (one minute at most).
+// Runs the built fwload with `args` in environment `env` (and in folder `cwd`
+// when given) and waits for it (one minute at most).
 FwloadRun RunFwload(const QStringList& args,
-                    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
+                    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                    const QString& cwd = QString());
 
 }  // namespace fwl::test
