@@ -184,12 +184,13 @@ void TerminalUi::SetPromptText(const QString& text) {
   if (promptOpen_) Print(promptTitle_ + QStringLiteral(": ") + text);
 }
 
-bool TerminalUi::PromptCancelled() {
-  if (!promptOpen_) return false;
-  if (g_interrupted) promptCancelled_ = true;
-  if (!promptCancelled_ && PollCancelLine()) promptCancelled_ = true;
-  return promptCancelled_;
+bool TerminalUi::LatchCancel(bool& cancelled) {
+  if (g_interrupted) cancelled = true;
+  if (!cancelled && PollCancelLine()) cancelled = true;
+  return cancelled;
 }
+
+bool TerminalUi::PromptCancelled() { return promptOpen_ && LatchCancel(promptCancelled_); }
 
 void TerminalUi::ClosePrompt() {
   if (!promptOpen_) return;
@@ -229,12 +230,7 @@ void TerminalUi::SetProgress(int value, const QString& text) {
   }
 }
 
-bool TerminalUi::ProgressCancelled() {
-  if (!progressOpen_) return false;
-  if (g_interrupted) progressCancelled_ = true;
-  if (!progressCancelled_ && PollCancelLine()) progressCancelled_ = true;
-  return progressCancelled_;
-}
+bool TerminalUi::ProgressCancelled() { return progressOpen_ && LatchCancel(progressCancelled_); }
 
 void TerminalUi::EndProgress() {
   if (!progressOpen_) return;

@@ -73,6 +73,8 @@ class TerminalUi final : public Ui {
  private:
   bool ReadLine(QString* line);  // blocking; false at end of input
   bool PollCancelLine();         // non-blocking look for a "c" line
+  // Sets `cancelled` once Ctrl-C or a "c" line came; it stays set.
+  bool LatchCancel(bool& cancelled);
   void CatchInterrupt(bool on);
   void Print(const QString& line);
 
