@@ -14,6 +14,7 @@
 #include "platform/ini_file.h"
 #include "sim/sim_unit.h"
 #include "support/scripted_ui.h"
+#include "support/sim_unit_helpers.h"
 #include "support/test_util.h"
 
 namespace fwl::test {
@@ -61,13 +62,7 @@ class SimConsoleTest : public ::testing::Test {
     unit = std::make_unique<SimUnit>(options);
     QString error;
     ASSERT_TRUE(unit->Start(QString(), &error)) << error.toStdString();
-    LoadParameters p;
-    p.comPort = unit->SlavePath();
-    p.pcAddress = "127.0.0.1";
-    p.stationAddress = "127.0.0.1";
-    p.subnet = "255.0.0.0";
-    p.gateway = gateway;
-    WriteLoadParameterFile(p);
+    WriteLoadParametersFor(*unit, QString(), gateway);
     ASSERT_TRUE(engine.OpenComPort(port));
   }
 
@@ -83,12 +78,7 @@ class SimConsoleTest : public ::testing::Test {
     return path;
   }
 
-  QStringList Commands(const QString& prefix) const {
-    QStringList out;
-    for (const QString& c : unit->CommandLog())
-      if (c.startsWith(prefix)) out << c;
-    return out;
-  }
+  QStringList Commands(const QString& prefix) const { return CommandsStartingWith(*unit, prefix); }
 
   QTemporaryDir dir;
   quint16 tftpPort = 0;

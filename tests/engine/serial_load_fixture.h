@@ -15,9 +15,9 @@
 
 #include "app/settings.h"
 #include "engine/load_engine.h"
-#include "engine/load_parameter_file.h"
 #include "sim/sim_unit.h"
 #include "support/scripted_ui.h"
+#include "support/sim_unit_helpers.h"
 #include "support/test_util.h"
 
 namespace fwl::test {
@@ -81,13 +81,7 @@ class SerialLoadTest : public ::testing::Test {
     unit = std::make_unique<SimUnit>(options);
     QString error;
     ASSERT_TRUE(unit->Start(QString(), &error)) << error.toStdString();
-    LoadParameters p;
-    p.comPort = unit->SlavePath();
-    p.pcAddress = QStringLiteral("127.0.0.1");
-    p.stationAddress = QStringLiteral("127.0.0.1");
-    p.subnet = QStringLiteral("255.0.0.0");
-    p.firmwarePath = firmware;
-    WriteLoadParameterFile(p);
+    WriteLoadParametersFor(*unit, firmware);
   }
 
   // Writes `size` pseudo-random bytes to a file named `name` in the test folder.
@@ -139,13 +133,7 @@ class SerialLoadTest : public ::testing::Test {
   }
 
   // Command lines the unit ran that begin with `prefix`.
-  QStringList Commands(const QString& prefix) const {
-    QStringList out;
-    for (const QString& c : unit->CommandLog()) {
-      if (c.startsWith(prefix)) out << c;
-    }
-    return out;
-  }
+  QStringList Commands(const QString& prefix) const { return CommandsStartingWith(*unit, prefix); }
 
   QTemporaryDir dir;
   quint16 tftpPort = 0;
