@@ -39,13 +39,15 @@ class FwloadLoadTest : public ::testing::Test {
     if (unit) unit->Stop();
   }
 
-  void StartUnit(const QStringList& failCommands = {}) {
+  void StartUnit(const QStringList& failCommands = {},
+                 const std::function<void(SimOptions&)>& change = {}) {
     SimOptions o;
     o.board = kSimBoard79524;
     ApplyBoardDefaults(o);
     o.countdownTickMs = 200;
     o.tftpPort = tftpPort;
     o.failCommands = failCommands;
+    if (change) change(o);
     unit = std::make_unique<SimUnit>(o);
     control = dir.path() + "/control";
     QString error;
@@ -128,6 +130,12 @@ TEST_F(FwloadLoadTest, BadUsageExitsWith2AndSaysWhy) {
       {QStringList(good) << "--tftp-port", "needs a value"},
       {QStringList(good).replaceInStrings("ttyS0", "/dev/serial/by-id/usb-adapter-0"),
        "longer than 19 characters"},
+      {QStringList(good) << "--catch-timeout"
+                         << "0",
+       "--catch-timeout"},
+      {QStringList(good) << "--catch-timeout"
+                         << "soon",
+       "--catch-timeout"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -186,6 +194,32 @@ TEST_F(FwloadLoadTest, FailedStepShowsErrorsAndTheUnitsReplyWhenVerbose) {
   EXPECT_TRUE(out.contains("  | Failed to erase range of NAND FLASH. Message response was:"));
   EXPECT_TRUE(out.contains("Load failed. (result 0)"));
   EXPECT_FALSE(out.contains("nand write"));
+}
+
+TEST_F(FwloadLoadTest, AnUnattendedLoadGivesUpOnASilentBootMonitor) {
+  // The unit's boot monitor waits for another stop line, for ever: the
+  // loader's never stops it and no prompt ever comes.
+  StartUnit({}, [](SimOptions& o) {
+    o.stopString = "otherstop";
+    o.autoboot = false;
+  });
+  const ProgramRun r = Fwload(LoadArgs() << "--catch-timeout"
+                                         << "2");
+  EXPECT_EQ(r.exitCode, 1) << r.out.toStdString() << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("The boot monitor did not answer within 2 seconds."))
+      << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("Unable to establish communications."));
+  EXPECT_EQ(unit->State(), "countdown");
+  EXPECT_TRUE(unit->CommandLog().isEmpty());
+}
+
+TEST_F(FwloadLoadTest, ACatchTimeoutDoesNotCutShortAUnitThatAnswers) {
+  StartUnit();
+  const ProgramRun r = Fwload(LoadArgs() << "--catch-timeout"
+                                         << "60");
+  EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains("did not answer"));
+  EXPECT_EQ(unit->ReadNand(0x280000, quint64(fs.size())), fs);
 }
 
 }  // namespace
