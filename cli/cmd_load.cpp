@@ -185,6 +185,7 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
     if (!QFileInfo(out.project).isFile()) {
       return UsageError(QStringLiteral("no project file '%1'").arg(out.project));
     }
+    out.project = ProjectFilePath(out.project);
     StationList stations;
     LoadStationList(out.project, job.product, &stations);
     if (!stations.typeCodes.contains(job.stationName)) {

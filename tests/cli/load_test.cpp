@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "app/settings.h"
+#include "platform/system_folders.h"
 #include "sim/sim_unit.h"
 #include "support/test_util.h"
 
@@ -78,8 +79,10 @@ class FwloadLoadTest : public ::testing::Test {
             QStringLiteral("'%1' sim power-cycle --control '%2'").arg(FwloadPath(), control)};
   }
 
-  static ProgramRun Fwload(const QStringList& args, int timeoutMs = 120000) {
+  static ProgramRun Fwload(const QStringList& args, int timeoutMs = 120000,
+                           const QString& cwd = QString()) {
     QProcess p;
+    if (!cwd.isEmpty()) p.setWorkingDirectory(cwd);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("FWLOADER_SETTINGS_FILE", SettingsFilePath());
     p.setProcessEnvironment(env);
@@ -211,6 +214,43 @@ TEST_F(FwloadLoadTest, AnUnattendedLoadGivesUpOnASilentBootMonitor) {
   EXPECT_TRUE(r.err.contains("Unable to establish communications."));
   EXPECT_EQ(unit->State(), "countdown");
   EXPECT_TRUE(unit->CommandLog().isEmpty());
+}
+
+TEST_F(FwloadLoadTest, AProjectNamedWithoutAFolderIsInTheCurrentFolder) {
+  WriteFileOrFail(dir.path() + "/plant.6pj",
+                  "[Zeb Stations]\n0=Pump1\n[Zeb: Pump1]\nStaID=5000\nSerNum=77\n");
+  // The system folder's file of that name lacks the station.
+  WriteFileOrFail(SystemFolder() + "plant.6pj",
+                  "[Zeb Stations]\n0=Other\n[Zeb: Other]\nStaID=5101\n");
+  const QStringList args = {"load",
+                            "--product",
+                            "station",
+                            "--method",
+                            "serial",
+                            "--port",
+                            "/nonexistent/tty",
+                            "--pc-ip",
+                            "127.0.0.1",
+                            "--ip",
+                            "127.0.0.1",
+                            "--subnet",
+                            "255.0.0.0",
+                            "--firmware",
+                            "kvimagea_mums3_1_5",
+                            "--project",
+                            "plant.6pj",
+                            "--station",
+                            "Pump1",
+                            "--yes",
+                            "--catch-timeout",
+                            "1"};
+  // Past the project, the load waits for a port that never opens.
+  const ProgramRun r = Fwload(args, 120000, dir.path());
+  QFile::remove(SystemFolder() + "plant.6pj");
+  EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains("no station")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("The boot monitor did not answer within 1 seconds."))
+      << r.err.toStdString();
 }
 
 TEST_F(FwloadLoadTest, ACatchTimeoutDoesNotCutShortAUnitThatAnswers) {
