@@ -106,11 +106,12 @@ UsageWords ReadUsageWords(const Subcommand& cmd) {
   const QString usage = QString::fromUtf8(cmd.usage);
   const QString name = QRegularExpression::escape(QString::fromLatin1(cmd.name));
 
-  // Synopsis lines only, so prose that happens to name the program adds
-  // nothing; upper-case words are placeholders (FILE, DIR), not actions.
+  // Synopsis lines only ("Usage: fwload ..." and the indented lines under
+  // it), so prose that happens to name the program adds nothing; upper-case
+  // words are placeholders (FILE, DIR), not actions.
   const QRegularExpression synopsis(
       QStringLiteral(
-          "^(?:Usage:)?[ \\t]*fwload %1 ([a-z][a-z0-9-]*(?:\\|[a-z][a-z0-9-]*)*)(?=\\s|$)")
+          "^(?:Usage:[ \\t]+|[ \\t]+)fwload %1 ([a-z][a-z0-9-]*(?:\\|[a-z][a-z0-9-]*)*)(?=\\s|$)")
           .arg(name),
       QRegularExpression::MultilineOption);
   for (auto it = synopsis.globalMatch(usage); it.hasNext();) {
@@ -171,8 +172,10 @@ QString BashCompletion(const std::vector<Subcommand>& commands) {
 
   QString arms;
   for (const Subcommand& c : commands) {
+    const QString name = ShellWords({QString::fromLatin1(c.name)});
+    if (name.isEmpty()) continue;  // not a word the shell could take as it is
     const UsageWords words = ReadUsageWords(c);
-    arms += QStringLiteral("        %1)\n").arg(ShellWords({QString::fromLatin1(c.name)}));
+    arms += QStringLiteral("        %1)\n").arg(name);
     if (!words.actions.isEmpty())
       arms += QStringLiteral("            actions=\"%1\"\n").arg(ShellWords(words.actions));
     arms += QStringLiteral("            options=\"%1\"\n").arg(ShellWords(words.options));
