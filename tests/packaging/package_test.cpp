@@ -146,11 +146,24 @@ void PackageTest::CheckContents() {
     EXPECT_EQ(qFromBigEndian<quint32>(head.constData() + 20), quint32(size));
   }
 
-  // The desktop entry starts the wizard by its installed name with the icon shipped.
+  // The desktop entry starts the wizard by its installed name with the icon
+  // shipped; where the validators are at hand (scripts/package installs
+  // them) the entry and the metainfo pass them.
   if (BuiltWizard()) {
-    const QByteArray desktop = ReadFileOrEmpty(InRoot("/usr/share/applications/fwloader.desktop"));
+    const QString desktopFile = InRoot("/usr/share/applications/fwloader.desktop");
+    const QByteArray desktop = ReadFileOrEmpty(desktopFile);
     EXPECT_TRUE(desktop.contains("\nExec=fwloader\n"));
     EXPECT_TRUE(desktop.contains("\nIcon=firmware-loader\n"));
+    if (!QStandardPaths::findExecutable("desktop-file-validate").isEmpty()) {
+      const ToolRun valid = Exec("desktop-file-validate", {desktopFile});
+      EXPECT_TRUE(valid.ok && valid.out.isEmpty()) << valid.out.constData();
+    }
+    if (!QStandardPaths::findExecutable("appstreamcli").isEmpty()) {
+      const ToolRun valid =
+          Exec("appstreamcli", {"validate", "--no-net",
+                                InRoot("/usr/share/metainfo/com.brantwell.fwloader.metainfo.xml")});
+      EXPECT_TRUE(valid.ok) << valid.out.constData();
+    }
   }
 }
 
