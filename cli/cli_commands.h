@@ -14,8 +14,8 @@ inline constexpr int kExitUsage = 2;   // bad usage or bad input
 
 struct Subcommand {
   const char* name;
-  const char* summary;                  // one line for "fwload --help"
-  const char* usage;                    // full text for "fwload help NAME"
+  const char* summary;  // one line for "fwload --help"
+  const char* usage;    // full text for "fwload help NAME"
   int (*run)(const QStringList& args);  // args after the subcommand name
 };
 
