@@ -79,7 +79,9 @@ class LoadEngine : public QObject {
   // (a bare name such as ttyUSB0 means /dev/ttyUSB0; a path is used as it is)
   // with the line settings of that section. `port` is set to nullptr first
   // and to the open port on success. Reports "Failed to open comport." when
-  // the device cannot be opened; a settings failure closes it silently.
+  // the device cannot be opened, followed by how to join the dialout group
+  // when the device file's permissions refuse this user; a settings failure
+  // closes it silently.
   bool OpenComPort(ComPort& port);
   // Closes and releases `port` (nullptr is fine) and sets it to nullptr.
   static void CloseComPort(ComPort& port);
