@@ -50,6 +50,9 @@ class BoxWatcher {
 
   // The button that answers the next box (default: the box's default button).
   void Queue(QMessageBox::StandardButton button) { answers_.push_back(button); }
+  // Called with each box before it is answered (the wizard's state while
+  // the operator reads it).
+  std::function<void(const Box&)> beforeAnswer;
   // Called for any other modal dialog that comes up; it must close it.
   std::function<void(QWidget*)> onDialog;
 
@@ -67,6 +70,7 @@ class BoxWatcher {
     if (!modal || !modal->isVisible()) return;
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       boxes.push_back({box->text(), box->windowTitle(), box->icon()});
+      if (beforeAnswer) beforeAnswer(boxes.back());
       QAbstractButton* press = box->defaultButton();
       if (!answers_.empty()) {
         press = box->button(answers_.front());
