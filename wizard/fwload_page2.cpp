@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyledItemDelegate>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/application.h"
@@ -78,14 +79,13 @@ QString WithSeparator(QString folder) {
   return folder;
 }
 
-QPushButton* BrowseButton(int id, const QString& accessibleName, QWidget* parent) {
-  auto* button = new QPushButton(QStringLiteral("..."), parent);
+QToolButton* BrowseButton(int id, const QString& accessibleName, QWidget* parent) {
+  auto* button = new QToolButton(parent);
+  button->setText(QStringLiteral("..."));
   button->setObjectName(ControlName(id));
   button->setAccessibleName(accessibleName);
   button->setToolTip(accessibleName);
-  button->setAutoDefault(false);
-  const int w = button->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16;
-  button->setMaximumWidth(qMax(w, 32));
+  button->setFocusPolicy(Qt::StrongFocus);
   return button;
 }
 
@@ -177,8 +177,8 @@ CFWLoadPage2::CFWLoadPage2(QWidget* parent)
   connect(versions_, &QComboBox::currentIndexChanged, this, [this](int index) {
     if (!filling_) scan_.SelectEntry(index);
   });
-  connect(folderButton_, &QPushButton::clicked, this, &CFWLoadPage2::ChooseFirmwareFolder);
-  connect(projectButton_, &QPushButton::clicked, this, &CFWLoadPage2::ChooseProjectFile);
+  connect(folderButton_, &QToolButton::clicked, this, &CFWLoadPage2::ChooseFirmwareFolder);
+  connect(projectButton_, &QToolButton::clicked, this, &CFWLoadPage2::ChooseProjectFile);
   connect(options_, &QPushButton::clicked, this, &CFWLoadPage2::ShowSearchOptions);
 }
 

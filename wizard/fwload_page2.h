@@ -12,6 +12,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QToolButton;
 
 namespace fwl {
 
@@ -72,11 +73,11 @@ class CFWLoadPage2 : public CFWLoadPage {
   QComboBox* product_;
   QLabel* projectLabel_;
   PathField* project_;
-  QPushButton* projectButton_;
+  QToolButton* projectButton_;
   QLabel* stationLabel_;
   QComboBox* station_;
   PathField* folder_;
-  QPushButton* folderButton_;
+  QToolButton* folderButton_;
   QCheckBox* recurse_;
   QPushButton* options_;
   QComboBox* versions_;

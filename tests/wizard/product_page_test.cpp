@@ -40,7 +40,7 @@ TEST_F(ProductPageTest, WithoutAStationOnlyTheSwitchIsOfferedAndNoStationIsChose
   EXPECT_EQ(Items(Stations()), QStringList{" N/A "});
   EXPECT_EQ(Stations()->currentText(), " N/A ");
   EXPECT_FALSE(Stations()->isEnabled());
-  EXPECT_FALSE(Control<QPushButton>(page2(), 296)->isEnabled());
+  EXPECT_FALSE(Control<QAbstractButton>(page2(), 296)->isEnabled());
   EXPECT_TRUE(Control<QPushButton>(page2(), 1021)->isVisible());
   EXPECT_EQ(Items(Versions()), QStringList{"3.2.7 (kvimage_mums3_2_7)"});
   EXPECT_EQ(Control<PathField>(page2(), 1006)->path(), firmware);
@@ -191,7 +191,7 @@ TEST_F(ProductPageTest, FolderChooserTakesTheFolderWithASeparatorAndRescans) {
     dialog->selectFile(other);
     QMetaObject::invokeMethod(dialog, "accept");
   };
-  Control<QPushButton>(page2(), 295)->click();
+  Control<QAbstractButton>(page2(), 295)->click();
   EXPECT_EQ(title, "Select the firmware folder:");
   EXPECT_LE(status.size(), 38);
   EXPECT_EQ(page2()->firmwareFolder(), other + "/");
