@@ -10,6 +10,11 @@ FWL_PACKAGES=(
   iproute2
 )
 
+# Only scripts/screenshots needs these: a virtual X display for the pictures
+# of the wizard (the tests use Qt's offscreen platform), and fonts with the
+# usual metrics.
+FWL_SCREENSHOT_PACKAGES=(xvfb xauth fonts-dejavu-core)
+
 fwl_missing_packages() {
   local missing=() p
   for p in "$@"; do

@@ -11,6 +11,7 @@
 
 #include "app/settings.h"
 #include "catalogue/firmware_names.h"
+#include "engine/load_parameter_file.h"
 #include "wizard/fwload_page2.h"
 #include "wizard/fwload_psheet.h"
 
@@ -121,7 +122,16 @@ int CFWLoadPage3::connectionMethod() const {
   return data.isValid() ? data.toInt() : -1;
 }
 
-QString CFWLoadPage3::comPort() const { return PortFromEntryText(port_->currentText()); }
+QString CFWLoadPage3::comPort() const {
+  const QString port = PortFromEntryText(port_->currentText());
+  // The load parameter file keeps the port in a short field: a long path
+  // (a link to a port, say) goes there as the device it names.
+  if (port.size() >= kComportBufferSize) {
+    const QString device = QFileInfo(port).canonicalFilePath();
+    if (!device.isEmpty() && device.size() < kComportBufferSize) return device;
+  }
+  return port;
+}
 
 void CFWLoadPage3::FillPorts() {
   const QString last =
@@ -181,7 +191,8 @@ void CFWLoadPage3::ApplyMethodState() {
 bool CFWLoadPage3::validatePage() {
   const QString section = QLatin1String(kSectionPages);
   SetSettingInt(section, QStringLiteral("method selection"), qMax(0, connectionMethod()));
-  SetSettingText(section, QStringLiteral("last com port"), comPort());
+  SetSettingText(section, QStringLiteral("last com port"),
+                 PortFromEntryText(port_->currentText()));
   return true;
 }
 

@@ -43,7 +43,9 @@ class CFWLoadPage3 : public CFWLoadPage {
   // Item data of the selected method: 0 serial with Ethernet, 1 Ethernet
   // only; -1 with none.
   int connectionMethod() const;
-  // The port to use: the port name of the selected or typed entry.
+  // The port to use: the port name of the selected or typed entry; a path
+  // too long for the load parameter file is replaced by the device it
+  // names.
   QString comPort() const;
 
   // The text of a port list entry: the name, then " — " and the description.

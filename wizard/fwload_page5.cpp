@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "catalogue/firmware_names.h"
 #include "engine/load_engine.h"
@@ -97,7 +98,15 @@ void CFWLoadPage5::OnInitDialog() {
   CFWLoadPSheet* s = sheet();
   s->engine().SetProgressCallback(
       [this](const LoadProgressEvent& event, void*) { OnLoadProgress(event); }, nullptr);
-  s->engine().SetMessageSink([](const QString&, void*) {}, nullptr);
+  // The wizard shows no diagnostic lines; FWLOADER_TRACE_LOAD=1 sends them
+  // to the standard error stream for a developer.
+  if (qEnvironmentVariableIntValue("FWLOADER_TRACE_LOAD") != 0) {
+    s->engine().SetMessageSink(
+        [](const QString& line, void*) { std::fprintf(stderr, "%s\n", qPrintable(line)); },
+        nullptr);
+  } else {
+    s->engine().SetMessageSink([](const QString&, void*) {}, nullptr);
+  }
   s->SetSwitchProgressReceiver(
       [this](const LoadProgressEvent& event, void*) { OnLoadProgress(event); }, nullptr);
 }
