@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -162,6 +163,38 @@ TEST_F(LoadFlowTest, FailedLoadShowsTheErrorBoxOverAnEmptyList) {
   EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
   EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardNext);
   EXPECT_TRUE(Control<QPushButton>(page5(), 304)->isEnabled());
+}
+
+TEST_F(LoadFlowTest, CancelOnThePowerPromptEndsTheLoad) {
+  // No unit on the port: the prompt stays up until the operator cancels it.
+  WriteFileOrFail(firmware + "kvimage_mums3_2_7", RandomBytes(1000, 7));
+  SetSettingText(kSectionPages, "last com port", "/dev/fwl-no-such-port");
+  Open();
+  Quicken();
+  GoTo(CFWLoadPSheet::kPage3);
+  Control<QComboBox>(page3(), 302)->setEditText("/dev/fwl-no-such-port");
+  GoTo(CFWLoadPSheet::kPage5);
+  QString promptTitle;
+  QTimer operatorHand;
+  QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+    QDialog* prompt = ui.promptWindow();
+    if (!prompt || !prompt->isVisible()) return;
+    promptTitle = prompt->windowTitle();
+    EXPECT_FALSE(prompt->isModal());
+    // The wizard keeps painting and its Cancel stays off while the load runs.
+    EXPECT_FALSE(sheet->button(QWizard::CancelButton)->isEnabled());
+    prompt->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+  });
+  operatorHand.start(50);
+  watcher.clear();
+  Control<QPushButton>(page5(), 304)->click();
+  operatorHand.stop();
+  EXPECT_EQ(promptTitle, "Turn Power ON");
+  EXPECT_EQ(ui.promptWindow(), nullptr);
+  EXPECT_TRUE(watcher.texts().contains("Unable to establish communications."))
+      << qPrintable(watcher.texts().join('\n'));
+  EXPECT_EQ(watcher.texts().last(), "Error(s) were found during the load process.");
+  EXPECT_EQ(page5()->statusList()->rowCount(), 0);
 }
 
 TEST_F(LoadFlowTest, SwitchOverSerialStaysOnThePageWithBackAndNext) {

@@ -102,6 +102,7 @@ TEST_F(ProductPageTest, NextChecksComeInOrderAndKeepThePage) {
   EXPECT_EQ(watcher.texts().last(),
             "A firmware version must be selected. If no versions appear in the list, make sure "
             "the firmware directory is correct and that firmware files exist.");
+  EXPECT_EQ(watcher.boxes.back().caption, "FirmwareLoader");
 
   // 2. A path of 251 characters is too long; 250 is accepted.
   const QString deep = firmware + QString(120, 'd') + "/";
