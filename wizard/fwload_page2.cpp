@@ -126,8 +126,7 @@ CFWLoadPage2::CFWLoadPage2(QWidget* parent)
   stationLabel_ = BuddyLabel(QStringLiteral("&Station name:"), station_, this, 1011);
   auto* firmwareHeading = HeadingLabel(QStringLiteral("Firmware selection:"), this, 1014);
   auto* folderLabel = BuddyLabel(QStringLiteral("Firmware &directory:"), folder_, this);
-  auto* versionLabel =
-      BuddyLabel(QStringLiteral("Select the firmware &version:"), versions_, this);
+  auto* versionLabel = BuddyLabel(QStringLiteral("Select the firmware &version:"), versions_, this);
 
   auto* grid = new QGridLayout;
   grid->setColumnMinimumWidth(0, 12);
@@ -205,8 +204,8 @@ void CFWLoadPage2::OnInitDialog() {
     product_->addItem(QLatin1String(kStationProductText), kProductStation);
   product_->addItem(QLatin1String(kSwitchProductText), kProductSwitch);
 
-  firmwareFolder_ = WithSeparator(GetSettingText(QLatin1String(kSectionPages),
-                                                 QStringLiteral("fw dir")));
+  firmwareFolder_ =
+      WithSeparator(GetSettingText(QLatin1String(kSectionPages), QStringLiteral("fw dir")));
   folder_->SetPath(firmwareFolder_);
 
   if (app.Station.isEmpty() || app.Project.isEmpty()) {

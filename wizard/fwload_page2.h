@@ -38,7 +38,7 @@ class CFWLoadPage2 : public CFWLoadPage {
   bool validatePage() override;
 
   // Selections read by the other pages and the load.
-  int productType() const;  // item data of the selected product; -1 with none
+  int productType() const;      // item data of the selected product; -1 with none
   QString stationName() const;  // the station list's text
   int stationTypeCode() const;  // of the selected station; 0 when unknown
   const QString& projectPath() const { return projectPath_; }

@@ -72,11 +72,9 @@ CFWLoadPage3::CFWLoadPage3(QWidget* parent)
   port_->setMinimumContentsLength(22);
   port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
-  auto* methodLabel =
-      BuddyLabel(QStringLiteral("Select the type of &connection to use during loading:"), method_,
-                 this);
-  auto* portHeading =
-      new QLabel(QStringLiteral("Please select the port on your PC to use."), this);
+  auto* methodLabel = BuddyLabel(
+      QStringLiteral("Select the type of &connection to use during loading:"), method_, this);
+  auto* portHeading = new QLabel(QStringLiteral("Please select the port on your PC to use."), this);
   portHeading->setObjectName(ControlName(634));
   portLabel_ = BuddyLabel(QStringLiteral("&Port:"), port_, this, 635);
   note_ = new QLabel(
@@ -191,8 +189,7 @@ void CFWLoadPage3::ApplyMethodState() {
 bool CFWLoadPage3::validatePage() {
   const QString section = QLatin1String(kSectionPages);
   SetSettingInt(section, QStringLiteral("method selection"), qMax(0, connectionMethod()));
-  SetSettingText(section, QStringLiteral("last com port"),
-                 PortFromEntryText(port_->currentText()));
+  SetSettingText(section, QStringLiteral("last com port"), PortFromEntryText(port_->currentText()));
   return true;
 }
 

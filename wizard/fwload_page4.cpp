@@ -141,9 +141,7 @@ CFWLoadPage4::CFWLoadPage4(QWidget* parent)
   connect(useTyped_, &QCheckBox::clicked, this, &CFWLoadPage4::OnUseTypedAddress);
 }
 
-bool CFWLoadPage4::ForStation() const {
-  return sheet()->page2()->productType() == kProductStation;
-}
+bool CFWLoadPage4::ForStation() const { return sheet()->page2()->productType() == kProductStation; }
 
 void CFWLoadPage4::FillAdapters() {
   adapterList_ = AdapterAddresses();

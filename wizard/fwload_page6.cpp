@@ -50,8 +50,8 @@ bool CFWLoadPage6::OnWizardFinish() {
   // The configuration software reads the answer from its file: the value
   // the load wrote there was only this box's state while the load ran.
   WritePrivateProfileString(QLatin1String(kSectionZebFirmware),
-                            QLatin1String(kKeyLoadStationConfig),
-                            QString::number(loadConfigOnExit), OemString(kOemIniFileName));
+                            QLatin1String(kKeyLoadStationConfig), QString::number(loadConfigOnExit),
+                            OemString(kOemIniFileName));
   return true;
 }
 

@@ -187,8 +187,8 @@ LoadJob CFWLoadPSheet::CurrentLoadJob() const {
   if (job.product != kProductSwitch) job.stationName = page2_->stationName();
   job.stationType = page2_->stationTypeCode();
   job.serialNumber = int(page2_->stationSerialNumber());
-  job.method = page3_->connectionMethod() == kMethodEthernetOnly ? kMethodEthernetOnly
-                                                                 : kMethodSerial;
+  job.method =
+      page3_->connectionMethod() == kMethodEthernetOnly ? kMethodEthernetOnly : kMethodSerial;
   job.comPort = page3_->comPort();
   job.pcAddress = page4_->pcAddress();
   job.stationAddress = page4_->stationAddress();

@@ -81,12 +81,12 @@ bool RemoveArpEntry(const QString& address) {
   auto find = [](const QString& name) {
     QString path = QStandardPaths::findExecutable(name);
     if (path.isEmpty())
-      path = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+      path = QStandardPaths::findExecutable(name,
+                                            {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     return path;
   };
   QString program = find(QStringLiteral("ip"));
-  QStringList args{QStringLiteral("neigh"), QStringLiteral("flush"), QStringLiteral("to"),
-                   address};
+  QStringList args{QStringLiteral("neigh"), QStringLiteral("flush"), QStringLiteral("to"), address};
   if (program.isEmpty()) {
     program = find(QStringLiteral("arp"));
     args = {QStringLiteral("-d"), address};

@@ -30,8 +30,8 @@ int PathField::TextRoom() const {
 }
 
 void PathField::Refresh() {
-  const QString shown = path_.isEmpty() ? QString()
-                                        : ShortenPathForField(path_, fontMetrics(), TextRoom());
+  const QString shown =
+      path_.isEmpty() ? QString() : ShortenPathForField(path_, fontMetrics(), TextRoom());
   if (text() != shown) setText(shown);
   setCursorPosition(0);
 }

@@ -75,8 +75,7 @@ QString ShortenPathForField(const QString& path, const QFontMetrics& metrics, in
     const QString middle = path.mid(root.size() + 1, last - root.size() - 1);
     QString best = candidate;
     for (qsizetype i = 1; i <= middle.size(); ++i) {
-      const QString text =
-          root + sep + QStringLiteral("...") + middle.right(i) + sep + fileName;
+      const QString text = root + sep + QStringLiteral("...") + middle.right(i) + sep + fileName;
       if (width(text) + average + kSpare >= fieldWidth) return best;
       best = text;
     }

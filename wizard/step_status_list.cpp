@@ -72,8 +72,8 @@ void StepStatusList::BlinkOnce() {
   if (QThread::currentThread() == thread()) {
     RowChanged(changed);
   } else {
-    QMetaObject::invokeMethod(this, [this, changed] { RowChanged(changed); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, changed] { RowChanged(changed); }, Qt::QueuedConnection);
   }
 }
 
@@ -91,8 +91,7 @@ StepStatusList::Lock StepStatusList::TryLock() const {
 QString StepStatusList::DisplayName(const QString& stepName) const {
   const QString prefix = QString::fromLatin1(kTransferStepPrefix);
   if (!stepName.startsWith(prefix)) return stepName;
-  const int room =
-      nameColumnWidth_ - metrics_.horizontalAdvance(prefix) - kTransferNameMargin;
+  const int room = nameColumnWidth_ - metrics_.horizontalAdvance(prefix) - kTransferNameMargin;
   return prefix + PathEllipsis(stepName.mid(prefix.size()), metrics_, qMax(room, 1));
 }
 
@@ -118,7 +117,8 @@ void StepStatusList::OnLoadProgress(const LoadProgressEvent& event) {
   if (QThread::currentThread() != thread()) {
     // Reports from another thread are shown in order on the list's thread.
     LoadProgressEvent copy = event;
-    QMetaObject::invokeMethod(this, [this, copy] { OnLoadProgress(copy); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, copy] { OnLoadProgress(copy); }, Qt::QueuedConnection);
     return;
   }
   switch (event.kind) {
@@ -144,8 +144,8 @@ void StepStatusList::OnLoadProgress(const LoadProgressEvent& event) {
             SetImage(currentRow_, event.state);
             // The first report of a plan starts row 0 and ends nothing.
             if (event.stepIndex != 0) {
-              SetProgress(currentRow_, QString::fromLatin1(event.state == kStepStateOk ? kOkText
-                                                                                     : kErrorText));
+              SetProgress(currentRow_,
+                          QString::fromLatin1(event.state == kStepStateOk ? kOkText : kErrorText));
             }
           }
           if (event.stepIndex != currentRow_) {
@@ -168,8 +168,7 @@ void StepStatusList::OnLoadProgress(const LoadProgressEvent& event) {
       if (!(event.flags & LoadProgressEvent::kState)) return;
       Lock lock = TryLock();
       if (!lock) return;
-      if (currentRow_ >= 0 && currentRow_ < int(rowDone_.size()))
-        rowDone_[size_t(currentRow_)] = 1;
+      if (currentRow_ >= 0 && currentRow_ < int(rowDone_.size())) rowDone_[size_t(currentRow_)] = 1;
       SetImage(currentRow_, event.state);
       SetProgress(currentRow_,
                   QString::fromLatin1(event.state == kStepStateOk ? kOkText : kErrorText));

@@ -50,8 +50,8 @@ class AccessibilityTest : public WizardTest {
         continue;
       if (qobject_cast<QComboBox*>(w->parentWidget())) continue;
       const QRect r(w->mapTo(page, QPoint(0, 0)), w->size());
-      const QString name = w->objectName().isEmpty() ? w->metaObject()->className()
-                                                      : w->objectName();
+      const QString name =
+          w->objectName().isEmpty() ? w->metaObject()->className() : w->objectName();
       if (!area.contains(r)) out << name + " outside the page";
       auto* label = qobject_cast<QLabel*>(w);
       if (label && label->wordWrap()) {
@@ -110,8 +110,7 @@ TEST_F(AccessibilityTest, LabelsLeadToTheirFieldsAndNameThem) {
   EXPECT_EQ(label->buddy(), Control<QWidget>(page4(), 401));
   QAccessibleInterface* field = QAccessible::queryAccessibleInterface(label->buddy());
   EXPECT_EQ(field->text(QAccessible::Name), "Station IP:");
-  QAccessibleInterface* box =
-      QAccessible::queryAccessibleInterface(Control<QWidget>(page4(), 297));
+  QAccessibleInterface* box = QAccessible::queryAccessibleInterface(Control<QWidget>(page4(), 297));
   EXPECT_EQ(box->text(QAccessible::Name), "Use this IP Address:");
 }
 

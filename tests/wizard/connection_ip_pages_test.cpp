@@ -74,9 +74,9 @@ TEST_F(ConnectionIpTest, ADevicePathTypedOrRememberedIsThePort) {
   Back();
   Ports()->setEditText("/dev/ttyS7");
   EXPECT_EQ(page3()->comPort(), "/dev/ttyS7");
-  EXPECT_EQ(CFWLoadPage3::PortFromEntryText(
-                CFWLoadPage3::PortEntryText({"ttyUSB0", "FT232R USB UART"})),
-            "ttyUSB0");
+  EXPECT_EQ(
+      CFWLoadPage3::PortFromEntryText(CFWLoadPage3::PortEntryText({"ttyUSB0", "FT232R USB UART"})),
+      "ttyUSB0");
   EXPECT_EQ(CFWLoadPage3::PortEntryText({"ttyUSB0", "FT232R USB UART"}),
             QString::fromUtf8("ttyUSB0 \u2014 FT232R USB UART"));
 }
@@ -185,8 +185,8 @@ TEST_F(ConnectionIpTest, StationAddressesComeFromTheProject) {
   // No Ethernet port for this one: the subnet stays, the gateway is cleared.
   WriteFileOrFail(project, ReadFileOrEmpty(project) +
                                "[Zeb: Pump 5]\nStaID=5100\nSerNum=2\nIPAddr2=10.9.8.5\n");
-  WriteFileOrFail(project, ReadFileOrEmpty(project).replace("0=Pump 4,1,2\n",
-                                                            "0=Pump 4,1,2\n1=Pump 5\n"));
+  WriteFileOrFail(project,
+                  ReadFileOrEmpty(project).replace("0=Pump 4,1,2\n", "0=Pump 4,1,2\n1=Pump 5\n"));
   Open("Pump 4", project);
   GoTo(CFWLoadPSheet::kPage4);
   EXPECT_EQ(Control<QLabel>(page4(), 1017)->text(), "Station settings:");

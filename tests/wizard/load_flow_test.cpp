@@ -79,8 +79,7 @@ class LoadFlowTest : public WizardTest {
     GoTo(CFWLoadPSheet::kPage2);
     ASSERT_EQ(page2()->productType(), kProductStation);
     ASSERT_EQ(page2()->stationName(), "Pump 4");
-    ASSERT_EQ(Control<QComboBox>(page2(), 1005)->currentText(),
-              "3.2.0 (kvimage_razeb3_2_0)");
+    ASSERT_EQ(Control<QComboBox>(page2(), 1005)->currentText(), "3.2.0 (kvimage_razeb3_2_0)");
     ASSERT_TRUE(Next());
     ASSERT_EQ(page3()->comPort(), unit->SlavePath());
     ASSERT_TRUE(Next());
@@ -93,7 +92,8 @@ class LoadFlowTest : public WizardTest {
     QStringList rows;
     StepStatusList* list = page5()->statusList();
     for (int r = 0; r < list->rowCount(); ++r)
-      rows << QString("%1|%2|%3").arg(list->rowName(r), list->rowProgress(r)).arg(list->rowImage(r));
+      rows
+          << QString("%1|%2|%3").arg(list->rowName(r), list->rowProgress(r)).arg(list->rowImage(r));
     return rows;
   }
 
@@ -233,9 +233,9 @@ TEST_F(LoadFlowTest, SwitchOverEthernetOnlyEndsWithBackAndFinish) {
     GTEST_SKIP() << "the Ethernet-only switch install is not built into this wizard yet";
   const quint16 httpPort = FreeTcpPort();
   QProcess sim;
-  sim.start(FwloadPath(), {"sim", "switch", "--address", "127.0.0.2", "--http-port",
-                           QString::number(httpPort), "--tftp-port", QString::number(tftpPort),
-                           "--user", "admin", "--password", "secret"});
+  sim.start(FwloadPath(),
+            {"sim", "switch", "--address", "127.0.0.2", "--http-port", QString::number(httpPort),
+             "--tftp-port", QString::number(tftpPort), "--user", "admin", "--password", "secret"});
   ASSERT_TRUE(sim.waitForStarted());
   GoTo(CFWLoadPSheet::kPage3);
   Select(Control<QComboBox>(page3(), 1015), "Use Ethernet only (no serial port connection)");

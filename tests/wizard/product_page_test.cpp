@@ -54,12 +54,11 @@ TEST_F(ProductPageTest, StationAndProjectForceTheControllerAndSelectTheStation) 
   AddFirmware("kvimage_razeb3_2_0");
   AddFirmware("kvimage_lozeb3_3_0");
   SetSettingInt(kSectionPages, "prod type", 1);
-  const QString project = WriteProject({{"Pump 1", 5000, "77", "10.1.1.1"},
-                                        {"Pump 4", 5100, "1234", "10.1.1.4"}});
+  const QString project =
+      WriteProject({{"Pump 1", 5000, "77", "10.1.1.1"}, {"Pump 4", 5100, "1234", "10.1.1.4"}});
   Open("Pump 4", project);
   GoTo(CFWLoadPSheet::kPage2);
-  EXPECT_EQ(Items(Products()),
-            (QStringList{"Industrial Controller / RTU", "Managed Switch"}));
+  EXPECT_EQ(Items(Products()), (QStringList{"Industrial Controller / RTU", "Managed Switch"}));
   EXPECT_EQ(page2()->productType(), kProductStation);
   EXPECT_EQ(Items(Stations()), (QStringList{"Pump 1", "Pump 4"}));
   EXPECT_EQ(page2()->stationName(), "Pump 4");
@@ -86,7 +85,8 @@ TEST_F(ProductPageTest, StationAndProjectForceTheControllerAndSelectTheStation) 
 }
 
 TEST_F(ProductPageTest, UnreadableProjectIsReportedAndItsGoodStationsListed) {
-  WriteFileOrFail(Path("broken.6pj"), "[Zeb Stations]\n0=Good\n1=NoType\n[Zeb: Good]\nStaID=5100\n");
+  WriteFileOrFail(Path("broken.6pj"),
+                  "[Zeb Stations]\n0=Good\n1=NoType\n[Zeb: Good]\nStaID=5100\n");
   Open("Good", Path("broken.6pj"));
   GoTo(CFWLoadPSheet::kPage2);
   EXPECT_TRUE(watcher.texts().contains("Error reading project file."));

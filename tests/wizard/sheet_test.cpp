@@ -196,7 +196,8 @@ TEST_F(SheetTest, UntouchedConfigurationBoxStoresOne) {
 }
 
 TEST_F(SheetTest, SwitchTransferEventsSetTheFlags) {
-  EXPECT_EQ(sheet->switchTransferStarted + sheet->switchTransferComplete + sheet->switchClientLost, 0);
+  EXPECT_EQ(sheet->switchTransferStarted + sheet->switchTransferComplete + sheet->switchClientLost,
+            0);
   sheet->OnSwitchTftpEvent(kSwitchTftpClientLost);
   EXPECT_EQ(sheet->switchClientLost, 1);
   sheet->OnSwitchTftpEvent(kSwitchTftpTransferStarted);
@@ -205,7 +206,8 @@ TEST_F(SheetTest, SwitchTransferEventsSetTheFlags) {
   sheet->OnSwitchTftpEvent(kSwitchTftpTransferComplete);
   EXPECT_EQ(sheet->switchTransferComplete, 1);
   sheet->OnSwitchTftpEvent(99);  // unknown events change nothing
-  EXPECT_EQ(sheet->switchClientLost + sheet->switchTransferStarted + sheet->switchTransferComplete, 2);
+  EXPECT_EQ(sheet->switchClientLost + sheet->switchTransferStarted + sheet->switchTransferComplete,
+            2);
 
   int received = 0;
   sheet->SetSwitchProgressReceiver(

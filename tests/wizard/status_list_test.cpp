@@ -51,9 +51,8 @@ class StatusListTest : public ::testing::Test {
  protected:
   StatusListTest() {
     list.Clear();
-    list.OnLoadProgress(Plan({{"Erase NAND", 0, 1},
-                              {"Transfer kvimage_razeb3_2_0", 200000, 0},
-                              {"Write NAND", 0, 1}}));
+    list.OnLoadProgress(Plan(
+        {{"Erase NAND", 0, 1}, {"Transfer kvimage_razeb3_2_0", 200000, 0}, {"Write NAND", 0, 1}}));
   }
   QString Row(int r) const {
     return QString("%1|%2|%3").arg(list.rowName(r), list.rowProgress(r)).arg(list.rowImage(r));
@@ -152,8 +151,9 @@ TEST_F(StatusListTest, LongTransferNamesKeepTheirFileName) {
   QFont font = QApplication::font();
   const QFontMetrics metrics(font);
   list.SetNameMetrics(metrics, 300);
-  const QString path = "/very/long/folder/name/that/does/not/fit/into/the/status/column/at/all/"
-                       "kvimage_razeb3_2_0";
+  const QString path =
+      "/very/long/folder/name/that/does/not/fit/into/the/status/column/at/all/"
+      "kvimage_razeb3_2_0";
   list.OnLoadProgress(Plan({{"Transfer " + path, 1, 0}, {"Reset", 0, 1}}));
   const QString shown = list.rowName(0);
   EXPECT_TRUE(shown.startsWith("Transfer /very")) << qPrintable(shown);

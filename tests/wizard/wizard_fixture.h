@@ -206,8 +206,8 @@ class WizardTest : public ::testing::Test {
       sheet->next();
       WaitPumping(0);
       if (sheet->currentId() == before) {
-        ADD_FAILURE() << "page " << sheet->currentId() << " refused Next: "
-                      << qPrintable(watcher.texts().join(" | "));
+        ADD_FAILURE() << "page " << sheet->currentId()
+                      << " refused Next: " << qPrintable(watcher.texts().join(" | "));
         return;
       }
     }
@@ -220,8 +220,7 @@ class WizardTest : public ::testing::Test {
   }
 
   QString PlexmonValue(const char* key) const {
-    return GetPrivateProfileString("Zeb Firmware", key, "<none>", 1024,
-                                   OemString(kOemIniFileName));
+    return GetPrivateProfileString("Zeb Firmware", key, "<none>", 1024, OemString(kOemIniFileName));
   }
 
   QTemporaryDir dir;
