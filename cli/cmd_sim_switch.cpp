@@ -77,12 +77,20 @@ int RunSimSwitch(const QStringList& args) {
       if (!ok || ms < 0) return UsageError("bad " + a + " " + v);
       (a == "--restart-ms" ? o.restartMs : a == "--fetch-delay-ms" ? o.fetchDelayMs
                                                                     : o.tftpTimeoutMs) = ms;
+    } else if (a == "--page-status") {
+      const qsizetype eq = v.lastIndexOf('=');
+      bool ok = false;
+      const int status = eq > 0 ? v.mid(eq + 1).toInt(&ok) : 0;
+      if (!ok || status < 100 || status > 599) return UsageError("--page-status PAGE=STATUS");
+      QString page = v.left(eq);
+      while (page.startsWith('/')) page.remove(0, 1);
+      o.pageStatus.insert(page, status);
     } else if (a == "--network-loading") {
       if (v != "enabled" && v != "disabled") return UsageError("--network-loading enabled|disabled");
       o.networkLoading = v == "enabled";
     } else if (a == "--fault") {
-      if (v == "lose-second") {
-        o.loseSecondDownload = true;
+      if (v == "lose-first" || v == "lose-second") {
+        o.loseDownload = v == "lose-first" ? 1 : 2;
       } else if (v == "never-fetch") {
         o.neverFetchImages = true;
       } else if (v == "never-fetch-info") {

@@ -42,6 +42,7 @@ const char* StatusText(int status) {
     case 401: return "Unauthorized";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 500: return "Internal Server Error";
     case 413: return "Payload Too Large";
     default: return "Error";
   }
@@ -179,7 +180,10 @@ void SimSwitch::Handle(QTcpSocket* socket, const SimHttpRequest& request) {
                                      false);
   while (path.startsWith('/')) path.remove(0, 1);
 
-  if (path == "cgi-bin/getinfo.cgi") {
+  if (options_.pageStatus.contains(QString::fromLatin1(path))) {
+    const int status = options_.pageStatus.value(QString::fromLatin1(path));
+    Respond(socket, status, QByteArray(StatusText(status)) + "\n");
+  } else if (path == "cgi-bin/getinfo.cgi") {
     if (infoInstalled_) {
       Respond(socket, 200, InfoBody());
     } else {
@@ -270,14 +274,15 @@ void SimSwitch::FetchInfoPackage(const QHostAddress& server) {
 void SimSwitch::StartInstall(const QHostAddress& server, const QString& root,
                              const QString& boot) {
   SetState("fetching root");
-  Fetch(server, root, false, [this, server, boot](bool ok, const QByteArray& data) {
+  Fetch(server, root, options_.loseDownload == 1, [this, server, boot](bool ok,
+                                                                       const QByteArray& data) {
     if (!ok) {
       SetState("lost");
       return;
     }
     if (!installs_.isEmpty()) installs_.last().root = data;
     SetState("fetching boot");
-    if (options_.loseSecondDownload) {
+    if (options_.loseDownload == 2) {
       // The download goes quiet after its first block; the PC gives it up.
       QTimer::singleShot(0, this, [this, server, boot] {
         Fetch(server, boot, true, [](bool, const QByteArray&) {});

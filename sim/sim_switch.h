@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -46,7 +47,9 @@ struct SimSwitchOptions {
   // Faults.
   bool neverFetchInfo = false;    // answers the update request but never fetches the package
   bool neverFetchImages = false;  // answers the install request but never fetches
-  bool loseSecondDownload = false;  // goes quiet during the second image download
+  int loseDownload = 0;  // 1 or 2: goes quiet during that image download
+  // Pages (as "cgi-bin/name.cgi") that answer with a fixed status instead.
+  QMap<QString, int> pageStatus;
   bool rejectImages = false;        // images it fetched fail its check (no restart)
 
   // Where to write the state (JSON) after every change; "" for none.
