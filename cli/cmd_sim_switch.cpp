@@ -75,8 +75,9 @@ int RunSimSwitch(const QStringList& args) {
       bool ok = false;
       const int ms = v.toInt(&ok);
       if (!ok || ms < 0) return UsageError("bad " + a + " " + v);
-      (a == "--restart-ms" ? o.restartMs : a == "--fetch-delay-ms" ? o.fetchDelayMs
-                                                                    : o.tftpTimeoutMs) = ms;
+      (a == "--restart-ms"       ? o.restartMs
+       : a == "--fetch-delay-ms" ? o.fetchDelayMs
+                                 : o.tftpTimeoutMs) = ms;
     } else if (a == "--page-status") {
       const qsizetype eq = v.lastIndexOf('=');
       bool ok = false;
@@ -86,7 +87,8 @@ int RunSimSwitch(const QStringList& args) {
       while (page.startsWith('/')) page.remove(0, 1);
       o.pageStatus.insert(page, status);
     } else if (a == "--network-loading") {
-      if (v != "enabled" && v != "disabled") return UsageError("--network-loading enabled|disabled");
+      if (v != "enabled" && v != "disabled")
+        return UsageError("--network-loading enabled|disabled");
       o.networkLoading = v == "enabled";
     } else if (a == "--fault") {
       if (v == "lose-first" || v == "lose-second") {

@@ -122,7 +122,8 @@ int ParseArgs(const QStringList& args, SwitchLoadArgs& out) {
         return UsageError("--http-port needs a port number 1-65535");
       }
     } else {
-      return UsageError(QStringLiteral("unknown option '%1' for a switch over Ethernet only").arg(a));
+      return UsageError(
+          QStringLiteral("unknown option '%1' for a switch over Ethernet only").arg(a));
     }
   }
   if (job.firmwareFile.isEmpty()) return UsageError("--firmware is required");
@@ -188,10 +189,10 @@ int RunSwitchEthernetLoad(const QStringList& args) {
     std::fprintf(stderr, "Remote configuration page: %s\n", qPrintable(url));
     if (openBrowser) QProcess::startDetached(QStringLiteral("xdg-open"), {url});
   };
-  const int result = StartLoad(parsed.job, engine,
-                               [&](const LoadJob& job, WorkFolderList& folders) {
-                                 return InstallSwitchEthernetOnly(job, folders, engine, settings);
-                               });
+  const int result =
+      StartLoad(parsed.job, engine, [&](const LoadJob& job, WorkFolderList& folders) {
+        return InstallSwitchEthernetOnly(job, folders, engine, settings);
+      });
   printer.Result(result);
   return result == 1 ? kExitOk : kExitFailed;
 }

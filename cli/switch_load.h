@@ -7,23 +7,23 @@
 
 namespace fwl::cli {
 
-#define FWL_SWITCH_LOAD_USAGE                                                                    \
-  "Managed switch over Ethernet only:\n"                                                         \
-  "       fwload load --product switch --method eth --ip SWITCH --pc-ip A --subnet M\n"          \
-  "                   [--gateway G] --user U [--password P] --firmware FILE\n"                   \
-  "                   [--yes] [--json] [--verbose] [--tftp-port N] [--http-port N]\n"            \
-  "                   [--open-browser]\n"                                                        \
-  "The switch at SWITCH (its web interface, Basic authentication) fetches FILE's\n"              \
-  "images from this computer's TFTP server at A, installs them and restarts with\n"              \
-  "address SWITCH, mask M and gateway G. FILE is an image (its boot image beside\n"              \
-  "it), an archive or a firmware bundle; \"switchinfo.tgz\" must lie beside the\n"               \
-  "images (a bundle carries it).\n"                                                              \
-  "  --password P        or the environment variable FWLOAD_PASSWORD, or asked\n"                \
-  "                      without echo; never printed or stored\n"                                \
-  "  --tftp-port N       UDP port of this computer's TFTP server (default 69, the\n"             \
-  "                      port switches fetch from; others for simulated switches)\n"             \
-  "  --http-port N       port of the switch's web server (default 80)\n"                         \
-  "  --open-browser      open the switch's remote-configuration page when network\n"             \
+#define FWL_SWITCH_LOAD_USAGE                                                           \
+  "Managed switch over Ethernet only:\n"                                                \
+  "       fwload load --product switch --method eth --ip SWITCH --pc-ip A --subnet M\n" \
+  "                   [--gateway G] --user U [--password P] --firmware FILE\n"          \
+  "                   [--yes] [--json] [--verbose] [--tftp-port N] [--http-port N]\n"   \
+  "                   [--open-browser]\n"                                               \
+  "The switch at SWITCH (its web interface, Basic authentication) fetches FILE's\n"     \
+  "images from this computer's TFTP server at A, installs them and restarts with\n"     \
+  "address SWITCH, mask M and gateway G. FILE is an image (its boot image beside\n"     \
+  "it), an archive or a firmware bundle; \"switchinfo.tgz\" must lie beside the\n"      \
+  "images (a bundle carries it).\n"                                                     \
+  "  --password P        or the environment variable FWLOAD_PASSWORD, or asked\n"       \
+  "                      without echo; never printed or stored\n"                       \
+  "  --tftp-port N       UDP port of this computer's TFTP server (default 69, the\n"    \
+  "                      port switches fetch from; others for simulated switches)\n"    \
+  "  --http-port N       port of the switch's web server (default 80)\n"                \
+  "  --open-browser      open the switch's remote-configuration page when network\n"    \
   "                      firmware loading is disabled (its URL is always printed)\n"
 
 // True when `args` ask for a managed switch with the Ethernet-only method

@@ -125,7 +125,8 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
   exchange.Show(QStringLiteral("Resolving name for %1").arg(host));
   exchange.Show(QStringLiteral("Resolved name for %1").arg(host));
 
-  const QByteArray credentials = (user.toLatin1() + ':' + password.toLatin1()).left(kMaxCredentialBytes);
+  const QByteArray credentials =
+      (user.toLatin1() + ':' + password.toLatin1()).left(kMaxCredentialBytes);
   const QByteArray hostHeader = port == 80 ? hostBytes : hostBytes + ':' + QByteArray::number(port);
   const QByteArray headerLines[] = {
       "Accept: */*",

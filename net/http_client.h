@@ -17,9 +17,9 @@ using HttpStatusDisplay = std::function<void(const QString& line)>;
 // Bounds of one request, so a dead or hostile server cannot hang the
 // program or exhaust its memory.
 struct HttpLimits {
-  int connectTimeoutMs = 10000;     // TCP connect
-  int transferTimeoutMs = 60000;    // the whole request, connect included
-  qint64 maxBodyBytes = 4 << 20;    // reply bytes kept; the rest is dropped
+  int connectTimeoutMs = 10000;   // TCP connect
+  int transferTimeoutMs = 60000;  // the whole request, connect included
+  qint64 maxBodyBytes = 4 << 20;  // reply bytes kept; the rest is dropped
 };
 
 inline constexpr char kHttpConnectionFailed[] = "Connection to Server Failed";

@@ -99,13 +99,14 @@ bool IcmpEcho(const QString& host, int ttl, int timeoutMs, int dataBytes) {
   char buffer[2048];
   for (;;) {
     pollfd waiting{fd, POLLIN, 0};
-    const int slice = int(std::min<qint64>(kSliceMs, std::max<qint64>(0, deadline.remainingTime())));
+    const int slice =
+        int(std::min<qint64>(kSliceMs, std::max<qint64>(0, deadline.remainingTime())));
     const int ready = ::poll(&waiting, 1, slice);
     if (ready > 0 && (waiting.revents & POLLIN)) {
       sockaddr_in from{};
       socklen_t fromLength = sizeof from;
-      const ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, 0,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
+      const ssize_t got =
+          ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
       if (got > 0 && from.sin_addr.s_addr == to.sin_addr.s_addr) {
         const char* icmp = buffer;
         ssize_t length = got;

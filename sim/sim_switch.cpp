@@ -37,14 +37,22 @@ const BoardStems* StemsForBoard(const QString& boardId) {
 
 const char* StatusText(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 500: return "Internal Server Error";
-    case 413: return "Payload Too Large";
-    default: return "Error";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 500:
+      return "Internal Server Error";
+    case 413:
+      return "Payload Too Large";
+    default:
+      return "Error";
   }
 }
 
@@ -163,8 +171,12 @@ QByteArray SimSwitch::RemoteConfigurationBody() const {
   const QByteArray enabled = options_.networkLoading ? " selected" : "";
   return "<html><body><form action='/cgi-bin/rmtconf.cgi' method='post'>\n"
          "Network firmware loading: <select name='fwload'>\n"
-         "<option value='none'" + disabled + ">Disabled</option>\n"
-         "<option value='network'" + enabled + ">Enabled</option>\n"
+         "<option value='none'" +
+         disabled +
+         ">Disabled</option>\n"
+         "<option value='network'" +
+         enabled +
+         ">Enabled</option>\n"
          "</select></form></body></html>\n";
 }
 
@@ -176,8 +188,8 @@ void SimSwitch::Handle(QTcpSocket* socket, const SimHttpRequest& request) {
   }
   const qsizetype question = request.target.indexOf('?');
   const QByteArray query = question < 0 ? QByteArray() : request.target.mid(question + 1);
-  QByteArray path = SimPercentDecode(question < 0 ? request.target : request.target.left(question),
-                                     false);
+  QByteArray path =
+      SimPercentDecode(question < 0 ? request.target : request.target.left(question), false);
   while (path.startsWith('/')) path.remove(0, 1);
 
   if (options_.pageStatus.contains(QString::fromLatin1(path))) {
@@ -271,55 +283,54 @@ void SimSwitch::FetchInfoPackage(const QHostAddress& server) {
   });
 }
 
-void SimSwitch::StartInstall(const QHostAddress& server, const QString& root,
-                             const QString& boot) {
+void SimSwitch::StartInstall(const QHostAddress& server, const QString& root, const QString& boot) {
   SetState("fetching root");
-  Fetch(server, root, options_.loseDownload == 1, [this, server, boot](bool ok,
-                                                                       const QByteArray& data) {
-    if (!ok) {
-      SetState("lost");
-      return;
-    }
-    if (!installs_.isEmpty()) installs_.last().root = data;
-    SetState("fetching boot");
-    if (options_.loseDownload == 2) {
-      // The download goes quiet after its first block; the PC gives it up.
-      QTimer::singleShot(0, this, [this, server, boot] {
-        Fetch(server, boot, true, [](bool, const QByteArray&) {});
-        SetState("lost");
-      });
-      return;
-    }
-    QTimer::singleShot(options_.fetchDelayMs, this, [this, server, boot] {
-      Fetch(server, boot, false, [this](bool bootOk, const QByteArray& bootData) {
-        if (!bootOk || installs_.isEmpty()) {
-          SetState("lost");
-          return;
-        }
-        Install& install = installs_.last();
-        install.boot = bootData;
-        if (options_.rejectImages || !ImagesFit(install)) {
-          SetState("rejected");
-          return;
-        }
-        install.accepted = true;
-        static const QRegularExpression version("mums(\\d+(?:_\\d+)*)");
-        const auto match = version.match(install.rootName);
-        if (match.hasMatch()) options_.fwRev = match.captured(1).replace('_', '.');
-        Restart();
-      });
-    });
-  });
+  Fetch(server, root, options_.loseDownload == 1,
+        [this, server, boot](bool ok, const QByteArray& data) {
+          if (!ok) {
+            SetState("lost");
+            return;
+          }
+          if (!installs_.isEmpty()) installs_.last().root = data;
+          SetState("fetching boot");
+          if (options_.loseDownload == 2) {
+            // The download goes quiet after its first block; the PC gives it up.
+            QTimer::singleShot(0, this, [this, server, boot] {
+              Fetch(server, boot, true, [](bool, const QByteArray&) {});
+              SetState("lost");
+            });
+            return;
+          }
+          QTimer::singleShot(options_.fetchDelayMs, this, [this, server, boot] {
+            Fetch(server, boot, false, [this](bool bootOk, const QByteArray& bootData) {
+              if (!bootOk || installs_.isEmpty()) {
+                SetState("lost");
+                return;
+              }
+              Install& install = installs_.last();
+              install.boot = bootData;
+              if (options_.rejectImages || !ImagesFit(install)) {
+                SetState("rejected");
+                return;
+              }
+              install.accepted = true;
+              static const QRegularExpression version("mums(\\d+(?:_\\d+)*)");
+              const auto match = version.match(install.rootName);
+              if (match.hasMatch()) options_.fwRev = match.captured(1).replace('_', '.');
+              Restart();
+            });
+          });
+        });
 }
 
 bool SimSwitch::ImagesFit(const Install& install) const {
   if (install.boot.isEmpty() || install.root.isEmpty()) return false;
   const BoardStems* stems = StemsForBoard(options_.boardId);
   if (!stems) return false;
-  const bool rootFits = install.rootName == "image" ||
-                        install.rootName.startsWith(QLatin1String(stems->root));
-  const bool bootFits = install.bootName == "imageb" ||
-                        install.bootName.startsWith(QLatin1String(stems->boot));
+  const bool rootFits =
+      install.rootName == "image" || install.rootName.startsWith(QLatin1String(stems->root));
+  const bool bootFits =
+      install.bootName == "imageb" || install.bootName.startsWith(QLatin1String(stems->boot));
   return rootFits && bootFits;
 }
 
@@ -345,19 +356,18 @@ QJsonObject SimSwitch::StateJson() const {
         {"rootimage", install.rootName},
         {"bootBytes", install.boot.size()},
         {"rootBytes", install.root.size()},
-        {"bootSha256", QString::fromLatin1(
-                           QCryptographicHash::hash(install.boot, QCryptographicHash::Sha256).toHex())},
-        {"rootSha256", QString::fromLatin1(
-                           QCryptographicHash::hash(install.root, QCryptographicHash::Sha256).toHex())},
+        {"bootSha256",
+         QString::fromLatin1(
+             QCryptographicHash::hash(install.boot, QCryptographicHash::Sha256).toHex())},
+        {"rootSha256",
+         QString::fromLatin1(
+             QCryptographicHash::hash(install.root, QCryptographicHash::Sha256).toHex())},
         {"accepted", install.accepted},
         {"request", parameters}});
   }
-  return QJsonObject{{"state", state_},
-                     {"infoInstalled", infoInstalled_},
-                     {"fwRev", options_.fwRev},
-                     {"boardId", options_.boardId},
-                     {"restarts", restarts_},
-                     {"requests", requests_.size()},
+  return QJsonObject{{"state", state_},         {"infoInstalled", infoInstalled_},
+                     {"fwRev", options_.fwRev}, {"boardId", options_.boardId},
+                     {"restarts", restarts_},   {"requests", requests_.size()},
                      {"installs", installs}};
 }
 

@@ -35,22 +35,22 @@ struct SimSwitchOptions {
   QString fwRev = "3.7.2";        // running firmware version
   QString kvid = "mums";          // identity value after "kvid="
   QString uboot = "1.1.4";
-  bool networkLoading = true;     // remote configuration: network loading enabled
-  bool infoInstalled = false;     // the information page exists from the start
+  bool networkLoading = true;  // remote configuration: network loading enabled
+  bool infoInstalled = false;  // the information page exists from the start
 
   // Timings.
-  int fetchDelayMs = 50;      // from an answered request to the first TFTP read
-  int restartMs = 500;        // web server down while the switch restarts
-  int tftpTimeoutMs = 500;    // the TFTP client's retransmission time-out
+  int fetchDelayMs = 50;    // from an answered request to the first TFTP read
+  int restartMs = 500;      // web server down while the switch restarts
+  int tftpTimeoutMs = 500;  // the TFTP client's retransmission time-out
   int tftpRetries = 5;
 
   // Faults.
   bool neverFetchInfo = false;    // answers the update request but never fetches the package
   bool neverFetchImages = false;  // answers the install request but never fetches
-  int loseDownload = 0;  // 1 or 2: goes quiet during that image download
+  int loseDownload = 0;           // 1 or 2: goes quiet during that image download
   // Pages (as "cgi-bin/name.cgi") that answer with a fixed status instead.
   QMap<QString, int> pageStatus;
-  bool rejectImages = false;        // images it fetched fail its check (no restart)
+  bool rejectImages = false;  // images it fetched fail its check (no restart)
 
   // Where to write the state (JSON) after every change; "" for none.
   QString stateFile;

@@ -85,8 +85,9 @@ int SwitchInstaller::IdentifySwitch(SwitchIdentifyRequest& request) {
   infoThread_->SetListenPort(settings_.tftpPort);
   infoThread_->SetBindAddress(settings_.tftpBindAddress);
   infoThread_->SetRetransmitInterval(settings_.tftpRetransmitMs);
-  QObject::connect(infoThread_.get(), &CTFTPThread::Shutdown, infoContext_.get(),
-                   [this] { infoPackageServed_ = true; }, Qt::QueuedConnection);
+  QObject::connect(
+      infoThread_.get(), &CTFTPThread::Shutdown, infoContext_.get(),
+      [this] { infoPackageServed_ = true; }, Qt::QueuedConnection);
   infoThread_->start();
   // The switch fetches as soon as it has answered; the server must be up.
   WaitPumpingUntil([this] { return infoThread_->StartResult() != 1; }, kServerStartWaitMs);
@@ -110,8 +111,8 @@ int SwitchInstaller::IdentifySwitch(SwitchIdentifyRequest& request) {
     return -1;
   }
   if (read != 0) return -1;
-  engine_.ReportLine(QStringLiteral("Switch: %1 boardId=%2 fwRev=%3")
-                         .arg(info.kvid, info.boardId, info.fwRev));
+  engine_.ReportLine(
+      QStringLiteral("Switch: %1 boardId=%2 fwRev=%3").arg(info.kvid, info.boardId, info.fwRev));
 
   if (!SupportsEthernetOnlyLoad(info.fwRev)) {
     ShowMessage(QString::fromLatin1(kOldFirmware).arg(info.fwRev));
@@ -122,8 +123,8 @@ int SwitchInstaller::IdentifySwitch(SwitchIdentifyRequest& request) {
     ShowMessage(QStringLiteral("Unknown architecture found ") + info.boardId + QStringLiteral("."));
     return -2;
   }
-  const int chosen = bundle ? IdentifyFromBundle(request, info, board)
-                            : IdentifyFromImages(request, board);
+  const int chosen =
+      bundle ? IdentifyFromBundle(request, info, board) : IdentifyFromImages(request, board);
   if (chosen != 0) return chosen;
   SetSwitchSteps(request.filesystemImage, request.bootImage);
   return 0;

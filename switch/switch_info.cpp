@@ -70,28 +70,40 @@ QString SwitchOemName(const QString& kvid) {
 
 QString BoardFilesystemStem(int board) {
   switch (board) {
-    case kSwitchBoard855T: return QStringLiteral("kvimage");
-    case kSwitchBoard79524: return QStringLiteral("kvimagea");
-    case kSwitchBoard9260: return QStringLiteral("kvimage9");
-    default: return QString();
+    case kSwitchBoard855T:
+      return QStringLiteral("kvimage");
+    case kSwitchBoard79524:
+      return QStringLiteral("kvimagea");
+    case kSwitchBoard9260:
+      return QStringLiteral("kvimage9");
+    default:
+      return QString();
   }
 }
 
 QString BoardBootStem(int board) {
   switch (board) {
-    case kSwitchBoard855T: return QStringLiteral("kvimageb");
-    case kSwitchBoard79524: return QStringLiteral("kvimageba");
-    case kSwitchBoard9260: return QStringLiteral("kvimageb9");
-    default: return QString();
+    case kSwitchBoard855T:
+      return QStringLiteral("kvimageb");
+    case kSwitchBoard79524:
+      return QStringLiteral("kvimageba");
+    case kSwitchBoard9260:
+      return QStringLiteral("kvimageb9");
+    default:
+      return QString();
   }
 }
 
 quint32 BoardBundleSection(int board) {
   switch (board) {
-    case kSwitchBoard855T: return kTagCpuA;
-    case kSwitchBoard79524: return kTagCpuB;
-    case kSwitchBoard9260: return kTagCpuC;
-    default: return 0;
+    case kSwitchBoard855T:
+      return kTagCpuA;
+    case kSwitchBoard79524:
+      return kTagCpuB;
+    case kSwitchBoard9260:
+      return kTagCpuC;
+    default:
+      return 0;
   }
 }
 
@@ -117,7 +129,8 @@ BoardImageNamesResult BoardImageNames(int board, const QString& path) {
   plain.replace(QLatin1String("kvimage9"), QLatin1String("kvimage"));
   const QString stem = BoardFilesystemStem(board);
   result.filesystemName = plain;
-  if (stem != QLatin1String("kvimage")) result.filesystemName.replace(QLatin1String("kvimage"), stem);
+  if (stem != QLatin1String("kvimage"))
+    result.filesystemName.replace(QLatin1String("kvimage"), stem);
   result.bootName = result.filesystemName;
   result.bootName.replace(stem, BoardBootStem(board));
   return result;

@@ -191,8 +191,8 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
     boot = WithoutTrailingSeparator(work);
   }
 
-  SwitchIdentifyRequest request{job.stationAddress, job.pcAddress, job.user, job.password, boot,
-                                filesystem};
+  SwitchIdentifyRequest request{job.stationAddress, job.pcAddress, job.user,
+                                job.password,       boot,          filesystem};
   const int identified = IdentifySwitch(request);
   if (identified != 0) return identified;
   boot = request.bootImage;
@@ -208,9 +208,10 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
   switchReply_ = body;
   if (!NetworkLoadingEnabled(body)) {
     ShowMessage(QString::fromLatin1(kNetworkLoadingDisabled));
-    const QString host = settings_.httpPort == 80
-                             ? job.stationAddress
-                             : QStringLiteral("%1:%2").arg(job.stationAddress).arg(settings_.httpPort);
+    const QString host =
+        settings_.httpPort == 80
+            ? job.stationAddress
+            : QStringLiteral("%1:%2").arg(job.stationAddress).arg(settings_.httpPort);
     settings_.openBrowser(QStringLiteral("http://%1/cgi-bin/rmtconf.cgi").arg(host));
     return -2;
   }

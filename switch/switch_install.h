@@ -29,27 +29,28 @@ inline constexpr char kNetworkLoadingDisabled[] =
     "\"Network firmware loading\" must be enabled to load firmware using Ethernet only (no "
     "serial port).Please enable this feature or choose the method that includes the use of the "
     "serial port.";
-inline constexpr char kClientLostMessage[] = "TFTP client lost while waiting for xfer to complete.\n";
+inline constexpr char kClientLostMessage[] =
+    "TFTP client lost while waiting for xfer to complete.\n";
 inline constexpr char kSecondTransferFailed[] =
     "Failed while waiting for second TFTP to complete.\n";
 
 // Everything that differs between the wizard, fwload, a demo and a test.
 struct SwitchInstallSettings {
-  int httpPort = 80;           // the switch's web server
-  quint16 tftpPort = 69;       // this computer's TFTP server (the switch fetches from 69)
+  int httpPort = 80;      // the switch's web server
+  quint16 tftpPort = 69;  // this computer's TFTP server (the switch fetches from 69)
   QHostAddress tftpBindAddress{QHostAddress::AnyIPv4};
   HttpLimits httpLimits;
   HttpStatusDisplay httpDisplay;
 
   // Waits, in milliseconds and counts. The defaults are the switch's needs.
-  int infoPackagePolls = 20;      // polls for the information package to be served
+  int infoPackagePolls = 20;  // polls for the information package to be served
   int infoPackagePollMs = 1000;
-  int startPolls = 61;            // polls for a download to start
+  int startPolls = 61;  // polls for a download to start
   int firstStartPollMs = 1000;
   int secondStartPollMs = 3000;
   int transferPollMs = 1000;
-  int transferIdleMs = 120000;    // a running download that shows no sign of life
-  int restartPollMs = 3000;       // pause before each ping of the restarting switch
+  int transferIdleMs = 120000;  // a running download that shows no sign of life
+  int restartPollMs = 3000;     // pause before each ping of the restarting switch
   int tftpRetransmitMs = 3000;
 
   // Opens the switch's remote-configuration page for the operator (default:
@@ -90,8 +91,7 @@ class SwitchInstaller {
   // Which two files to serve for `firmwareFile`: both the bundle for a
   // ".fwb"; the images found in an archive; a bare filesystem image and its
   // boot image by name. 1 with both paths set, 0 after a message.
-  int LocateSwitchImages(const QString& firmwareFile, QString* bootImage,
-                         QString* filesystemImage);
+  int LocateSwitchImages(const QString& firmwareFile, QString* bootImage, QString* filesystemImage);
 
   // Has the switch fetch its information package, reads what it is and
   // settles the two images for its board (see SwitchIdentifyRequest). 0 when

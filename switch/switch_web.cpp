@@ -30,12 +30,14 @@ int ReadSwitchInfo(const SwitchWebTarget& target, SwitchInfo* info) {
 
 int SendSwitchInfoPackage(const SwitchWebTarget& target, const QString& pcAddress) {
   QByteArray body;
-  const QString form = QStringLiteral("tftp=%1&file=%2").arg(pcAddress, QString::fromLatin1(kInfoPackageName));
+  const QString form =
+      QStringLiteral("tftp=%1&file=%2").arg(pcAddress, QString::fromLatin1(kInfoPackageName));
   const int status =
       Call(target, QString::fromLatin1(kInfoPackagePath), QString(), form, &body, true, true);
   if (status == 200) return 0;
   if (status == 404) {
-    ShowMessage(QStringLiteral("The requested file (%1) was not found.").arg(QString::fromLatin1(kInfoPackagePath)));
+    ShowMessage(QStringLiteral("The requested file (%1) was not found.")
+                    .arg(QString::fromLatin1(kInfoPackagePath)));
     return -1;
   }
   ShowMessage(QString::fromLatin1(kUnableToCommunicate));

@@ -46,22 +46,37 @@ class SwitchLoadCliTest : public ::testing::Test {
 
   void StartSim(const QStringList& extra = {}) {
     sim.setProcessEnvironment(env);
-    sim.start(FwloadPath(), QStringList{"sim", "switch", "--address", "127.0.0.1", "--http-port",
-                                        QString::number(httpPort), "--tftp-port",
-                                        QString::number(tftpPort), "--user", "admin",
-                                        "--password", kPassword, "--restart-ms", "100",
-                                        "--state", dir.path() + "/state.json"} +
-                                extra);
+    sim.start(FwloadPath(),
+              QStringList{"sim", "switch", "--address", "127.0.0.1", "--http-port",
+                          QString::number(httpPort), "--tftp-port", QString::number(tftpPort),
+                          "--user", "admin", "--password", kPassword, "--restart-ms", "100",
+                          "--state", dir.path() + "/state.json"} +
+                  extra);
     ASSERT_TRUE(sim.waitForStarted(10000));
     ASSERT_TRUE(sim.waitForReadyRead(20000)) << sim.readAllStandardError().toStdString();
     ASSERT_TRUE(sim.readAllStandardOutput().startsWith("switch at http://127.0.0.1:"));
   }
 
   QStringList LoadArgs() const {
-    return {"load",       "--product", "switch",    "--method",     "eth",
-            "--ip",       "127.0.0.1", "--pc-ip",   "127.0.0.1",    "--subnet",
-            "255.0.0.0",  "--user",    "admin",     "--firmware",   dir.path() + "/kvimagea_mums3_9_0",
-            "--tftp-port", QString::number(tftpPort), "--http-port", QString::number(httpPort),
+    return {"load",
+            "--product",
+            "switch",
+            "--method",
+            "eth",
+            "--ip",
+            "127.0.0.1",
+            "--pc-ip",
+            "127.0.0.1",
+            "--subnet",
+            "255.0.0.0",
+            "--user",
+            "admin",
+            "--firmware",
+            dir.path() + "/kvimagea_mums3_9_0",
+            "--tftp-port",
+            QString::number(tftpPort),
+            "--http-port",
+            QString::number(httpPort),
             "--yes"};
   }
 
@@ -81,7 +96,9 @@ class SwitchLoadCliTest : public ::testing::Test {
 TEST_F(SwitchLoadCliTest, WholeInstallWithJsonLinesAndNoPasswordAnywhere) {
   if (!IcmpEcho("127.0.0.1", 10, 1000)) GTEST_SKIP() << "no ICMP socket for the restart ping";
   StartSim();
-  const FwloadRun run = RunFwload(LoadArgs() << "--json" << "--verbose", env);
+  const FwloadRun run = RunFwload(LoadArgs() << "--json"
+                                             << "--verbose",
+                                  env);
   EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
   EXPECT_FALSE(run.out.contains(kPassword));
   EXPECT_FALSE(run.err.contains(kPassword));
@@ -113,8 +130,8 @@ TEST_F(SwitchLoadCliTest, DisabledNetworkLoadingPrintsThePageAddress) {
   StartSim({"--network-loading", "disabled", "--info-installed"});
   const FwloadRun run = RunFwload(LoadArgs(), env);
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(run.err.contains(
-      QStringLiteral("http://127.0.0.1:%1/cgi-bin/rmtconf.cgi").arg(httpPort)))
+  EXPECT_TRUE(
+      run.err.contains(QStringLiteral("http://127.0.0.1:%1/cgi-bin/rmtconf.cgi").arg(httpPort)))
       << run.err.toStdString();
   EXPECT_TRUE(run.err.contains("\"Network firmware loading\" must be enabled"));
   EXPECT_TRUE(SimState()["installs"].toArray().isEmpty());
@@ -135,9 +152,15 @@ TEST_F(SwitchLoadCliTest, BadUsage) {
     const char* says;
   };
   const Case cases[] = {
-      {QStringList(good) << "--port" << "ttyS0", "unknown option '--port'"},
-      {QStringList(good) << "--http-port" << "0", "--http-port"},
-      {QStringList(good) << "--gateway" << "1.2.3", "--gateway"},
+      {QStringList(good) << "--port"
+                         << "ttyS0",
+       "unknown option '--port'"},
+      {QStringList(good) << "--http-port"
+                         << "0",
+       "--http-port"},
+      {QStringList(good) << "--gateway"
+                         << "1.2.3",
+       "--gateway"},
       {QStringList(good).mid(0, 13) + good.mid(15), "--firmware is required"},
       {QStringList(good).replaceInStrings("kvimagea_mums3_9_0", "missing"), "no firmware file"},
   };

@@ -1,12 +1,13 @@
 // HttpCall against a plain TCP server on loopback that records the bytes it
 // receives and answers with whatever the test scripts: the exact request, the
 // status and body handed back, and every way a server can fail.
+#include "net/http_client.h"
+
 #include <gtest/gtest.h>
 
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "net/http_client.h"
 #include "net/http_encoding.h"
 #include "support/scripted_ui.h"
 
@@ -72,18 +73,20 @@ class ScriptedServer {
 
 class HttpCallTest : public ::testing::Test {
  protected:
-  int Call(const QString& path, const QString& resource, const QString& data, bool encode,
-           bool raw, const QString& user = "admin", const QString& password = "pw") {
+  int Call(const QString& path, const QString& resource, const QString& data, bool encode, bool raw,
+           const QString& user = "admin", const QString& password = "pw") {
     ScopedUi scoped(&ui);
-    return HttpCall("127.0.0.1", server.port(), path, resource, data, &body,
-                    [this](const QString& line) { lines << line; }, user, password, encode, raw,
-                    limits);
+    return HttpCall(
+        "127.0.0.1", server.port(), path, resource, data, &body,
+        [this](const QString& line) { lines << line; }, user, password, encode, raw, limits);
   }
   QByteArray Headers(const QByteArray& credentials = "YWRtaW46cHc=") const {
     return "Accept: */*\r\nUser-Agent: HttpCall\r\nAccept-Language: en-us\r\n"
-           "Authorization: Basic " + credentials +
+           "Authorization: Basic " +
+           credentials +
            "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-           "Host: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n";
+           "Host: 127.0.0.1:" +
+           QByteArray::number(server.port()) + "\r\n";
   }
 
   ScriptedServer server;
@@ -170,8 +173,8 @@ TEST_F(HttpCallTest, RefusedConnectionAndBadTargets) {
   EXPECT_EQ(body, "untouched");
   // A line break in the object name never reaches the wire.
   ScriptedServer other;
-  EXPECT_EQ(HttpCall("127.0.0.1", other.port(), "", "a\r\nX-Evil: 1", "", &body, {}, "", "",
-                     false, false),
+  EXPECT_EQ(HttpCall("127.0.0.1", other.port(), "", "a\r\nX-Evil: 1", "", &body, {}, "", "", false,
+                     false),
             0);
   EXPECT_TRUE(other.received.isEmpty());
   EXPECT_EQ(ui.messageTexts().size(), 2);

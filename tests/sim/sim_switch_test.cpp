@@ -1,13 +1,14 @@
 // The simulated switch's web side: its request parser against broken and
 // hostile input, Basic authentication, and the pages as a raw client sees
 // them (the loader's own requests are covered by the switch tests).
+#include "sim/sim_switch.h"
+
 #include <gtest/gtest.h>
 
 #include <QTcpSocket>
 
 #include "platform/wait_pumping.h"
 #include "sim/sim_http_request.h"
-#include "sim/sim_switch.h"
 #include "support/test_util.h"
 
 namespace fwl::test {
@@ -77,16 +78,16 @@ TEST(SimSwitch, AuthenticatesAndServesItsPages) {
 
   EXPECT_TRUE(Exchange(o.httpPort, "GET /cgi-bin/rmtconf.cgi HTTP/1.0\r\n\r\n")
                   .startsWith("HTTP/1.0 401 "));
-  EXPECT_TRUE(Exchange(o.httpPort, "GET /cgi-bin/rmtconf.cgi HTTP/1.0\r\n"
-                                   "Authorization: Basic YWRtaW46eA==\r\n\r\n")
+  EXPECT_TRUE(Exchange(o.httpPort,
+                       "GET /cgi-bin/rmtconf.cgi HTTP/1.0\r\n"
+                       "Authorization: Basic YWRtaW46eA==\r\n\r\n")
                   .startsWith("HTTP/1.0 401 "));
-  const QByteArray page = Exchange(o.httpPort, "GET /cgi%2dbin%2frmtconf%2ecgi HTTP/1.0\r\n" +
-                                                   auth + "\r\n");
+  const QByteArray page =
+      Exchange(o.httpPort, "GET /cgi%2dbin%2frmtconf%2ecgi HTTP/1.0\r\n" + auth + "\r\n");
   EXPECT_TRUE(page.startsWith("HTTP/1.0 200 "));
   EXPECT_TRUE(page.contains("<option value='network' selected>Enabled</option>"));
   // The information page exists only once the package is installed.
-  EXPECT_TRUE(Exchange(o.httpPort, "GET /%2fcgi%2dbin%2fgetinfo%2ecgi HTTP/1.0\r\n" + auth +
-                                       "\r\n")
+  EXPECT_TRUE(Exchange(o.httpPort, "GET /%2fcgi%2dbin%2fgetinfo%2ecgi HTTP/1.0\r\n" + auth + "\r\n")
                   .startsWith("HTTP/1.0 404 "));
   EXPECT_TRUE(Exchange(o.httpPort, "GET /nothing HTTP/1.0\r\n" + auth + "\r\n")
                   .startsWith("HTTP/1.0 404 "));

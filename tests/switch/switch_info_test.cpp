@@ -1,8 +1,8 @@
 // The pure rules of switch identification: the information page parser, the
 // board names, the brand, the image names per board and the version gate.
-#include <gtest/gtest.h>
-
 #include "switch/switch_info.h"
+
+#include <gtest/gtest.h>
 
 namespace fwl {
 namespace {

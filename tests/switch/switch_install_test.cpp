@@ -2,12 +2,14 @@
 // sockets on loopback: its web pages over HTTP, its downloads from our TFTP
 // servers, and the ping after its restart. Every test runs the install
 // through the load dispatcher, as the wizard does.
+#include "switch/switch_install.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QTcpSocket>
-#include <QUdpSocket>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 
 #include "app/settings.h"
 #include "catalogue/firmware_bundle.h"
@@ -19,7 +21,6 @@
 #include "support/scripted_ui.h"
 #include "support/test_util.h"
 #include "switch/load_dispatch.h"
-#include "switch/switch_install.h"
 #include "tftp/tftp_server.h"
 
 namespace fwl::test {
@@ -261,12 +262,13 @@ TEST_F(SwitchInstallTest, MissingImagesForTheBoardAreNamed) {
 TEST_F(SwitchInstallTest, ImagesInsideAnArchive) {
   options.boardId = "kvni855t";
   QTemporaryDir pack;
-  for (const QString& name : {Root("kvimage"), Root("kvimageb"), QStringLiteral("switchinfo.tgz")}) {
+  for (const QString& name :
+       {Root("kvimage"), Root("kvimageb"), QStringLiteral("switchinfo.tgz")}) {
     QFile::copy(folder + name, pack.path() + "/" + name);
   }
   const QString archive = dir.path() + "/package.tar";
-  ASSERT_TRUE(PackArchive(archive, {Root("kvimage"), Root("kvimageb"), "switchinfo.tgz"},
-                          pack.path()));
+  ASSERT_TRUE(
+      PackArchive(archive, {Root("kvimage"), Root("kvimageb"), "switchinfo.tgz"}, pack.path()));
   job.firmwareFile = archive;
   ASSERT_EQ(Load(), 1) << ui.messageTexts().join('|').toStdString();
   ASSERT_EQ(sw->Installs().size(), 1);
@@ -449,8 +451,9 @@ TEST_F(SwitchInstallTest, DisabledNetworkLoadingOpensTheSwitchPage) {
             QStringList("\"Network firmware loading\" must be enabled to load firmware using "
                         "Ethernet only (no serial port).Please enable this feature or choose the "
                         "method that includes the use of the serial port."));
-  EXPECT_EQ(browserUrls, QStringList(QStringLiteral("http://127.0.0.1:%1/cgi-bin/rmtconf.cgi")
-                                         .arg(options.httpPort)));
+  EXPECT_EQ(
+      browserUrls,
+      QStringList(QStringLiteral("http://127.0.0.1:%1/cgi-bin/rmtconf.cgi").arg(options.httpPort)));
   EXPECT_TRUE(sw->Installs().isEmpty());
 }
 
