@@ -5,7 +5,6 @@
 
 #include <curl/curl.h>
 
-#include <QDeadlineTimer>
 #include <mutex>
 
 #include "net/http_encoding.h"
@@ -175,20 +174,11 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
   }
 
   curl_multi_add_handle(multi, easy);
+  // curl's own time-outs end the transfer; a multi error ends it at once.
   int running = 1;
-  CURLcode outcome = CURLE_OK;
-  while (running) {
-    if (curl_multi_perform(multi, &running) != CURLM_OK) {
-      outcome = CURLE_SEND_ERROR;
-      break;
-    }
-    if (!running) break;
+  while (running && curl_multi_perform(multi, &running) == CURLM_OK && running) {
     curl_multi_poll(multi, nullptr, 0, kSliceMs, nullptr);
     WaitPumping(0);
-  }
-  int messagesLeft = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi, &messagesLeft)) {
-    if (message->msg == CURLMSG_DONE) outcome = message->data.result;
   }
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
@@ -203,7 +193,6 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
   // A reply cut short after its status line still carries that status; only
   // a request that got no status at all has failed.
   if (status <= 0 || status > 999) return Failed();
-  (void)outcome;
   if (output) *output = exchange.body;
   return int(status);
 }

@@ -537,14 +537,5 @@ TEST_F(SwitchInstallTest, StaleEventsDoNotCountForTheNextInstall) {
   EXPECT_EQ(installer.upgradeState(), 1);
 }
 
-TEST_F(SwitchInstallTest, TheDispatcherRunsTheSwitchInstallForTheWizard) {
-  // The wizard calls StartLoad without an install function: the standard
-  // install talks to port 80, where nothing listens on this address.
-  job.stationAddress = "127.0.0.2";
-  ScopedUi scoped(&ui);
-  EXPECT_EQ(StartLoad(job, engine), -1);
-  EXPECT_EQ(ui.messageTexts().value(0), "Connection to Server Failed");
-}
-
 }  // namespace
 }  // namespace fwl::test
