@@ -167,7 +167,7 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
 
   if (boot == filesystem) {
     const QString temp = QDir::tempPath();
-    if (!QFileInfo(temp).isDir() && !QDir().mkpath(temp)) {
+    if (temp.isEmpty() || (!QFileInfo(temp).isDir() && !QDir().mkpath(temp))) {
       ShowMessage(QStringLiteral("Your Windows temporary directory is set improperly."));
       return -1;
     }

@@ -376,6 +376,19 @@ TEST_F(SwitchBundleTest, UnreadableBundle) {
   EXPECT_EQ(ui.messageTexts(), QStringList("Unable to read firmware."));
 }
 
+TEST_F(SwitchBundleTest, UnusableTemporaryFolder) {
+  job.firmwareFile = WriteBundle(QString(), true);
+  WriteFileOrFail(dir.path() + "/plainfile", "x");
+  const QByteArray saved = qgetenv("TMPDIR");
+  qputenv("TMPDIR", (dir.path() + "/plainfile/tmp").toLocal8Bit());
+  const int result = Load();
+  qputenv("TMPDIR", saved);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(ui.messageTexts(),
+            QStringList("Your Windows temporary directory is set improperly."));
+  EXPECT_TRUE(sw->Requests().isEmpty());
+}
+
 TEST_F(SwitchInstallTest, CredentialsWrongAndEmpty) {
   job.password = "wrong";
   EXPECT_EQ(Load(), -1);
