@@ -384,8 +384,7 @@ TEST_F(SwitchBundleTest, UnusableTemporaryFolder) {
   const int result = Load();
   qputenv("TMPDIR", saved);
   EXPECT_EQ(result, -1);
-  EXPECT_EQ(ui.messageTexts(),
-            QStringList("Your Windows temporary directory is set improperly."));
+  EXPECT_EQ(ui.messageTexts(), QStringList("Your Windows temporary directory is set improperly."));
   EXPECT_TRUE(sw->Requests().isEmpty());
 }
 
