@@ -92,34 +92,9 @@ const StationTypeEntry* FindStationType(int code) {
   return nullptr;
 }
 
-// Field `index` (0-based) of a dotted version: separators inside a pair of
-// backquotes do not count; leading blanks and control characters are
-// skipped, at most 10 characters are kept and trailing spaces cut.
+// Field `index` (0-based) of a dotted version.
 QString VersionField(const QString& version, int index) {
-  qsizetype start = 0;
-  int field = 0;
-  bool quoted = false;
-  qsizetype i = 0;
-  for (; i < version.size(); ++i) {
-    const QChar c = version[i];
-    if (c == u'`') {
-      quoted = !quoted;
-    } else if (c == u'.' && !quoted) {
-      if (field == index) break;
-      ++field;
-      start = i + 1;
-    }
-  }
-  if (field != index) return QString();
-  QString text = version.mid(start, i - start);
-  qsizetype skip = 0;
-  while (skip < text.size() &&
-         (text[skip] == u' ' || text[skip].unicode() < 0x20 || text[skip].unicode() == 0x7f)) {
-    ++skip;
-  }
-  text = text.mid(skip, 10);
-  while (text.endsWith(u' ')) text.chop(1);
-  return text;
+  return DelimitedField(version, u'.', index + 1, 10);
 }
 
 // Decimal value of the leading digits, the way atoi reads them (optional
@@ -139,6 +114,35 @@ qint64 AtoiValue(const QString& text) {
 }
 
 }  // namespace
+
+QString DelimitedField(const QString& text, QChar separator, int fieldNumber, int maxChars) {
+  const int index = fieldNumber - 1;
+  if (index < 0) return QString();
+  qsizetype start = 0;
+  int field = 0;
+  bool quoted = false;
+  qsizetype i = 0;
+  for (; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c == u'`') {
+      quoted = !quoted;
+    } else if (c == separator && !quoted) {
+      if (field == index) break;
+      ++field;
+      start = i + 1;
+    }
+  }
+  if (field != index) return QString();
+  QString value = text.mid(start, i - start);
+  qsizetype skip = 0;
+  while (skip < value.size() &&
+         (value[skip] == u' ' || value[skip].unicode() < 0x20 || value[skip].unicode() == 0x7f)) {
+    ++skip;
+  }
+  value = value.mid(skip, std::max(0, maxChars));
+  while (value.endsWith(u' ')) value.chop(1);
+  return value;
+}
 
 bool IsStationProduct(int productType) {
   return productType != kProductSwitch && productType != kProductOldLine;

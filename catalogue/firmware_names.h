@@ -65,6 +65,12 @@ bool BundleCodeMatchesStem(int productCode, const QString& stationStem);
 // "Error reading firmware bundle %s." and gives "".
 QString VersionFromFileName(const QString& path);
 
+// Field `fieldNumber` (counted from 1) of `text` split at `separator`: a
+// separator inside a pair of backquotes does not count; leading spaces and
+// control characters are skipped, at most `maxChars` characters are kept and
+// trailing spaces cut. "" when the text has fewer fields.
+QString DelimitedField(const QString& text, QChar separator, int fieldNumber, int maxChars);
+
 // Orders two dotted versions by their first three numeric fields.
 // Returns 1 when a > b, -1 when a < b, 0 when equal.
 int CompareVersions(const QString& a, const QString& b);

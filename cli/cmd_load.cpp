@@ -12,6 +12,8 @@
 #include "catalogue/firmware_names.h"
 #include "catalogue/project_file.h"
 #include "cli/cli_commands.h"
+#include "cli/progress_printer.h"
+#include "cli/switch_load.h"
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
@@ -44,7 +46,8 @@ constexpr char kLoadUsage[] =
     "                               SECONDS after the power-on prompt (default: wait\n"
     "                               until it answers or the prompt is cancelled)\n"
     "Steps and their states go to stdout; boxes and prompts to stderr.\n"
-    "Exit status: 0 loaded, 1 the load failed or was cancelled, 2 bad usage or input.";
+    "Exit status: 0 loaded, 1 the load failed or was cancelled, 2 bad usage or input.\n"
+    "\n" FWL_SWITCH_LOAD_USAGE;
 
 // A day: far beyond any unit's start-up, and safe to turn into milliseconds.
 constexpr int kMaxCatchSeconds = 24 * 3600;
@@ -202,152 +205,8 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
   return kExitOk;
 }
 
-const char* StateText(int state) { return state == kStepStateOk ? "OK" : "ERROR"; }
-
-// Prints the progress records as a display would show them: the plan, each
-// step starting, each step's end state, transfer texts and the result.
-class ProgressPrinter {
- public:
-  explicit ProgressPrinter(bool json) : json_(json) {}
-
-  void OnEvent(const LoadProgressEvent& event) {
-    if (!(event.flags & LoadProgressEvent::kValid)) return;
-    switch (event.kind) {
-      case LoadProgressEvent::kPlan:
-        Plan(event);
-        break;
-      case LoadProgressEvent::kUpdate:
-        if (event.flags & LoadProgressEvent::kStepIndex) Step(event);
-        if (event.flags & LoadProgressEvent::kText) Text(event.text);
-        break;
-      case LoadProgressEvent::kFinal:
-        if (event.flags & LoadProgressEvent::kState) Final(event.state);
-        break;
-      default:
-        break;
-    }
-  }
-
-  void Line(const QString& text) {
-    if (json_) {
-      Emit(QJsonObject{{"kind", "line"}, {"text", text}});
-    } else {
-      std::printf("  | %s\n", qPrintable(text));
-      std::fflush(stdout);
-    }
-  }
-
-  void Result(int result) {
-    if (json_) {
-      Emit(QJsonObject{{"kind", "result"}, {"result", result}, {"ok", result == 1}});
-    } else {
-      std::printf("%s (result %d)\n", result == 1 ? "Load completed successfully." : "Load failed.",
-                  result);
-      std::fflush(stdout);
-    }
-  }
-
- private:
-  QString Name(int index) const {
-    return index >= 0 && index < steps_.size() ? steps_[index].name : QString();
-  }
-  QString Label(int index) const {
-    return QStringLiteral("[%1/%2] %3").arg(index + 1).arg(steps_.size()).arg(Name(index));
-  }
-
-  void Plan(const LoadProgressEvent& event) {
-    steps_ = QList<LoadStep>(event.steps.begin(), event.steps.end());
-    current_ = -1;
-    lastText_.clear();
-    if (json_) {
-      QJsonArray steps;
-      for (const LoadStep& s : steps_) {
-        steps.append(
-            QJsonObject{{"name", s.name}, {"bytes", s.byteCount}, {"transfer", s.blink == 0}});
-      }
-      Emit(QJsonObject{{"kind", "plan"}, {"steps", steps}});
-      return;
-    }
-    std::printf("Plan: %lld steps\n", static_cast<long long>(steps_.size()));
-    for (int i = 0; i < steps_.size(); ++i) {
-      if (steps_[i].blink == 0) {
-        std::printf("  %d. %s (%d bytes)\n", i + 1, qPrintable(steps_[i].name),
-                    steps_[i].byteCount);
-      } else {
-        std::printf("  %d. %s\n", i + 1, qPrintable(steps_[i].name));
-      }
-    }
-    std::fflush(stdout);
-  }
-
-  void Step(const LoadProgressEvent& event) {
-    // A report at index 0 starts the plan; it ends nothing.
-    const bool ends =
-        current_ >= 0 && event.stepIndex != 0 && (event.flags & LoadProgressEvent::kState);
-    if (json_) {
-      QJsonObject o{{"kind", "step"}, {"step", event.stepIndex}, {"name", Name(event.stepIndex)}};
-      if (ends) {
-        o.insert("ended", QJsonObject{{"step", current_},
-                                      {"name", Name(current_)},
-                                      {"state", StateText(event.state)}});
-      }
-      Emit(o);
-    } else {
-      if (ends) std::printf("%s: %s\n", qPrintable(Label(current_)), StateText(event.state));
-      if (event.stepIndex != current_) {
-        std::printf("%s: Working...\n", qPrintable(Label(event.stepIndex)));
-      }
-      std::fflush(stdout);
-    }
-    current_ = event.stepIndex;
-    lastText_.clear();
-  }
-
-  void Text(const QString& text) {
-    if (current_ < 0 || text == lastText_) return;
-    if (json_) {
-      lastText_ = text;
-      Emit(QJsonObject{{"kind", "text"}, {"step", current_}, {"text", text}});
-      return;
-    }
-    // Plain lines show a transfer's progress in tens of percent.
-    const int percent = text.endsWith(QLatin1Char('%')) ? text.chopped(1).toInt() : -1;
-    if (percent >= 0 && percent < 100 && percent / 10 == lastTenth_ && !lastText_.isEmpty()) {
-      return;
-    }
-    lastTenth_ = percent / 10;
-    lastText_ = text;
-    std::printf("%s: %s\n", qPrintable(Label(current_)), qPrintable(text));
-    std::fflush(stdout);
-  }
-
-  void Final(int state) {
-    if (json_) {
-      QJsonObject o{{"kind", "final"}, {"state", StateText(state)}};
-      if (current_ >= 0) {
-        o.insert("step", current_);
-        o.insert("name", Name(current_));
-      }
-      Emit(o);
-      return;
-    }
-    if (current_ >= 0) std::printf("%s: %s\n", qPrintable(Label(current_)), StateText(state));
-    std::fflush(stdout);
-  }
-
-  void Emit(const QJsonObject& object) {
-    std::printf("%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
-    std::fflush(stdout);
-  }
-
-  bool json_;
-  QList<LoadStep> steps_;
-  int current_ = -1;
-  QString lastText_;
-  int lastTenth_ = -1;
-};
-
 int RunLoad(const QStringList& args) {
+  if (IsSwitchEthernetLoad(args)) return RunSwitchEthernetLoad(args);
   LoadArgs parsed;
   if (const int status = ParseArgs(args, parsed); status != kExitOk) return status;
 

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "cli/cli_commands.h"
+#include "cli/sim_switch_command.h"
 #include "sim/sim_unit.h"
 
 namespace fwl::cli {
@@ -49,7 +50,8 @@ constexpr char kSimUsage[] =
     "  --tftp-port N         server port for the tftp command (default 69)\n"
     "  --tftp-blksize N      requested block size (default 1468, 0 = no options)\n"
     "  --tftp-timeout-ms MS  retransmission time-out (default 1000)\n"
-    "  --tftp-stall-after N  stop acknowledging after N blocks";
+    "  --tftp-stall-after N  stop acknowledging after N blocks\n"
+    "\n" FWL_SIM_SWITCH_USAGE;
 
 int signalPipe[2] = {-1, -1};
 
@@ -280,6 +282,7 @@ int RunSim(const QStringList& args) {
   if (args.isEmpty()) return UsageError("what to do? (unit, power-cycle, dump, ...)");
   const QString verb = args[0];
   if (verb == "unit") return RunUnit(args.mid(1));
+  if (verb == "switch") return RunSimSwitch(args.mid(1));
   if (verb == "power-cycle" || verb == "power-off" || verb == "power-on" || verb == "state" ||
       verb == "dump")
     return RunRequest(verb, args.mid(1));

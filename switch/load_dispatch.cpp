@@ -9,6 +9,7 @@
 #include "engine/load_parameter_file.h"
 #include "platform/ini_file.h"
 #include "platform/ui.h"
+#include "switch/switch_install.h"
 
 namespace fwl {
 namespace {
@@ -55,11 +56,7 @@ int StartLoad(const LoadJob& job, LoadEngine& engine, const SwitchInstallFunctio
   WorkFolderList folders;
 
   if (job.product == kProductSwitch && job.method == kMethodEthernetOnly) {
-    if (!installSwitch) {
-      ShowMessage(QStringLiteral("The Ethernet-only switch install is not available."),
-                  QStringLiteral("Error"), UiIcon::kError);
-      return -1;
-    }
+    if (!installSwitch) return InstallSwitchEthernetOnly(job, folders, engine);
     return installSwitch(job, folders);
   }
 

@@ -32,7 +32,9 @@ QString EngineOptions(const LoadJob& job);
 
 // Runs the load `job` describes.
 // - A managed switch over Ethernet only goes to `installSwitch` (its result
-//   is returned; without one the load fails with -1 after a message).
+//   is returned); without one, to the switch install with its standard
+//   settings (web server on port 80, TFTP on 69), reporting through
+//   `engine`'s progress callback and message sink.
 // - Every other load writes the load parameter file and "last pkg", sets the
 //   engine's station address, subnet, gateway and expected serial number,
 //   asks Yes/No before an Ethernet-only station load (anything but Yes

@@ -1,0 +1,26 @@
+// "fwload sim switch": runs a simulated managed switch until interrupted.
+#pragma once
+
+#include <QStringList>
+
+namespace fwl::cli {
+
+#define FWL_SIM_SWITCH_USAGE                                                             \
+  "       fwload sim switch --address 127.0.0.x [--http-port 80] [--tftp-port 69]\n"     \
+  "                         --user U --password P [--board NAME] [--fw-rev 3.7.2]\n"     \
+  "                         [--kvid TEXT] [--network-loading enabled|disabled]\n"        \
+  "                         [--info-installed] [--state FILE] [--fault NAME]...\n"       \
+  "                         [--page-status cgi-bin/PAGE.cgi=STATUS] [--restart-ms MS]\n" \
+  "sim switch answers the switch's web pages on a loopback address and fetches its\n"    \
+  "information package and images by TFTP from the address the loader names (port\n"     \
+  "--tftp-port). --board kvni855t, kvni79524, kvni9260 or any boardId text; --kvid\n"    \
+  "the identity (a product code, optionally \".\" and the brand). Faults: lose-second\n" \
+  "(goes quiet during the second image download), never-fetch (never fetches its\n"      \
+  "images), never-fetch-info, wrong-board (reports an unknown board), old-firmware\n"    \
+  "(runs 3.6.9), reject-images, lose-first. --state FILE receives its state as JSON.\n"
+
+// Args after "switch". Exit status 0 after an interrupt, 1 when it cannot
+// start, 2 on bad usage.
+int RunSimSwitch(const QStringList& args);
+
+}  // namespace fwl::cli

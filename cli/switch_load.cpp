@@ -1,0 +1,200 @@
+// The switch path of "fwload load": its own options (credentials, web and
+// TFTP ports, the browser), then StartLoad with a switch install that
+// reports through the same progress printer as every other load.
+#include "cli/switch_load.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <cstdio>
+#include <string>
+
+#include "catalogue/work_folder_list.h"
+#include "cli/cli_commands.h"
+#include "cli/progress_printer.h"
+#include "cli/terminal_ui.h"
+#include "engine/load_engine.h"
+#include "switch/load_dispatch.h"
+#include "switch/switch_install.h"
+
+namespace fwl::cli {
+namespace {
+
+constexpr char kBlankCredentials[] = "Warning: User name and/or password field is blank.";
+constexpr char kPasswordVariable[] = "FWLOAD_PASSWORD";
+
+struct SwitchLoadArgs {
+  LoadJob job;
+  bool passwordGiven = false;
+  bool yes = false;
+  bool json = false;
+  bool verbose = false;
+  bool openBrowser = false;
+  int tftpPort = 69;
+  int httpPort = 80;
+};
+
+int UsageError(const QString& text) {
+  std::fprintf(stderr, "fwload load: %s\n", qPrintable(text));
+  return kExitUsage;
+}
+
+bool IsIpv4(const QString& text) {
+  QHostAddress address;
+  return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol &&
+         text.count(QLatin1Char('.')) == 3;
+}
+
+bool ParsePort(const QString& text, int* port) {
+  bool ok = false;
+  const int value = text.toInt(&ok);
+  if (!ok || value < 1 || value > 65535) return false;
+  *port = value;
+  return true;
+}
+
+// Reads the password from the terminal with echo off; "" when stdin is no
+// terminal (scripts pass FWLOAD_PASSWORD instead).
+QString AskPassword() {
+  if (!::isatty(STDIN_FILENO)) return QString();
+  termios saved{};
+  const bool canHide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (canHide) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  std::fprintf(stderr, "Password: ");
+  std::fflush(stderr);
+  std::string line;
+  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+    if (line.size() < 1024) line += char(c);
+  }
+  if (canHide) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  std::fprintf(stderr, "\n");
+  return QString::fromLocal8Bit(line.c_str());
+}
+
+int ParseArgs(const QStringList& args, SwitchLoadArgs& out) {
+  LoadJob& job = out.job;
+  job.product = kProductSwitch;
+  job.method = kMethodEthernetOnly;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    QString v;
+    auto value = [&]() {
+      if (i + 1 >= args.size()) return false;
+      v = args[++i];
+      return true;
+    };
+    if (a == "--yes") {
+      out.yes = true;
+    } else if (a == "--json") {
+      out.json = true;
+    } else if (a == "--verbose") {
+      out.verbose = true;
+    } else if (a == "--open-browser") {
+      out.openBrowser = true;
+    } else if (a == "--product" || a == "--method") {
+      if (!value()) return UsageError(a + " needs a value");
+    } else if (a == "--ip" || a == "--pc-ip" || a == "--subnet" || a == "--gateway" ||
+               a == "--user" || a == "--password" || a == "--firmware" || a == "--tftp-port" ||
+               a == "--http-port") {
+      if (!value()) return UsageError(a + " needs a value");
+      if (a == "--ip") job.stationAddress = v;
+      if (a == "--pc-ip") job.pcAddress = v;
+      if (a == "--subnet") job.subnet = v;
+      if (a == "--gateway") job.gateway = v;
+      if (a == "--user") job.user = v;
+      if (a == "--firmware") job.firmwareFile = v;
+      if (a == "--password") {
+        job.password = v;
+        out.passwordGiven = true;
+      }
+      if (a == "--tftp-port" && !ParsePort(v, &out.tftpPort)) {
+        return UsageError("--tftp-port needs a port number 1-65535");
+      }
+      if (a == "--http-port" && !ParsePort(v, &out.httpPort)) {
+        return UsageError("--http-port needs a port number 1-65535");
+      }
+    } else {
+      return UsageError(
+          QStringLiteral("unknown option '%1' for a switch over Ethernet only").arg(a));
+    }
+  }
+  if (job.firmwareFile.isEmpty()) return UsageError("--firmware is required");
+  const QFileInfo firmware(job.firmwareFile);
+  if (!firmware.isFile()) {
+    return UsageError(QStringLiteral("no firmware file '%1'").arg(job.firmwareFile));
+  }
+  job.firmwareFile = firmware.absoluteFilePath();
+  if (!IsIpv4(job.pcAddress)) return UsageError("--pc-ip needs a dotted IPv4 address");
+  if (!IsIpv4(job.stationAddress)) return UsageError("--ip needs a dotted IPv4 address");
+  if (!IsIpv4(job.subnet)) return UsageError("--subnet needs a dotted IPv4 mask");
+  if (!job.gateway.isEmpty() && !IsIpv4(job.gateway)) {
+    return UsageError("--gateway needs a dotted IPv4 address");
+  }
+  if (!out.passwordGiven) {
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (env.contains(kPasswordVariable)) {
+      job.password = env.value(kPasswordVariable);
+    } else if (!out.yes) {
+      job.password = AskPassword();
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+bool IsSwitchEthernetLoad(const QStringList& args) {
+  bool isSwitch = false, ethernet = false;
+  for (int i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == "--product") isSwitch = args[i + 1] == "switch";
+    if (args[i] == "--method") ethernet = args[i + 1] == "eth" || args[i + 1] == "ethernet";
+  }
+  return isSwitch && ethernet;
+}
+
+int RunSwitchEthernetLoad(const QStringList& args) {
+  SwitchLoadArgs parsed;
+  if (const int status = ParseArgs(args, parsed); status != kExitOk) return status;
+
+  TerminalUiOptions uiOptions;
+  uiOptions.assumeYes = parsed.yes;
+  if (parsed.yes) uiOptions.interactive = 0;
+  TerminalUi ui(uiOptions);
+  ScopedUi scopedUi(&ui);
+  if (parsed.job.user.isEmpty() || parsed.job.password.isEmpty()) {
+    std::fprintf(stderr, "%s\n", kBlankCredentials);
+  }
+
+  ProgressPrinter printer(parsed.json);
+  LoadEngine engine;
+  engine.SetProgressCallback(
+      [&printer](const LoadProgressEvent& event, void*) { printer.OnEvent(event); }, nullptr);
+  if (parsed.verbose) {
+    engine.SetMessageSink([&printer](const QString& line, void*) { printer.Line(line); }, nullptr);
+  }
+
+  SwitchInstallSettings settings;
+  settings.httpPort = parsed.httpPort;
+  settings.tftpPort = quint16(parsed.tftpPort);
+  const bool openBrowser = parsed.openBrowser;
+  settings.openBrowser = [openBrowser](const QString& url) {
+    std::fprintf(stderr, "Remote configuration page: %s\n", qPrintable(url));
+    if (openBrowser) QProcess::startDetached(QStringLiteral("xdg-open"), {url});
+  };
+  const int result =
+      StartLoad(parsed.job, engine, [&](const LoadJob& job, WorkFolderList& folders) {
+        return InstallSwitchEthernetOnly(job, folders, engine, settings);
+      });
+  printer.Result(result);
+  return result == 1 ? kExitOk : kExitFailed;
+}
+
+}  // namespace fwl::cli
