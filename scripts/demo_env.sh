@@ -26,6 +26,7 @@ fwl_demo_start() {
   export FWLOADER_SETTINGS_FILE="$demo/settings.ini"
   tftp_port=${FWL_DEMO_TFTP_PORT:-16969}
   switch_http_port=${FWL_DEMO_HTTP_PORT:-18080}
+  export FWLOADER_SWITCH_HTTP_PORT=$switch_http_port
   station_port=${FWL_DEMO_STATION_PORT:-15050}
 
   cat > "$FWLOADER_SETTINGS_FILE" <<INI

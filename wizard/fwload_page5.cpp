@@ -170,7 +170,7 @@ int CFWLoadPage5::LoadNow() {
 
   const int result = StartLoad(job, s->engine(), s->switchInstall);
 
-  if (!RemoveArpEntry(s->page4()->stationAddress())) ShowMessage(QLatin1String(kArpFailed));
+  if (!RemoveStationArpEntry(s->page4()->stationAddress())) ShowMessage(QLatin1String(kArpFailed));
 
   if (result == 0) {
     status_->Clear();

@@ -11,6 +11,7 @@
 #include "catalogue/firmware_names.h"
 #include "catalogue/firmware_package_reader.h"
 #include "engine/load_engine.h"
+#include "switch/switch_install.h"
 #include "wizard/fwload_page1.h"
 #include "wizard/fwload_page2.h"
 #include "wizard/fwload_page3.h"
@@ -38,6 +39,16 @@ CFWLoadPSheet::CFWLoadPSheet(const QString& caption, QWidget* parent, int firstP
   // The images are served on the stored TFTP port (69 unless changed).
   const int listen = GetSettingInt(QLatin1String(kSectionTftp), QStringLiteral("listen"));
   if (listen > 0 && listen <= 65535) engine_->tftpListenPort = quint16(listen);
+  // A switch over Ethernet only fetches from the same TFTP port; its web
+  // interface is on port 80 unless FWLOADER_SWITCH_HTTP_PORT says otherwise
+  // (the demo's simulated switch listens elsewhere).
+  switchInstall = [this](const LoadJob& job, WorkFolderList& folders) {
+    SwitchInstallSettings settings;
+    settings.tftpPort = engine_->tftpListenPort;
+    const int httpPort = qEnvironmentVariableIntValue("FWLOADER_SWITCH_HTTP_PORT");
+    if (httpPort > 0 && httpPort <= 65535) settings.httpPort = httpPort;
+    return InstallSwitchEthernetOnly(job, folders, *engine_, settings);
+  };
   packageReader_ = std::make_unique<FirmwarePackageReader>(knownFirmwareNames, bundleOemName);
   setWizardStyle(QWizard::ModernStyle);
   setWindowTitle(caption);

@@ -232,6 +232,7 @@ TEST_F(LoadFlowTest, SwitchOverEthernetOnlyEndsWithBackAndFinish) {
   if (!sheet->switchInstall || !SimulatorAvailable("switch"))
     GTEST_SKIP() << "the Ethernet-only switch install is not built into this wizard yet";
   const quint16 httpPort = FreeTcpPort();
+  qputenv("FWLOADER_SWITCH_HTTP_PORT", QByteArray::number(httpPort));
   QProcess sim;
   sim.start(FwloadPath(),
             {"sim", "switch", "--address", "127.0.0.2", "--http-port", QString::number(httpPort),
