@@ -107,8 +107,8 @@ class WizardTest : public ::testing::Test {
       return true;
     });
     // This computer: loopback and a documentation address (never contacted).
-    adapters = {{"192.0.2.10", "255.255.255.0", "192.0.2.1"},
-                {"127.0.0.1", "255.0.0.0", "0.0.0.0"}};
+    adapters = {{"eth0", "192.0.2.10", "255.255.255.0", "192.0.2.1"},
+                {"lo", "127.0.0.1", "255.0.0.0", "0.0.0.0"}};
   }
 
   void TearDown() override {
