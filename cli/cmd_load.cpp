@@ -15,6 +15,7 @@
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
+#include "station/station_link.h"
 #include "switch/load_dispatch.h"
 
 namespace fwl::cli {
@@ -40,6 +41,18 @@ constexpr char kLoadUsage[] =
     "  --json                       one JSON object per progress event on stdout\n"
     "  --verbose                    also print the load's diagnostic lines\n"
     "  --tftp-port N                UDP port of the TFTP server (default 69)\n"
+    "\n"
+    "       fwload load --product station --method eth --ip STATION --pc-ip A --subnet M\n"
+    "                   [--gateway G] --firmware FILE [--station-type CODE |\n"
+    "                   --project P --station NAME] [--dhcp] [--station-port N]\n"
+    "                   [--tftp-port N] [--yes] [--json] [--verbose]\n"
+    "\n"
+    "Upgrades the running station at STATION over Ethernet alone (--method eth or\n"
+    "ethernet): the station is asked over the station link (UDP port 5454, or N)\n"
+    "for its hardware and build, gets its update file, is reset and fetches the\n"
+    "images from this computer's TFTP server at A (port 69, or --tftp-port).\n"
+    "The Ethernet-only warning is answered by --yes. --dhcp has the station\n"
+    "take its address by DHCP during the upgrade.\n"
     "Steps and their states go to stdout; boxes and prompts to stderr.\n"
     "Exit status: 0 loaded, 1 the load failed or was cancelled, 2 bad usage or input.";
 
@@ -52,6 +65,7 @@ struct LoadArgs {
   bool json = false;
   bool verbose = false;
   int tftpPort = 69;
+  int stationPort = 0;  // 0: the station link's default
 };
 
 int UsageError(const QString& text) {
@@ -109,7 +123,17 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
       out.json = true;
     else if (a == "--verbose")
       out.verbose = true;
-    else if (a == "--tftp-port") {
+    else if (a == "--dhcp")
+      job.dhcp = 1;
+    else if (a == "--station-port") {
+      QString text;
+      ok = value(text);
+      bool number = false;
+      out.stationPort = text.toInt(&number);
+      if (ok && (!number || out.stationPort < 1 || out.stationPort > 65535)) {
+        return UsageError("--station-port needs a port number 1-65535");
+      }
+    } else if (a == "--tftp-port") {
       QString text;
       ok = value(text);
       bool number = false;
@@ -129,24 +153,29 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
     job.product = kProductSwitch;
   else
     return UsageError("--product must be station or switch");
-  if (method != "serial") {
-    return UsageError(method.isEmpty() || method == "ethernet"
-                          ? QStringLiteral("--method serial is required (Ethernet-only loads "
-                                           "are not available from fwload)")
-                          : QStringLiteral("--method must be serial"));
+  if (method == "serial") {
+    job.method = kMethodSerial;
+  } else if (method == "eth" || method == "ethernet") {
+    job.method = kMethodEthernetOnly;
+  } else {
+    return UsageError("--method must be serial or eth");
   }
-  job.method = kMethodSerial;
-  if (job.comPort.isEmpty()) return UsageError("--port is required");
-  // The load parameter file carries the port in 19 characters; a longer
-  // link (such as a simulator's) is replaced by the device it names.
-  if (job.comPort.size() >= kComportBufferSize) {
-    const QString device = QFileInfo(job.comPort).canonicalFilePath();
-    if (device.isEmpty() || device.size() >= kComportBufferSize) {
-      return UsageError(QStringLiteral("--port '%1' is longer than %2 characters")
-                            .arg(job.comPort)
-                            .arg(kComportBufferSize - 1));
+  if (job.method == kMethodEthernetOnly && job.product != kProductStation) {
+    return UsageError("--method eth is available for --product station");
+  }
+  if (job.method == kMethodSerial) {
+    if (job.comPort.isEmpty()) return UsageError("--port is required");
+    // The load parameter file carries the port in 19 characters; a longer
+    // link (such as a simulator's) is replaced by the device it names.
+    if (job.comPort.size() >= kComportBufferSize) {
+      const QString device = QFileInfo(job.comPort).canonicalFilePath();
+      if (device.isEmpty() || device.size() >= kComportBufferSize) {
+        return UsageError(QStringLiteral("--port '%1' is longer than %2 characters")
+                              .arg(job.comPort)
+                              .arg(kComportBufferSize - 1));
+      }
+      job.comPort = device;
     }
-    job.comPort = device;
   }
   if (job.firmwareFile.isEmpty()) return UsageError("--firmware is required");
   const QFileInfo firmware(job.firmwareFile);
@@ -241,7 +270,9 @@ class ProgressPrinter {
 
   void Plan(const LoadProgressEvent& event) {
     steps_ = QList<LoadStep>(event.steps.begin(), event.steps.end());
-    current_ = -1;
+    // A step begun before its plan was announced (the Ethernet-only upgrade
+    // starts step 0 first) stays current, as in the wizard's list.
+    if (current_ >= steps_.size()) current_ = -1;
     lastText_.clear();
     if (json_) {
       QJsonArray steps;
@@ -250,6 +281,7 @@ class ProgressPrinter {
             QJsonObject{{"name", s.name}, {"bytes", s.byteCount}, {"transfer", s.blink == 0}});
       }
       Emit(QJsonObject{{"kind", "plan"}, {"steps", steps}});
+      if (current_ >= 0) Emit(QJsonObject{{"kind", "step"}, {"step", current_}, {"name", Name(current_)}});
       return;
     }
     std::printf("Plan: %lld steps\n", static_cast<long long>(steps_.size()));
@@ -261,10 +293,15 @@ class ProgressPrinter {
         std::printf("  %d. %s\n", i + 1, qPrintable(steps_[i].name));
       }
     }
+    if (current_ >= 0) std::printf("%s: Working...\n", qPrintable(Label(current_)));
     std::fflush(stdout);
   }
 
   void Step(const LoadProgressEvent& event) {
+    if (steps_.isEmpty()) {  // no plan yet: nothing to show
+      current_ = event.stepIndex;
+      return;
+    }
     // A report at index 0 starts the plan; it ends nothing.
     const bool ends =
         current_ >= 0 && event.stepIndex != 0 && (event.flags & LoadProgressEvent::kState);
@@ -350,6 +387,9 @@ int RunLoad(const QStringList& args) {
   ProgressPrinter printer(parsed.json);
   LoadEngine engine;
   engine.tftpListenPort = static_cast<quint16>(parsed.tftpPort);
+  if (parsed.stationPort > 0) {
+    engine.stationLink->SetStationPort(static_cast<uint16_t>(parsed.stationPort));
+  }
   engine.SetProgressCallback(
       [&printer](const LoadProgressEvent& event, void*) { printer.OnEvent(event); }, nullptr);
   if (parsed.verbose) {
@@ -363,7 +403,7 @@ int RunLoad(const QStringList& args) {
 
 }  // namespace
 
-FWL_REGISTER_SUBCOMMAND(load, "load", "load firmware into a unit through its boot monitor",
+FWL_REGISTER_SUBCOMMAND(load, "load", "load firmware into a unit (boot monitor or Ethernet only)",
                         kLoadUsage, RunLoad);
 
 }  // namespace fwl::cli

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "cli/cli_commands.h"
+#include "cli/sim_station_command.h"
 #include "sim/sim_unit.h"
 
 namespace fwl::cli {
@@ -22,6 +23,7 @@ constexpr char kSimUsage[] =
     "       fwload sim power-cycle|power-off|power-on|state --control SOCKET\n"
     "       fwload sim dump --control SOCKET --what nor|nand|nvram|dram|env|savedenv|log\n"
     "                       --out FILE [--offset N] [--length N]\n"
+    FWL_SIM_STATION_USAGE "\n"
     "\n"
     "sim unit runs a simulated unit whose boot monitor answers on a pseudo-terminal;\n"
     "it prints the terminal's path and runs until interrupted.\n"
@@ -280,6 +282,7 @@ int RunSim(const QStringList& args) {
   if (args.isEmpty()) return UsageError("what to do? (unit, power-cycle, dump, ...)");
   const QString verb = args[0];
   if (verb == "unit") return RunUnit(args.mid(1));
+  if (verb == "station") return RunSimStation(args.mid(1));
   if (verb == "power-cycle" || verb == "power-off" || verb == "power-on" || verb == "state" ||
       verb == "dump")
     return RunRequest(verb, args.mid(1));
