@@ -281,7 +281,8 @@ class ProgressPrinter {
             QJsonObject{{"name", s.name}, {"bytes", s.byteCount}, {"transfer", s.blink == 0}});
       }
       Emit(QJsonObject{{"kind", "plan"}, {"steps", steps}});
-      if (current_ >= 0) Emit(QJsonObject{{"kind", "step"}, {"step", current_}, {"name", Name(current_)}});
+      if (current_ >= 0)
+        Emit(QJsonObject{{"kind", "step"}, {"step", current_}, {"name", Name(current_)}});
       return;
     }
     std::printf("Plan: %lld steps\n", static_cast<long long>(steps_.size()));

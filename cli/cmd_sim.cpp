@@ -22,8 +22,8 @@ constexpr char kSimUsage[] =
     "Usage: fwload sim unit [OPTIONS]\n"
     "       fwload sim power-cycle|power-off|power-on|state --control SOCKET\n"
     "       fwload sim dump --control SOCKET --what nor|nand|nvram|dram|env|savedenv|log\n"
-    "                       --out FILE [--offset N] [--length N]\n"
-    FWL_SIM_STATION_USAGE "\n"
+    "                       --out FILE [--offset N] [--length N]\n" FWL_SIM_STATION_USAGE
+    "\n"
     "\n"
     "sim unit runs a simulated unit whose boot monitor answers on a pseudo-terminal;\n"
     "it prints the terminal's path and runs until interrupted.\n"

@@ -8,9 +8,9 @@
 
 #include "app/settings.h"
 #include "engine/load_engine.h"
-#include "station/station_link.h"
 #include "platform/ui.h"
 #include "platform/wait_pumping.h"
+#include "station/station_link.h"
 #include "tftp/tftp_server.h"
 
 namespace fwl {

@@ -68,9 +68,10 @@ QMap<QString, QString> ParseConfig(const QByteArray& text, QStringList* order) {
 }
 
 const QStringList& ConfigKeys() {
-  static const QStringList keys = {
-      "SERVERIP",        "GATEWAYIP",   "NETMASK",         "IPADDR",      "IMAGE_FILENAME", "IMAGE_SIZE",
-      "IMAGEB_FILENAME", "IMAGEB_SIZE", "IMAGE6_FILENAME", "IMAGE6_SIZE", "USE_DHCP"};
+  static const QStringList keys = {"SERVERIP",        "GATEWAYIP",      "NETMASK",
+                                   "IPADDR",          "IMAGE_FILENAME", "IMAGE_SIZE",
+                                   "IMAGEB_FILENAME", "IMAGEB_SIZE",    "IMAGE6_FILENAME",
+                                   "IMAGE6_SIZE",     "USE_DHCP"};
   return keys;
 }
 
@@ -408,8 +409,8 @@ void SimStation::FetchNext() {
 
 void SimStation::FinishRestart() {
   if (tftp_) tftp_->Abort();
-  bool updated = updatePrepared_ && !fetchFailed_ && !options_.neverFetch &&
-                 pendingFetches_.isEmpty();
+  bool updated =
+      updatePrepared_ && !fetchFailed_ && !options_.neverFetch && pendingFetches_.isEmpty();
   if (updatePrepared_ && updated) {
     QStringList order;
     const QMap<QString, QString> v = ParseConfig(files_.value(kConfigPath), &order);

@@ -23,25 +23,25 @@ class SimTftpClient;
 
 struct SimStationOptions {
   QHostAddress address{QHostAddress::LocalHost};  // must be a 127.x.y.z address
-  quint16 stationPort = 5454;  // 0: the system chooses (see SimStation::Port)
-  quint16 tftpPort = 69;       // port of the PC's TFTP server the images come from
-  QString cpu = QStringLiteral("8xx");  // "8xx", "ARM9", "ARM7" or any other text
-  bool mtd5 = false;                    // flash table lists "mtd5:" (takes a boot image)
+  quint16 stationPort = 5454;                     // 0: the system chooses (see SimStation::Port)
+  quint16 tftpPort = 69;                    // port of the PC's TFTP server the images come from
+  QString cpu = QStringLiteral("8xx");      // "8xx", "ARM9", "ARM7" or any other text
+  bool mtd5 = false;                        // flash table lists "mtd5:" (takes a boot image)
   QString build = QStringLiteral("3.2.0");  // first field of /etc/korvidinfo.txt
-  QString scriptError;  // non-empty: the update script answers this text
-  int restartMs = 500;  // silence after the reset (after the downloads, if any)
+  QString scriptError;                      // non-empty: the update script answers this text
+  int restartMs = 500;                      // silence after the reset (after the downloads, if any)
   int replyDelayMs = 0;
 
   // Faults.
-  bool silent = false;      // never answers
-  bool negative = false;    // every reply is negative (function code 2)
+  bool silent = false;    // never answers
+  bool negative = false;  // every reply is negative (function code 2)
   // Requests whose command or path begins with one of these get status 1.
   QStringList failStatus;
   // "cat PATH" answers "cat: PATH: No such file or directory" for these.
   QStringList catFails;
-  int tftpLoseAfterBlocks = -1;  // >= 0: the TFTP client stops answering then
-  bool neverFetch = false;       // the reset restarts without fetching anything
-  bool silentAfterReset = false; // never answers again after a reset
+  int tftpLoseAfterBlocks = -1;   // >= 0: the TFTP client stops answering then
+  bool neverFetch = false;        // the reset restarts without fetching anything
+  bool silentAfterReset = false;  // never answers again after a reset
   int tftpBlockSize = 1468;
   int tftpTimeoutMs = 1000;
 };

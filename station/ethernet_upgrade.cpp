@@ -82,9 +82,8 @@ class EthernetUpgrade {
     engine_.tftpMode = 0;
 
     // Which file is loaded.
-    QString chosen =
-        ReadLoadParameter(QString::fromLatin1(kSectionPpcLoadFiles),
-                          QString::fromLatin1(kKeyFlashFsFilename), kChosenBufferSize);
+    QString chosen = ReadLoadParameter(QString::fromLatin1(kSectionPpcLoadFiles),
+                                       QString::fromLatin1(kKeyFlashFsFilename), kChosenBufferSize);
     if (ChooseFromArchive(archive_, chosen) <= 0) return false;
     const bool isBundle = IsBundlePath(chosen);
     QString bootImage = isBundle ? QString() : BootImagePathFor(chosen);
@@ -230,8 +229,8 @@ class EthernetUpgrade {
           if (engine->progressCallback) engine->ReportProgressText(text);
         },
         nullptr);
-    server.SetEventCallback([engine](const TftpEvent& event, void*) { engine->OnTftpEvent(event.kind); },
-                            nullptr);
+    server.SetEventCallback(
+        [engine](const TftpEvent& event, void*) { engine->OnTftpEvent(event.kind); }, nullptr);
     server.SetPercentOnly(1);
     const QString folder = QFileInfo(fsImage).absolutePath() + QLatin1Char('/');
     server.SetOutboundFolder(folder);

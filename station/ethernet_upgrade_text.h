@@ -24,8 +24,8 @@ struct UpdateConfig {
   QString gateway;
   QString netmask;
   QString ipAddress;
-  QString fsImage;    // full path of the file-system image
-  QString bootImage;  // full path of the boot image
+  QString fsImage;        // full path of the file-system image
+  QString bootImage;      // full path of the boot image
   bool sixImage = false;  // the two-image form: the image goes under IMAGE6_*
   bool dhcp = false;
 };

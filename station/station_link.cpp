@@ -164,8 +164,8 @@ bool StationLink::Transaction(StationRecord& request, const QByteArray& data) {
   if (!noCapture_) Ui::Current().SetWaitCursor(true);
 
   int notices = 0;
-  const QMetaObject::Connection connection =
-      QObject::connect(transport_.get(), &StationTransport::MessageArrived, [&notices] { ++notices; });
+  const QMetaObject::Connection connection = QObject::connect(
+      transport_.get(), &StationTransport::MessageArrived, [&notices] { ++notices; });
   const int timeoutMs = TimeoutMilliseconds(timeoutSeconds_);
   int retriesLeft = std::max<int>(0, retries_);
   bool accepted = false;

@@ -69,7 +69,8 @@ bool StationTransport::ReadMessage(StationRecord& record) {
 void StationTransport::OnReadyRead() {
   bool arrived = false;
   while (socket_ && socket_->hasPendingDatagrams()) {
-    const QNetworkDatagram datagram = socket_->receiveDatagram(kStationHeaderSize + kStationMaxData + 1);
+    const QNetworkDatagram datagram =
+        socket_->receiveDatagram(kStationHeaderSize + kStationMaxData + 1);
     if (!datagram.isValid() || peer_.isNull()) continue;
     // Only the station the request went to may answer it.
     QHostAddress sender = datagram.senderAddress();

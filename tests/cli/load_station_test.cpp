@@ -54,12 +54,23 @@ class FwloadStationTest : public ::testing::Test {
   }
 
   QStringList LoadArgs() const {
-    return {"load",          "--product",    "station",
-            "--method",      "eth",          "--ip",
-            "127.0.0.5",     "--pc-ip",      "127.0.0.1",
-            "--subnet",      "255.0.0.0",    "--firmware",
-            dir.path() + "/kvimage_razeb3_2_1", "--station-port", QString::number(stationPort),
-            "--tftp-port",   QString::number(tftpPort)};
+    return {"load",
+            "--product",
+            "station",
+            "--method",
+            "eth",
+            "--ip",
+            "127.0.0.5",
+            "--pc-ip",
+            "127.0.0.1",
+            "--subnet",
+            "255.0.0.0",
+            "--firmware",
+            dir.path() + "/kvimage_razeb3_2_1",
+            "--station-port",
+            QString::number(stationPort),
+            "--tftp-port",
+            QString::number(tftpPort)};
   }
 
   QTemporaryDir dir;
@@ -71,7 +82,10 @@ class FwloadStationTest : public ::testing::Test {
 
 TEST_F(FwloadStationTest, EthernetOnlyUpgradeOfTheSimulatedStation) {
   StartStation({"--cpu", "ARM9", "--mtd5", "--build", "3.2.0"});
-  const FwloadRun run = RunFwload(LoadArgs() << "--yes" << "--json" << "--dhcp", Env());
+  const FwloadRun run = RunFwload(LoadArgs() << "--yes"
+                                             << "--json"
+                                             << "--dhcp",
+                                  Env());
   ASSERT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
 
   QStringList ended;
@@ -86,10 +100,10 @@ TEST_F(FwloadStationTest, EthernetOnlyUpgradeOfTheSimulatedStation) {
     if (o["kind"] == "result") result = o["ok"].toBool();
   }
   EXPECT_TRUE(result);
-  EXPECT_EQ(ended, QStringList({"Verify firmware version=OK", "Create update cfg file=OK",
-                                "Execute update script=OK", "Transfer filesystem image=OK",
-                                "Transfer boot image=OK",
-                                "Wait for station to perform upgrade=OK"}));
+  EXPECT_EQ(ended,
+            QStringList({"Verify firmware version=OK", "Create update cfg file=OK",
+                         "Execute update script=OK", "Transfer filesystem image=OK",
+                         "Transfer boot image=OK", "Wait for station to perform upgrade=OK"}));
 
   ASSERT_TRUE(station.waitForReadyRead(10000) || station.canReadLine());
   EXPECT_EQ(station.readLine().trimmed(), "restarted: updated");
@@ -107,7 +121,8 @@ TEST_F(FwloadStationTest, RefusalIsReportedAndExitsWith1) {
   StartStation({"--cpu", "8xx", "--build", "1.5.9"});
   const FwloadRun run = RunFwload(LoadArgs() << "--yes", Env());
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_TRUE(run.err.contains("Firmware versions 1.6 and greater are needed")) << run.err.toStdString();
+  EXPECT_TRUE(run.err.contains("Firmware versions 1.6 and greater are needed"))
+      << run.err.toStdString();
   EXPECT_TRUE(run.out.contains("Load failed.")) << run.out.toStdString();
 }
 
@@ -119,7 +134,9 @@ TEST_F(FwloadStationTest, EthernetOnlyUsage) {
   FwloadRun run = RunFwload(sw, Env());
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(run.err.contains("--method")) << run.err.toStdString();
-  run = RunFwload(LoadArgs() << "--station-port" << "0", Env());
+  run = RunFwload(LoadArgs() << "--station-port"
+                             << "0",
+                  Env());
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(run.err.contains("--station-port")) << run.err.toStdString();
   run = RunFwload({"sim", "station", "--address", "10.0.0.5", "--cpu", "8xx"}, Env());

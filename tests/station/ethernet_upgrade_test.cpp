@@ -115,7 +115,8 @@ class EthernetUpgradeTest : public ::testing::Test {
       if (e.kind == LoadProgressEvent::kPlan) {
         states.assign(e.steps.size(), 0);
         if (!states.empty()) states[0] = 1;
-      } else if (e.kind == LoadProgressEvent::kUpdate && (e.flags & LoadProgressEvent::kStepIndex)) {
+      } else if (e.kind == LoadProgressEvent::kUpdate &&
+                 (e.flags & LoadProgressEvent::kStepIndex)) {
         if (e.stepIndex != 0 && size_t(current) < states.size()) states[size_t(current)] = e.state;
         current = e.stepIndex;
         if (size_t(current) < states.size()) states[size_t(current)] = 1;
@@ -162,15 +163,15 @@ TEST_F(EthernetUpgradeTest, BareImageWithBootImageOnAStationWithMtd5) {
   EXPECT_EQ(station->UpdateState(), QStringLiteral("updated"));
   EXPECT_EQ(station->ReceivedImages().value("kvimage_razeb3_2_1"), fs);
   EXPECT_EQ(station->ReceivedImages().value("kvimageb_razeb3_2_1"), boot);
-  EXPECT_EQ(StationConfig(), ExpectedConfig("kvimage_razeb3_2_1", 70000, "kvimageb_razeb3_2_1",
-                                            9000, false));
+  EXPECT_EQ(StationConfig(),
+            ExpectedConfig("kvimage_razeb3_2_1", 70000, "kvimageb_razeb3_2_1", 9000, false));
   EXPECT_EQ(station->Commands(),
             QStringList({"cat /proc/mtd", "cat /proc/cpuinfo", "cat /etc/korvidinfo.txt",
                          "/usr/local/bin/kvfwupdate"}));
-  EXPECT_EQ(PlanSteps(), QStringList({"Verify firmware version", "Create update cfg file",
-                                      "Execute update script", "Transfer filesystem image",
-                                      "Transfer boot image",
-                                      "Wait for station to perform upgrade"}));
+  EXPECT_EQ(PlanSteps(),
+            QStringList({"Verify firmware version", "Create update cfg file",
+                         "Execute update script", "Transfer filesystem image",
+                         "Transfer boot image", "Wait for station to perform upgrade"}));
   for (const LoadProgressEvent& e : events) {
     if (e.kind != LoadProgressEvent::kPlan) continue;
     EXPECT_EQ(e.steps[3].byteCount, 70000);
@@ -188,7 +189,9 @@ TEST_F(EthernetUpgradeTest, BareImageWithBootImageOnAStationWithMtd5) {
   ASSERT_GE(requests.size(), 9);
   for (qsizetype i = 0; i < requests.size(); ++i) {
     const QByteArray& r = requests[i];
-    EXPECT_EQ(r.left(8).toHex(), "03806030" "0000603f");
+    EXPECT_EQ(r.left(8).toHex(),
+              "03806030"
+              "0000603f");
     EXPECT_EQ(quint8(r[24]), i) << i;
     EXPECT_EQ(r.mid(12, 12), QByteArray(12, '\0'));
   }
@@ -201,11 +204,12 @@ TEST_F(EthernetUpgradeTest, StationWithoutMtd5FetchesTheImageOnly) {
   StartStation(Options("ARM7", false, "2.0"));
   WriteParameters(Path("kvimage_lozeb3_2_5"), QStringLiteral("127.0.0.254"));
 
-  ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1) << ui.messageTexts().join('\n').toStdString();
+  ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1)
+      << ui.messageTexts().join('\n').toStdString();
   EXPECT_EQ(station->ReceivedImages().keys(), QStringList{"kvimage_lozeb3_2_5"});
   EXPECT_EQ(station->ReceivedImages().value("kvimage_lozeb3_2_5"), fs);
-  EXPECT_EQ(StationConfig(), ExpectedConfig("kvimage_lozeb3_2_5", 3000, "kvimageb_lozeb3_2_5",
-                                            1000, false, false, "127.0.0.254"));
+  EXPECT_EQ(StationConfig(), ExpectedConfig("kvimage_lozeb3_2_5", 3000, "kvimageb_lozeb3_2_5", 1000,
+                                            false, false, "127.0.0.254"));
   EXPECT_EQ(PlanSteps().size(), 5);
   EXPECT_FALSE(PlanSteps().contains("Transfer boot image"));
   EXPECT_EQ(StepStates(), std::vector<int>(5, kStepStateOk));
@@ -240,12 +244,13 @@ TEST_F(EthernetUpgradeTest, TwoImageFormThroughTheDispatcherAsTheWizardFillsTheJ
 TEST_F(EthernetUpgradeTest, ImagesFromAnArchive) {
   const QByteArray fs = MakeImage("pkg/kvimage_mugt3_3_0", 25000, 7);
   const QByteArray boot = MakeImage("pkg/kvimageb_mugt3_3_0", 8000, 8);
-  ASSERT_TRUE(PackArchive(Path("kvfirm_mugt3_3_0.tgz"),
-                          {"kvimageb_mugt3_3_0", "kvimage_mugt3_3_0"}, Path("pkg")));
+  ASSERT_TRUE(PackArchive(Path("kvfirm_mugt3_3_0.tgz"), {"kvimageb_mugt3_3_0", "kvimage_mugt3_3_0"},
+                          Path("pkg")));
   StartStation(Options("ARM9", true, "3.2.0"));
   WriteParameters(Path("kvfirm_mugt3_3_0.tgz"));
 
-  ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1) << ui.messageTexts().join('\n').toStdString();
+  ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1)
+      << ui.messageTexts().join('\n').toStdString();
   EXPECT_EQ(station->ReceivedImages().value("kvimage_mugt3_3_0"), fs);
   EXPECT_EQ(station->ReceivedImages().value("kvimageb_mugt3_3_0"), boot);
   EXPECT_EQ(StationConfig(),
@@ -418,7 +423,8 @@ TEST_F(EthernetUpgradeTest, ConfigurationIsWrittenInBlocksOf230Bytes) {
   ASSERT_FALSE(name.isEmpty());
   StartStation(Options("8xx", false, "3.2.0"));
   WriteParameters(Path(name));
-  ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1) << ui.messageTexts().join('\n').toStdString();
+  ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1)
+      << ui.messageTexts().join('\n').toStdString();
   EXPECT_EQ(StationConfig().size(), 500);
   EXPECT_EQ(Writes(), (QList<std::pair<quint32, int>>{{0, 230}, {230, 230}, {460, 40}}));
   EXPECT_EQ(station->ReceivedImages().value(name).size(), size);
@@ -451,7 +457,9 @@ TEST_F(EthernetUpgradeTest, LostTftpClientFailsTheUpgrade) {
 }
 
 TEST(EthernetUpgradeText, BuildFieldAndProcessor) {
-  EXPECT_EQ(RunningBuild(QStringLiteral(" \x01" "3.2.0  \tstation\t`x`\n")), "3.2.0");
+  EXPECT_EQ(RunningBuild(QStringLiteral(" \x01"
+                                        "3.2.0  \tstation\t`x`\n")),
+            "3.2.0");
   EXPECT_EQ(RunningBuild(QStringLiteral("`3.1\t7`\tb")), "`3.1\t7`");
   EXPECT_EQ(RunningBuild(QString(80, QLatin1Char('9'))).size(), 50);
   EXPECT_EQ(CpuLetterFromCpuInfo(QStringLiteral("cpu\t: 8xx")), kTagCpuA);

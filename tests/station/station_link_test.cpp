@@ -1,6 +1,8 @@
 // The station link against a scripted peer on a real UDP socket: the bytes of
 // each request, replies that must be ignored, retries, sequence numbers, the
 // refusals that send nothing and the no-device mode.
+#include "station/station_link.h"
+
 #include <gtest/gtest.h>
 
 #include <QNetworkDatagram>
@@ -8,7 +10,6 @@
 #include <functional>
 
 #include "platform/wait_pumping.h"
-#include "station/station_link.h"
 #include "station/station_record.h"
 #include "station/station_transport.h"
 #include "support/scripted_ui.h"
@@ -102,10 +103,9 @@ TEST_F(StationLinkTest, CommandRequestIsLaidOutByteForByte) {
   EXPECT_EQ(reply, QStringLiteral("hello"));
   ASSERT_EQ(peer.received.size(), 1);
   const QByteArray data = QByteArray("\x1E\x01\x00", 3) + "cat /proc/mtd" + QByteArray(1, '\0');
-  const QByteArray expected = Hex("03 80 6030 0000 603F 6010") +
-                              QByteArray(1, char(0)) + char(28 + data.size()) +
-                              QByteArray(12, '\0') + Hex("41 00") + QByteArray(1, '\0') +
-                              char(data.size()) + data;
+  const QByteArray expected = Hex("03 80 6030 0000 603F 6010") + QByteArray(1, char(0)) +
+                              char(28 + data.size()) + QByteArray(12, '\0') + Hex("41 00") +
+                              QByteArray(1, '\0') + char(data.size()) + data;
   EXPECT_EQ(peer.received[0].toHex(' '), expected.toHex(' '));
   EXPECT_EQ(link.SequenceNumber(), 0x42);
 }
@@ -179,8 +179,12 @@ TEST_F(StationLinkTest, RepliesThatDoNotFitAreIgnored) {
     QByteArray badLength = good;
     badLength[27] = char(9);
     stranger.writeDatagram(ReplyTo(r, Hex("00 02 6e6f")), QHostAddress::LocalHost, peer.senderPort);
-    return QList<QByteArray>{ReplyTo(r, Hex("00 02 6e6f"), 1, quint8(r[24]) + 1), good.left(27),
-                             badMarker, badLength, good + "x", good};
+    return QList<QByteArray>{ReplyTo(r, Hex("00 02 6e6f"), 1, quint8(r[24]) + 1),
+                             good.left(27),
+                             badMarker,
+                             badLength,
+                             good + "x",
+                             good};
   };
   QString reply;
   int status = -1;
@@ -231,7 +235,10 @@ TEST_F(StationLinkTest, NegativeRepliesAndStatusesFailTheServices) {
 
 TEST_F(StationLinkTest, CommandReplyTextIsBoundedByWhatArrived) {
   // Zero bytes are left out; a length beyond the data reads only the data.
-  AnswerWith(QByteArray("\0\x06" "a\0b", 5));
+  AnswerWith(
+      QByteArray("\0\x06"
+                 "a\0b",
+                 5));
   QString reply;
   int status = -1;
   ASSERT_TRUE(link.RunStationCommand(0, QStringLiteral("x"), &reply, &status));
