@@ -91,7 +91,8 @@ class EthernetUpgrade {
 
     // What the station is made of.
     link_.SetUseAlternateAddress(false);
-    link_.SetAddress(ReadLoadParameter(section, kKeyIpAddr, kAddressBufferSize));
+    const QString stationAddress = ReadLoadParameter(section, kKeyIpAddr, kAddressBufferSize);
+    link_.SetAddress(stationAddress);
     link_.SetTimeout(2.0f);
     link_.SetRetries(2);
     link_.SetProtocol(QStringLiteral("LNK"));
@@ -128,7 +129,7 @@ class EthernetUpgrade {
     config.gateway = ReadLoadParameter(section, kKeyGatewayIp, kTftpKeyBufferSize);
     config.netmask = ReadLoadParameter(section, kKeySubnet, kTftpKeyBufferSize);
     config.serverIp = ReadLoadParameter(section, kKeyTftpServerIp, kTftpKeyBufferSize);
-    config.ipAddress = ReadLoadParameter(section, kKeyIpAddr, kTftpKeyBufferSize);
+    config.ipAddress = stationAddress;
     config.dhcp = options_.contains(QLatin1String("-DHCP"));
     config.sixImage = engine_.tftpMode == 6;
 

@@ -304,6 +304,40 @@ TEST_F(StationLinkTest, ClosedLinkShowsTheInternalErrorAndSendsNothing) {
   EXPECT_TRUE(peer.received.isEmpty());
 }
 
+TEST_F(StationLinkTest, DataTooLargeForADatagramIsAnInternalError) {
+  EXPECT_FALSE(link.Send(kFunctionSystemServices, QByteArray(1025, 'x')));
+  EXPECT_EQ(ui.messageTexts(),
+            QStringList{"Internal Error: Generated invalid Lanwick Driver message!"});
+  EXPECT_TRUE(peer.received.isEmpty());
+}
+
+TEST(StationLinkRestart, StationThatWasNotListeningIsHeardOnceItIs) {
+  // While a station restarts nothing may listen on its port; the refusals
+  // that come back must not spoil the link for the polls that follow.
+  const quint16 port = FreeUdpPort();
+  StationLink link;
+  link.SetDevice(QStringLiteral("Ethernet"));
+  link.SetUseAlternateAddress(false);
+  link.SetAddress(QStringLiteral("127.0.0.1"));
+  link.SetUseLibrary(true);
+  link.SetTimeout(0.1f);
+  link.SetRetries(0);
+  link.SetNoCapture(true);
+  link.SetStationPort(port);
+  ASSERT_TRUE(link.Open());
+  EXPECT_FALSE(link.QueryStation(nullptr));
+  EXPECT_FALSE(link.QueryStation(nullptr));
+  QUdpSocket station;
+  ASSERT_TRUE(station.bind(QHostAddress(QStringLiteral("127.0.0.1")), port));
+  QObject::connect(&station, &QUdpSocket::readyRead, [&station] {
+    while (station.hasPendingDatagrams()) {
+      const QNetworkDatagram d = station.receiveDatagram();
+      station.writeDatagram(ReplyTo(d.data(), Hex("00000001")), d.senderAddress(), d.senderPort());
+    }
+  });
+  EXPECT_TRUE(link.QueryStation(nullptr));
+}
+
 TEST(StationLinkSettings, OpenRulesAndFormatCodes) {
   StationLink link;
   EXPECT_EQ(link.Device(), QStringLiteral("COM1"));
