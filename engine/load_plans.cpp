@@ -359,6 +359,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
   auto waitForStation = [this, &query](int tries) {
     const float timeout = stationLink ? stationLink->Timeout() : 0.0f;
     const int retries = stationLink ? stationLink->Retries() : 0;
+    const bool noCapture = stationLink ? stationLink->NoCapture() : false;
     if (stationLink) {
       stationLink->SetTimeout(1.0f);
       stationLink->SetRetries(0);
@@ -372,6 +373,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
     if (stationLink) {
       stationLink->SetTimeout(timeout);
       stationLink->SetRetries(retries);
+      stationLink->SetNoCapture(noCapture);
     }
     return answer;
   };

@@ -16,6 +16,11 @@ constexpr char kConfigPath[] = "/tmp/fwupdate.config";
 constexpr char kUpdateCommand[] = "/usr/local/bin/kvfwupdate";
 constexpr int kStatusFailed = 1;
 constexpr int kStatusNoFile = 2;
+// Bounds on what a peer can make the station keep.
+constexpr qsizetype kMaxKeptRequests = 10000;
+constexpr int kMaxFiles = 256;
+constexpr int kMaxHandles = 1024;
+constexpr qsizetype kMaxFileSize = 1024 * 1024;
 
 quint16 Word(const QByteArray& b, qsizetype at) {
   return quint16((quint8(b[at]) << 8) | quint8(b[at + 1]));
@@ -124,6 +129,7 @@ void SimStation::OnReadyRead() {
     if (request.size() < kHeader || quint8(request[1]) != 0x80) continue;
     const int length = Word(request, 26);
     if (length > kMaxData || length + kHeader != request.size()) continue;
+    if (requests_.size() >= kMaxKeptRequests) requests_.removeFirst();
     requests_.append(request);
     if (options_.silent || dead_ || restarting_) continue;
 
@@ -267,13 +273,17 @@ QByteArray SimStation::FileService(const QByteArray& data) {
       if (data.size() < 2 || !TextAt(data, 2, &path)) return QByteArray(1, char(kStatusFailed));
       if (failing(path)) return QByteArray(1, char(kStatusFailed));
       if (!files_.contains(path)) return QByteArray(1, char(kStatusNoFile));
+      if (handles_.size() >= kMaxHandles) handles_.clear();
       reply += '\0';
       handles_.insert(nextHandle_, path);
       PutLong(reply, nextHandle_++);
       return reply;
     case 0x03:  // create: mode, initial value, path
       if (data.size() < 6 || !TextAt(data, 6, &path)) return QByteArray(1, char(kStatusFailed));
-      if (failing(path)) return QByteArray(1, char(kStatusFailed));
+      if (failing(path) || (files_.size() >= kMaxFiles && !files_.contains(path))) {
+        return QByteArray(1, char(kStatusFailed));
+      }
+      if (handles_.size() >= kMaxHandles) handles_.clear();
       files_.insert(path, QByteArray());
       reply += '\0';
       handles_.insert(nextHandle_, path);
@@ -292,7 +302,7 @@ QByteArray SimStation::FileService(const QByteArray& data) {
         status = kStatusFailed;
       } else {
         QByteArray& file = files_[target];
-        if (offset > quint32(file.size())) {
+        if (offset > quint32(file.size()) || qsizetype(offset) + count > kMaxFileSize) {
           status = kStatusFailed;
         } else {
           if (file.size() < qsizetype(offset) + count) file.resize(qsizetype(offset) + count);

@@ -76,6 +76,7 @@ class StationLink {
   float Timeout() const { return timeoutSeconds_; }
   int Retries() const { return retries_; }
   int FormatCode() const { return formatA_ ? 1 : formatB_ ? 2 : 3; }
+  bool NoCapture() const { return noCapture_; }
   int Handle() const { return handle_; }
   int SequenceNumber() const { return sequence_; }
   void SetSequenceNumber(int value) { sequence_ = static_cast<uint8_t>(value); }
