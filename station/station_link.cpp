@@ -78,7 +78,7 @@ class Restore {
 
 }  // namespace
 
-StationLink::StationLink() : transport_(std::make_unique<StationTransport>()) {}
+StationLink::StationLink() : transport_(std::make_unique<UdpStationTransport>()) {}
 
 StationLink::~StationLink() = default;
 
@@ -98,7 +98,17 @@ void StationLink::SetDestination(bool fixed, int number) {
   if (number != -1) fixedNumber_ = static_cast<uint16_t>(number);
 }
 
-void StationLink::SetStationPort(uint16_t port) { transport_->SetStationPort(port); }
+void StationLink::SetStationPort(uint16_t port) {
+  stationPort_ = port;
+  transport_->SetStationPort(port);
+}
+
+void StationLink::SetTransport(std::unique_ptr<StationTransport> transport) {
+  if (!transport) return;
+  Close();
+  transport_ = std::move(transport);
+  if (stationPort_ != 0) transport_->SetStationPort(stationPort_);
+}
 
 bool StationLink::IsNullDevice() const {
   return device_.left(4).compare(QLatin1String("NULL"), Qt::CaseInsensitive) == 0;
@@ -157,7 +167,7 @@ bool StationLink::Transaction(StationRecord& request, const QByteArray& data) {
   }
   request.bytes[kRecSequence] = sequence_;
   request.SetWord(kRecHandle, static_cast<uint16_t>(handle_));
-  if (!StationTransport::BuildMessage(request, data)) {
+  if (!transport_->BuildMessage(request, data)) {
     ShowMessage(QString::fromLatin1(kMsgBadMessage), QString(), UiIcon::kWarning);
     return false;
   }

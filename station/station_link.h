@@ -133,8 +133,10 @@ class StationLink {
   // gets the first four reply data bytes (missing ones as 0).
   bool QueryStation(uint8_t* reply4);
 
-  // The transport, for tests and for the port setting.
+  // The transport (the UDP one unless replaced). Replacing it closes the
+  // link first.
   StationTransport& Transport() { return *transport_; }
+  void SetTransport(std::unique_ptr<StationTransport> transport);
 
  private:
   bool Transaction(StationRecord& request, const QByteArray& data);
@@ -160,6 +162,7 @@ class StationLink {
   int handle_ = -1;
   uint8_t sequence_ = 0;
   bool noCapture_ = false;
+  uint16_t stationPort_ = 0;  // 0: the transport's own default
 
   StationRecord reply_;
   std::unique_ptr<StationTransport> transport_;

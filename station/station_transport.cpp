@@ -13,32 +13,6 @@ constexpr char kEthernetDevice[] = "Ethernet";
 
 }  // namespace
 
-StationTransport::StationTransport(QObject* parent) : QObject(parent) {}
-
-StationTransport::~StationTransport() { CloseConnection(0); }
-
-int StationTransport::OpenConnection(const QString& device) {
-  if (device != QLatin1String(kEthernetDevice)) return -1;
-  if (socket_) return 0;
-  socket_ = new QUdpSocket(this);
-  if (!socket_->bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
-    delete socket_;
-    socket_ = nullptr;
-    return -1;
-  }
-  connect(socket_, &QUdpSocket::readyRead, this, &StationTransport::OnReadyRead);
-  return 0;
-}
-
-bool StationTransport::CloseConnection(int handle) {
-  if (handle != 0 || !socket_) return false;
-  socket_->close();
-  socket_->deleteLater();
-  socket_ = nullptr;
-  queue_.clear();
-  return true;
-}
-
 bool StationTransport::BuildMessage(StationRecord& record, const QByteArray& data) {
   if (data.size() > kStationMaxData) return false;
   std::copy(data.begin(), data.end(), record.bytes.begin() + kStationHeaderSize);
@@ -47,7 +21,33 @@ bool StationTransport::BuildMessage(StationRecord& record, const QByteArray& dat
   return true;
 }
 
-void StationTransport::WriteMessage(const StationRecord& record, const QString& addressText) {
+UdpStationTransport::UdpStationTransport(QObject* parent) : StationTransport(parent) {}
+
+UdpStationTransport::~UdpStationTransport() { CloseConnection(0); }
+
+int UdpStationTransport::OpenConnection(const QString& device) {
+  if (device != QLatin1String(kEthernetDevice)) return -1;
+  if (socket_) return 0;
+  socket_ = new QUdpSocket(this);
+  if (!socket_->bind(QHostAddress(QHostAddress::AnyIPv4), 0)) {
+    delete socket_;
+    socket_ = nullptr;
+    return -1;
+  }
+  connect(socket_, &QUdpSocket::readyRead, this, &UdpStationTransport::OnReadyRead);
+  return 0;
+}
+
+bool UdpStationTransport::CloseConnection(int handle) {
+  if (handle != 0 || !socket_) return false;
+  socket_->close();
+  socket_->deleteLater();
+  socket_ = nullptr;
+  queue_.clear();
+  return true;
+}
+
+void UdpStationTransport::WriteMessage(const StationRecord& record, const QString& addressText) {
   queue_.clear();
   if (!socket_) return;
   QHostAddress address;
@@ -59,14 +59,14 @@ void StationTransport::WriteMessage(const StationRecord& record, const QString& 
   socket_->writeDatagram(record.Frame(), peer_, stationPort_);
 }
 
-bool StationTransport::ReadMessage(StationRecord& record) {
+bool UdpStationTransport::ReadMessage(StationRecord& record) {
   if (queue_.empty()) return false;
   record = queue_.front();
   queue_.pop_front();
   return true;
 }
 
-void StationTransport::OnReadyRead() {
+void UdpStationTransport::OnReadyRead() {
   bool arrived = false;
   while (socket_ && socket_->hasPendingDatagrams()) {
     const QNetworkDatagram datagram =

@@ -8,6 +8,7 @@
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 #include <functional>
+#include <memory>
 
 #include "platform/wait_pumping.h"
 #include "station/station_record.h"
@@ -369,6 +370,53 @@ TEST(StationLinkSettings, OpenRulesAndFormatCodes) {
   link.Close();
 }
 
+// Another transport behind the same four calls: answers every frame at once.
+class LoopTransport final : public StationTransport {
+ public:
+  int OpenConnection(const QString&) override { return open = 7; }
+  bool CloseConnection(int) override { return open >= 0 && (open = -1, true); }
+  bool IsOpen() const override { return open >= 0; }
+  void WriteMessage(const StationRecord& record, const QString& address) override {
+    frames << record.Frame();
+    addresses << address;
+    StationRecord reply;
+    ASSERT_TRUE(ParseStationDatagram(ReplyTo(record.Frame(), Hex("00 02 6869")), reply));
+    replies << reply;
+    QMetaObject::invokeMethod(
+        this, [this] { emit MessageArrived(); }, Qt::QueuedConnection);
+  }
+  bool ReadMessage(StationRecord& record) override {
+    if (replies.isEmpty()) return false;
+    record = replies.takeFirst();
+    return true;
+  }
+  int open = -1;
+  QList<QByteArray> frames;
+  QStringList addresses;
+  QList<StationRecord> replies;
+};
+
+TEST(StationLinkTransport, AnotherTransportCanTakeItsPlace) {
+  StationLink link;
+  auto owned = std::make_unique<LoopTransport>();
+  LoopTransport* transport = owned.get();
+  link.SetTransport(std::move(owned));
+  link.SetDevice(QStringLiteral("Ethernet"));
+  link.SetUseAlternateAddress(false);
+  link.SetAddress(QStringLiteral("10.9.8.7"));
+  link.SetUseLibrary(true);
+  ASSERT_TRUE(link.Open());
+  EXPECT_EQ(link.Handle(), 7);
+  QString reply;
+  int status = -1;
+  ASSERT_TRUE(link.RunStationCommand(0, QStringLiteral("id"), &reply, &status));
+  EXPECT_EQ(reply, QStringLiteral("hi"));
+  ASSERT_EQ(transport->frames.size(), 1);
+  EXPECT_EQ(transport->frames[0].mid(4, 2).toHex(), "0007");  // the handle goes into the frame
+  EXPECT_EQ(transport->addresses, QStringList{"10.9.8.7"});
+  EXPECT_TRUE(link.Close());
+}
+
 TEST(StationLinkNullDevice, EverythingSucceedsWithoutTraffic) {
   Peer peer;
   StationLink link;
@@ -416,8 +464,9 @@ TEST(StationDatagram, HostileDatagramsAreRefused) {
 
   // A data part too large for one datagram cannot be built.
   StationRecord request;
-  EXPECT_FALSE(StationTransport::BuildMessage(request, QByteArray(1025, 'x')));
-  EXPECT_TRUE(StationTransport::BuildMessage(request, QByteArray(3, 'x')));
+  UdpStationTransport transport;
+  EXPECT_FALSE(transport.BuildMessage(request, QByteArray(1025, 'x')));
+  EXPECT_TRUE(transport.BuildMessage(request, QByteArray(3, 'x')));
   EXPECT_EQ(request.FrameLength(), 31);
 }
 
