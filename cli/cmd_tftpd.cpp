@@ -40,6 +40,8 @@ constexpr char kUsage[] =
     "  --json         JSON lines instead of plain text\n"
     "\n"
     "The stored settings of the loader are not changed.\n"
+    "A second SIGINT or SIGTERM ends it at once, without waiting for running\n"
+    "transfers.\n"
     "Exit status: 0 after a signal (or the transfer with --once), 2 on bad usage\n"
     "or when the port cannot be bound.";
 
@@ -48,7 +50,16 @@ constexpr int kProgressMinBlocks = 64;
 
 volatile std::sig_atomic_t gSignalled = 0;
 
-void OnSignal(int) { gSignalled = 1; }
+// The first signal asks for a clean stop, which may wait a few seconds for
+// running transfers; a second one ends the program at once.
+void OnSignal(int signal) {
+  if (gSignalled) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  gSignalled = 1;
+}
 
 struct Options {
   QString root;
@@ -220,6 +231,9 @@ int RunTftpd(const QStringList& args) {
     std::signal(SIGTERM, SIG_DFL);
     SetSettingsFile(savedSettings);
     if (!startFailed) std::fprintf(stderr, "fwload tftpd: the server did not start\n");
+    if (!server.StartFailureReason().isEmpty()) {
+      out.Line("error", server.StartFailureReason(), stderr);
+    }
     return kExitUsage;
   }
 

@@ -18,7 +18,6 @@ constexpr char kMsgNeedSubnet[] = "Need Subnet Mask setting!";
 constexpr char kMsgNeedServer[] = "Need TFTP Server IP Address setting!";
 constexpr char kMsgUsing[] = "Using IP:%1 Subnet:%2 GatewayIP:%3 ServerIP:%4";
 constexpr char kMsgGetting[] = "Getting file %1 ...";
-constexpr char kMsgServerFailed[] = "Failed to start TFTP server.";
 constexpr char kMsgNoBytes[] = "Didn't find Bytes transferred in response";
 constexpr char kMsgFetchFailed[] = "Failed TFTP File Transfer. Message response was:";
 
@@ -68,7 +67,7 @@ bool LoadEngine::FetchImage(ComPort port, uint32_t ramAddress, const QString& im
   server.SetTimeout(3);
   server.PreloadFile(imagePath);
   if (server.Start() < 0) {
-    ShowMessage(QString::fromLatin1(kMsgServerFailed));
+    ShowMessage(TftpStartFailureMessage(server));
     tftpServer.reset();
     return false;
   }

@@ -82,8 +82,9 @@ quint16 TftpDatagramSocket::LocalPort() const {
 
 void TftpDatagramSocket::Close() {
   if (notifier_) {
+    // Close() may run inside this notifier's own signal.
     notifier_->setEnabled(false);
-    delete notifier_;
+    notifier_->deleteLater();
     notifier_ = nullptr;
   }
   if (fd_ >= 0) {

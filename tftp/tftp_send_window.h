@@ -33,6 +33,9 @@ class SendWindow {
   Action OnTimeout() const;
 
   bool Completed() const { return completed_; }
+  // Highest block the client has acknowledged (0: none yet; -1 while the
+  // OACK is unacknowledged).
+  int64_t Acknowledged() const { return acked_; }
   // Highest block sent so far (0 before any DATA).
   int64_t HighestSent() const { return sent_; }
   int64_t LastBlock() const { return lastBlock_; }

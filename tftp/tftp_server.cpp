@@ -1,5 +1,6 @@
 #include "tftp/tftp_server.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -7,6 +8,7 @@
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QUdpSocket>
+#include <algorithm>
 #include <new>
 
 #include "app/settings.h"
@@ -23,7 +25,7 @@ namespace {
 
 constexpr int kFirstTransferPort = 1000;
 constexpr int kTransferPortCount = 500;
-// How long Stop() lets a running transfer finish by itself.
+// How long Stop() lets running transfers finish by themselves, all together.
 constexpr int kTransferEndWaitMs = 6000;
 // How long Stop() waits for the log writer's last save.
 constexpr int kLogWriterWaitMs = 25000;
@@ -31,6 +33,28 @@ constexpr int kReadPiece = 8192;
 
 QString CleanAbsolute(const QString& path) {
   return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// The line under "Failed to start TFTP server.": what stands in the way
+// and how to get past it.
+QString StartFailureText(unsigned long code, int port, const QString& detail) {
+  if (code == 10048) {
+    return QString("UDP port %1 is already in use by another program (another TFTP server?). "
+                   "Stop that program, or use another port.")
+        .arg(port);
+  }
+  if (code == 10013) {
+    const QString program = QCoreApplication::instance()
+                                ? QCoreApplication::applicationFilePath()
+                                : QString("PROGRAM");
+    return QString("Permission denied for UDP port %1: only privileged programs may use ports "
+                   "below 1024. Run the program as root, or give it that right with "
+                   "\"sudo setcap cap_net_bind_service=+ep %2\", or open the low ports to "
+                   "every user with \"sudo sysctl net.ipv4.ip_unprivileged_port_start=%1\".")
+        .arg(port)
+        .arg(program);
+  }
+  return QString("UDP port %1 could not be opened: %2.").arg(port).arg(detail);
 }
 
 }  // namespace
@@ -174,14 +198,17 @@ int TftpServer::Start() {
   stopping_ = false;
   transfersStarted_ = 0;
 
+  startFailureReason_.clear();
   if (listenPort_ < 0 || listenPort_ > 65535) {
     Log(QString::asprintf("Unable to start server. Error = 0x%08lX.", 10049UL));
+    startFailureReason_ = QString("%1 is not a UDP port number.").arg(listenPort_);
     return -1;
   }
   auto* socket = new QUdpSocket(this);
   if (!socket->bind(bindAddress_, static_cast<quint16>(listenPort_),
                     QAbstractSocket::DontShareAddress)) {
     const unsigned long code = TftpSocketErrorCode(socket->error());
+    startFailureReason_ = StartFailureText(code, listenPort_, socket->errorString());
     delete socket;
     Log(QString::asprintf("Unable to start server. Error = 0x%08lX.", code));
     return -1;
@@ -195,13 +222,6 @@ int TftpServer::Start() {
 
 quint16 TftpServer::ListeningPort() const {
   return (running_ && listenSocket_) ? listenSocket_->localPort() : 0;
-}
-
-bool TftpServer::AllTransfersEnded() const {
-  for (const TftpTransfer* transfer : transfers_) {
-    if (!transfer->Ended()) return false;
-  }
-  return true;
 }
 
 void TftpServer::OnListenReadyRead() {
@@ -234,21 +254,27 @@ TftpDatagramSocket* TftpServer::OpenTransferSocket(const QHostAddress& localAddr
   if (local.protocol() == QAbstractSocket::IPv6Protocol && local.toIPv4Address() != 0) {
     local = QHostAddress(local.toIPv4Address());
   }
-  for (int round = 0; round < 2; ++round) {
-    // Start at a random port of the range but take the first free one, so
-    // requests that arrive together each get their own port.
-    const int offset = static_cast<int>(QRandomGenerator::global()->bounded(kTransferPortCount));
-    for (int i = 0; i < kTransferPortCount; ++i) {
-      const auto port =
-          static_cast<quint16>(kFirstTransferPort + (offset + i) % kTransferPortCount);
-      auto* socket = new TftpDatagramSocket(this);
-      if (socket->Bind(local, port)) return socket;
-      delete socket;
-    }
-    // Range exhausted: ended transfers give their ports back.
-    for (TftpTransfer* transfer : transfers_) transfer->ReleaseSocket();
+  // Start at a random port of the range but take the first free one, so
+  // requests that arrive together each get their own port.
+  const int offset = static_cast<int>(QRandomGenerator::global()->bounded(kTransferPortCount));
+  auto* socket = new TftpDatagramSocket(this);
+  for (int i = 0; i < kTransferPortCount; ++i) {
+    const auto port = static_cast<quint16>(kFirstTransferPort + (offset + i) % kTransferPortCount);
+    if (socket->Bind(local, port)) return socket;
   }
+  delete socket;
   return nullptr;
+}
+
+bool TftpServer::RefuseIfBusy(quint32 clientIp, const QHostAddress& client, quint16 clientPort) {
+  const auto found = perClient_.find(clientIp);
+  const int fromClient = found == perClient_.end() ? 0 : found->second;
+  if (fromClient < kTftpMaxTransfersPerClient && ActiveTransfers() < kTftpMaxTransfers) {
+    return false;
+  }
+  listenSocket_->writeDatagram(tftp::MakeError(0, "Too many transfers; try again later."), client,
+                               clientPort);
+  return true;
 }
 
 void TftpServer::HandleRequest(const QByteArray& datagram, const QHostAddress& sender,
@@ -259,11 +285,15 @@ void TftpServer::HandleRequest(const QByteArray& datagram, const QHostAddress& s
   if (client.protocol() == QAbstractSocket::IPv6Protocol && client.toIPv4Address() != 0) {
     client = QHostAddress(client.toIPv4Address());
   }
-  const auto key = std::make_pair(client.toString(), senderPort);
+  const quint32 clientIp = client.toIPv4Address();
+  const auto key = std::make_pair(clientIp, senderPort);
   const bool isRead = request->opcode == tftp::kOpRrq;
-  // A repeated read request from the same client port, during or after its
-  // transfer, gets no second transfer.
+  // A read request repeated while its transfer still runs is a client
+  // retransmitting, not a new fetch. Once that transfer has ended the same
+  // port may ask again: a unit that reboots, or a script's thousandth fetch,
+  // can come back on a port it used before.
   if (isRead && byClient_.count(key)) return;
+  if (isRead && RefuseIfBusy(clientIp, client, senderPort)) return;
   Log(QString("** %1 (mode = %2) for %3 found.")
           .arg(isRead ? "RRQ" : "WRQ", request->mode, request->fileName));
   ++transfersStarted_;
@@ -276,13 +306,29 @@ void TftpServer::HandleRequest(const QByteArray& datagram, const QHostAddress& s
   }
   auto* transfer = new TftpTransfer(this, nextTransferId_++, socket, path, client, senderPort,
                                     request->options, percentOnly_, retransmitMs_);
-  byClient_[key] = transfer;
+  if (isRead) byClient_[key] = transfer;
+  ++perClient_[clientIp];
   transfers_.push_back(transfer);
+  // Either may end the transfer at once; it is not touched afterwards.
   if (isRead) {
     transfer->Begin();
   } else {
     transfer->BeginWrite();
   }
+}
+
+void TftpServer::TransferEnded(TftpTransfer* transfer) {
+  const auto found = std::find(transfers_.begin(), transfers_.end(), transfer);
+  // A transfer made outside the request path (tests) is not the server's to free.
+  if (found == transfers_.end()) return;
+  transfers_.erase(found);
+  const auto key = std::make_pair(transfer->ClientIp(), transfer->ClientPort());
+  const auto entry = byClient_.find(key);
+  if (entry != byClient_.end() && entry->second == transfer) byClient_.erase(entry);
+  const auto count = perClient_.find(transfer->ClientIp());
+  if (count != perClient_.end() && --count->second <= 0) perClient_.erase(count);
+  // Deferred: this runs inside the transfer's own handlers.
+  transfer->deleteLater();
 }
 
 void TftpServer::ReportStatus(int transferId, const QString& text, int flag) {
@@ -296,29 +342,22 @@ void TftpServer::ReportEvent(int kind, const QString& text, const QString& clien
   eventCallback_(TftpEvent{kind, text, clientAddress}, eventUser_);
 }
 
-void TftpServer::DestroyTransfers() {
-  for (TftpTransfer* transfer : transfers_) {
-    // Deferred: Stop() may run inside one of this transfer's own callbacks.
-    transfer->Abandon();
-    transfer->deleteLater();
-  }
-  transfers_.clear();
-  byClient_.clear();
-}
-
 void TftpServer::Stop() {
   if (inStop_) return;
   inStop_ = true;
   stopping_ = true;
-  // Running transfers get a few seconds to finish; the event loop keeps
-  // running meanwhile so that they actually can.
-  for (size_t i = 0; i < transfers_.size(); ++i) {
-    TftpTransfer* transfer = transfers_[i];
-    if (!transfer->Ended()) {
-      WaitPumpingUntil([transfer] { return transfer->Ended(); }, kTransferEndWaitMs, 10);
-    }
+  // Running transfers get a few seconds in all to finish (not each: with
+  // many silent clients the waits would add up to minutes); the event loop
+  // keeps running meanwhile so that they actually can.
+  if (!transfers_.empty()) {
+    WaitPumpingUntil([this] { return transfers_.empty(); }, kTransferEndWaitMs, 10);
   }
-  DestroyTransfers();
+  const std::vector<TftpTransfer*> pending = transfers_;
+  for (TftpTransfer* transfer : pending) transfer->GiveUp();  // each leaves the list
+  for (TftpTransfer* transfer : transfers_) transfer->deleteLater();
+  transfers_.clear();
+  byClient_.clear();
+  perClient_.clear();
   if (log_->WriterRunning() && !log_->StopWriter(kLogWriterWaitMs)) {
     ShowMessage("Failed to complete the log file save.\nCheck log file size.", "Error",
                 UiIcon::kError);
@@ -330,6 +369,11 @@ void TftpServer::Stop() {
   }
   running_ = false;
   inStop_ = false;
+}
+
+QString TftpStartFailureMessage(const TftpServer& server) {
+  const QString reason = server.StartFailureReason();
+  return reason.isEmpty() ? QString(kTftpStartFailed) : QString("%1\n%2").arg(kTftpStartFailed, reason);
 }
 
 }  // namespace fwl

@@ -25,8 +25,14 @@ class TftpTransfer;
 // Event kinds sent to the event callback.
 inline constexpr int kTftpEventTransferStarted = 1;   // read (or write) request accepted
 inline constexpr int kTftpEventTransferComplete = 2;  // the file went out completely
-inline constexpr int kTftpEventClientLost = 3;        // transfer given up before its last block
+inline constexpr int kTftpEventClientLost = 3;        // transfer given up, or broken off by its client
 inline constexpr int kTftpEventFileNotFound = 4;      // requested file does not exist
+
+// Transfers running at once: from one client address, and in all. A request
+// beyond either limit is refused with ERROR 0 before anything is allocated,
+// so a flood from one address cannot starve the unit being loaded.
+inline constexpr int kTftpMaxTransfersPerClient = 8;
+inline constexpr int kTftpMaxTransfers = 256;
 
 // Flags of the status callback.
 inline constexpr int kTftpStatusProgress = -1;
@@ -104,8 +110,9 @@ class TftpServer : public QObject {
   // failure ("Unable to start server. Error = 0x%08lX." in the log, the
   // code being the Winsock-style number, 0x00002740 for a port in use).
   int Start();
-  // Stops accepting requests, gives running transfers a few seconds to end,
-  // destroys them, finishes the log file. Safe to call when not running.
+  // Stops accepting requests, gives running transfers at most 6 s in all to
+  // end by themselves, ends the rest as lost (event 3), finishes the log
+  // file. Safe to call when not running.
   void Stop();
   bool IsRunning() const { return running_; }
 
@@ -123,11 +130,17 @@ class TftpServer : public QObject {
   int Timeout() const { return timeout_; }
   int RetransmitInterval() const { return retransmitMs_; }
   int PercentOnly() const { return percentOnly_; }
+  // Why the last Start() failed, for the line under "Failed to start TFTP
+  // server.": the port in use, or the permission denied with the ways out.
+  // Empty after a successful start.
+  QString StartFailureReason() const { return startFailureReason_; }
   bool LogToFile() const;
   QString LogFilePath() const;
   int TransfersStarted() const { return transfersStarted_; }
   // True when every transfer created so far has ended.
-  bool AllTransfersEnded() const;
+  bool AllTransfersEnded() const { return transfers_.empty(); }
+  // Transfers running now (ended ones are freed as they end).
+  int ActiveTransfers() const { return static_cast<int>(transfers_.size()); }
 
   // --- Used by TftpTransfer. ---
   bool HasPreloadFor(const QString& path) const;
@@ -136,6 +149,10 @@ class TftpServer : public QObject {
   void ReportStatus(int transferId, const QString& text, int flag);
   void ReportEvent(int kind, const QString& text, const QString& clientAddress);
   void LogForClient(const QString& clientAddress, quint16 clientPort, const QString& text);
+  // An ended transfer hands itself back: it leaves the registry, so its
+  // client may ask again, and is destroyed once control returns to the
+  // event loop.
+  void TransferEnded(TftpTransfer* transfer);
 
  private:
   void OnListenReadyRead();
@@ -143,7 +160,7 @@ class TftpServer : public QObject {
                      const QHostAddress& localAddress);
   TftpDatagramSocket* OpenTransferSocket(const QHostAddress& localAddress);
   QString ServedPath(const QString& folder, const QString& requestedName) const;
-  void DestroyTransfers();
+  bool RefuseIfBusy(quint32 clientIp, const QHostAddress& client, quint16 clientPort);
 
   // Settings.
   int listenPort_ = 69;
@@ -166,8 +183,10 @@ class TftpServer : public QObject {
   TftpLogCallback logCallback_;
   std::unique_ptr<TftpLog> log_;
 
-  // Transfer registry: (client address, client port) -> transfer; creation order list.
-  std::map<std::pair<QString, quint16>, TftpTransfer*> byClient_;
+  // Running transfers: (client address, client port) -> transfer, the
+  // number per client address, and the list in creation order.
+  std::map<std::pair<quint32, quint16>, TftpTransfer*> byClient_;
+  std::map<quint32, int> perClient_;
   std::vector<TftpTransfer*> transfers_;
   int nextTransferId_ = 0;
   int transfersStarted_ = 0;
@@ -176,6 +195,13 @@ class TftpServer : public QObject {
   bool running_ = false;
   bool stopping_ = false;
   bool inStop_ = false;
+  QString startFailureReason_;
 };
+
+// "Failed to start TFTP server." and, on the next line, the server's
+// StartFailureReason() when it has one: the box every owner shows when
+// Start() fails.
+inline constexpr char kTftpStartFailed[] = "Failed to start TFTP server.";
+QString TftpStartFailureMessage(const TftpServer& server);
 
 }  // namespace fwl

@@ -1,12 +1,11 @@
 #include "tftp/tftp_transfer.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 #include <clocale>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <new>
 
 #include "tftp/tftp_log.h"
 #include "tftp/tftp_packet.h"
@@ -17,7 +16,6 @@ namespace fwl {
 namespace {
 
 constexpr int kReceiveSize = 4096;
-constexpr int kReadPiece = 8192;
 
 // Progress and completion texts are printf texts: exact halves round as the
 // C library rounds them (12.5 -> "12"), which QString::asprintf does not.
@@ -89,17 +87,6 @@ TftpTransfer::~TftpTransfer() = default;
 
 quint16 TftpTransfer::LocalPort() const { return socket_ ? socket_->LocalPort() : 0; }
 
-void TftpTransfer::ReleaseSocket() {
-  if (ended_ && socket_) socket_->Close();
-}
-
-void TftpTransfer::Abandon() {
-  ended_ = true;
-  timer_->stop();
-  data_ = QByteArray();
-  if (socket_) socket_->Close();
-}
-
 void TftpTransfer::Log(const QString& text) {
   TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
   server_->LogForClient(clientText_, clientPort_, text);
@@ -108,7 +95,7 @@ void TftpTransfer::Log(const QString& text) {
 void TftpTransfer::BeginWrite() {
   started_.start();
   server_->ReportEvent(kTftpEventTransferStarted, QString(), clientText_);
-  ended_ = true;
+  End();
 }
 
 void TftpTransfer::Begin() {
@@ -130,26 +117,24 @@ void TftpTransfer::Begin() {
   }
   window_.Reset(lastBlock, 1, false);
   const tftp::SendWindow::Action first = window_.Begin();
-  if (!SendBlock(first.first)) {
+  if (!SendBlock(first.first) && !ended_) {
     Log("Transfer aborted.");
-    givenUp_ = true;
     End();
   }
 }
 
 bool TftpTransfer::PrepareData() {
-  data_.clear();
+  source_.Close();
   {
     TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
     if (server_->HasPreloadFor(filePath_)) {
-      data_ = server_->PreloadedData();  // shared, not copied
-      fileSize_ = data_.size();
+      source_.UsePreloaded(server_->PreloadedData());  // shared, not copied
+      fileSize_ = source_.Size();
       Log("Using preloaded file...");
       return true;
     }
   }
-  const QFileInfo info(filePath_);
-  if (!info.exists()) {
+  if (!QFileInfo::exists(filePath_)) {
     const QString message =
         QString("The requested file %1 was not found on the server.").arg(filePath_);
     SendError(1, message);
@@ -158,36 +143,13 @@ bool TftpTransfer::PrepareData() {
     End();
     return false;
   }
-  QFile file(filePath_);
-  // Only plain files: a folder or a device could not be read to a size.
-  if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+  if (!source_.OpenFile(filePath_)) {
     SendError(2, QString("Unable to open %1 for reading.").arg(filePath_));
     Log("Transfer aborted.");
     End();
     return false;
   }
-  QElapsedTimer timer;
-  timer.start();
-  const qint64 size = file.size();
-  try {
-    data_.resize(size);
-  } catch (const std::bad_alloc&) {
-    data_ = QByteArray();
-    Log("Failed to allocate memory.");
-    SendError(3, "Failed to allocate memory.");
-    Log("Transfer aborted.");
-    End();
-    return false;
-  }
-  qint64 total = 0;
-  while (total < size) {
-    const qint64 piece = file.read(data_.data() + total, qMin<qint64>(kReadPiece, size - total));
-    if (piece <= 0) break;
-    total += piece;
-  }
-  data_.truncate(total);
-  fileSize_ = total;
-  Log(QString("Time to read %1 = %2.").arg(filePath_, QString::number(timer.elapsed())));
+  fileSize_ = source_.Size();
   return true;
 }
 
@@ -212,31 +174,47 @@ bool TftpTransfer::SendBlock(qint64 block) {
   const qint64 offset = static_cast<qint64>(blockSize_) * (block - 1);
   qint64 count = blockSize_;
   if (fileSize_ < offset + blockSize_) count = qMax<qint64>(0, fileSize_ - offset);
-  // One buffer serves every block: the header is rewritten, the payload copied.
+  // One buffer serves every block: the header is rewritten, the payload read in.
   if (sendBuffer_.size() < 4 + blockSize_) sendBuffer_.resize(4 + blockSize_);
   char* packet = sendBuffer_.data();
   packet[0] = 0;
   packet[1] = tftp::kOpData;
   packet[2] = static_cast<char>((block >> 8) & 0xFF);
   packet[3] = static_cast<char>(block & 0xFF);
-  if (count > 0) memcpy(packet + 4, data_.constData() + offset, static_cast<size_t>(count));
+  const bool last = block >= window_.LastBlock();
+  if (!source_.Read(offset, packet + 4, count) || (last && !source_.SizeUnchanged())) {
+    // Mixed bytes of two versions of the file would pass as an image.
+    SendError(0, "The file changed while it was being sent.");
+    Log("Transfer aborted.");
+    End();
+    return false;
+  }
   ArmTimer();
   if (socket_->SendTo(packet, 4 + count, client_, clientPort_) < 0) {
     Log(QString::asprintf("Error %08lX found while sending file to client.", socket_->ErrorCode()));
     return false;
   }
-  if (block >= window_.LastBlock()) lastBlockOut_ = true;
-  if (server_->HasStatusCallback()) {
-    const double percent =
-        fileSize_ > 0 ? static_cast<double>(offset) / static_cast<double>(fileSize_) * 100.0 : 0.0;
-    const QString text = (percentOnly_ & 1) ? FormatC("%.0f%%", percent)
-                                            : FormatC("%s: %lld bytes sent (%.0f%%)",
-                                                      filePath_.toLocal8Bit().constData(),
-                                                      static_cast<long long>(offset), percent);
-    TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
-    server_->ReportStatus(id_, text, kTftpStatusProgress);
-  }
+  if (last) lastBlockOut_ = true;
+  ReportProgress(offset);
   return true;
+}
+
+void TftpTransfer::ReportProgress(qint64 offset) {
+  if (!server_->HasStatusCallback()) return;
+  const double percent =
+      fileSize_ > 0 ? static_cast<double>(offset) / static_cast<double>(fileSize_) * 100.0 : 0.0;
+  // The texts differ only when the printed whole percentage does (rounded
+  // as printf rounds it); formatting one per block would cost more than
+  // sending the block.
+  const int whole = static_cast<int>(std::nearbyint(percent));
+  if (whole == reportedPercent_) return;
+  reportedPercent_ = whole;
+  const QString text = (percentOnly_ & 1) ? FormatC("%.0f%%", percent)
+                                          : FormatC("%s: %lld bytes sent (%.0f%%)",
+                                                    filePath_.toLocal8Bit().constData(),
+                                                    static_cast<long long>(offset), percent);
+  TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
+  server_->ReportStatus(id_, text, kTftpStatusProgress);
 }
 
 void TftpTransfer::OnReadyRead() {
@@ -249,8 +227,7 @@ void TftpTransfer::OnReadyRead() {
     if (size < 0) {
       if (ended_) return;
       Log("Error while attempting to read from socket!");
-      givenUp_ = true;
-      End();
+        End();
       return;
     }
     if (ended_) continue;
@@ -272,8 +249,8 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
     return;
   }
   if (tftp::IsError(datagram)) {
-    // The client gave up on this transfer.
-    givenUp_ = true;
+    // The client gave up on this transfer, whatever it had received.
+    clientBrokeOff_ = true;
     End();
   }
   // Anything else: the retransmission timer keeps running.
@@ -329,26 +306,43 @@ void TftpTransfer::OnTimer() {
   if (retryCount_ > server_->Retries()) {
     Log(QString("Maximum retries reached for file %1.").arg(filePath_));
     timer_->stop();
-    givenUp_ = true;
     End();
     return;
   }
   Act(window_.OnTimeout());
 }
 
+bool TftpTransfer::EveryBlockArrived() const {
+  // Lock-step sends the last block only after the one before it was
+  // acknowledged; a window may send it with earlier blocks still unconfirmed.
+  return lastBlockOut_ && window_.Acknowledged() >= window_.LastBlock() - 1;
+}
+
+void TftpTransfer::GiveUp() {
+  if (ended_) return;
+  lastBlockOut_ = false;  // time is up: an unconfirmed last block is no completion
+  End();
+}
+
 void TftpTransfer::End() {
   if (ended_) return;
   ended_ = true;
-  // A last block whose every send failed never reached the client: that is
-  // a failed transfer, not one whose closing ACK went missing.
-  if (!completed_ && sending_ && lastBlockOut_) {
-    ReportCompletion();
-  } else if (!completed_ && givenUp_) {
-    TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
-    server_->ReportEvent(kTftpEventClientLost, QString(), clientText_);
-  }
   timer_->stop();
-  data_ = QByteArray();
+  if (!completed_ && sending_) {
+    if (!clientBrokeOff_ && EveryBlockArrived()) {
+      // Only the closing ACK is missing.
+      ReportCompletion();
+    } else {
+      TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
+      server_->ReportEvent(kTftpEventClientLost, QString(), clientText_);
+    }
+  }
+  // The port and the data go back at once, not when the object goes: a
+  // server left running all day must not collect them.
+  source_.Close();
+  socket_->Close();
+  TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
+  server_->TransferEnded(this);
 }
 
 }  // namespace fwl

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "tftp/tftp_block_source.h"
 #include "tftp/tftp_datagram_socket.h"
 #include "tftp/tftp_send_window.h"
 
@@ -36,28 +37,29 @@ class TftpTransfer : public QObject {
   ~TftpTransfer() override;
 
   // Starts a read transfer: event 1, data from the preload or the file
-  // (ERROR 1 + event 4 when missing, ERROR 2 when unreadable, ERROR 3 when
-  // it cannot be held), then the OACK or block 1.
+  // (ERROR 1 + event 4 when missing, ERROR 2 when unreadable), then the
+  // OACK or block 1. A file is read block by block as it is sent.
   void Begin();
-  // Marks a write request: event 1 and nothing more; the transfer counts as
-  // ended at once.
+  // Marks a write request: event 1 and nothing more; the transfer ends at
+  // once.
   void BeginWrite();
-  // Ends the transfer once. When the last block went out (a send that
-  // succeeded) but its ACK never came, reports completion first (status
-  // flag 1, event 2); a transfer given up earlier reports event 3. Frees
-  // the file data; the socket stays open until the transfer is destroyed or
-  // its port is needed again.
+  // Ends the transfer once and tells the server, which frees it. A
+  // transfer whose every block before the last was acknowledged and whose
+  // last block went out counts as complete even when the closing ACK never
+  // came (status flag 1, event 2); any other transfer that had started
+  // sending, and every one its client broke off with an ERROR, is lost
+  // (event 3).
   void End();
+  // Ends a transfer that is still running as lost (event 3), sending
+  // nothing more: the server's Stop() does this when time is up.
+  void GiveUp();
 
   bool Ended() const { return ended_; }
   bool Completed() const { return completed_; }
   int RetransmitInterval() const { return retransmitMs_; }
   quint16 LocalPort() const;
-  // Releases the socket of an ended transfer so its port can be reused.
-  void ReleaseSocket();
-  // Ends the transfer silently (no reports, no more packets), as the
-  // server's Stop() does with one that did not end in time.
-  void Abandon();
+  quint32 ClientIp() const { return clientIp_; }
+  quint16 ClientPort() const { return clientPort_; }
 
  private:
   void OnReadyRead();
@@ -70,6 +72,8 @@ class TftpTransfer : public QObject {
   bool SendBlock(qint64 block);
   void SendError(int code, const QString& message);
   void ReportCompletion();
+  void ReportProgress(qint64 offset);
+  bool EveryBlockArrived() const;
   void Log(const QString& text);
 
   TftpServer* server_;
@@ -88,14 +92,15 @@ class TftpTransfer : public QObject {
   int blockSize_ = 512;
   int windowSize_ = 1;
   QByteArray oack_;
-  QByteArray data_;  // shares the server's preload when it applies
+  tftp::BlockSource source_;
   qint64 fileSize_ = 0;
   tftp::SendWindow window_;
   bool sending_ = false;
   bool completed_ = false;
   bool ended_ = false;
-  bool givenUp_ = false;
+  bool clientBrokeOff_ = false;  // the client sent an ERROR
   bool lastBlockOut_ = false;  // the last block left at least once
+  int reportedPercent_ = -1;   // whole percentage of the last progress text
   int retryCount_ = 0;
   QElapsedTimer started_;
   QElapsedTimer lastSend_;

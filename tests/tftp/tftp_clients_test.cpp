@@ -7,6 +7,7 @@
 
 #include "app/settings.h"
 #include "tftp/tftp_fixture.h"
+#include "tftp/tftp_wire_tap.h"
 
 namespace fwl::test {
 namespace {
@@ -40,34 +41,58 @@ TEST_F(TftpClientsTest, EveryClientGetsEverySizeIntact) {
   EXPECT_EQ(CountEvents(kTftpEventClientLost), 0);
 }
 
+// Option text as it stands in an OACK: name, NUL, value, NUL.
+QByteArray OackEntry(const char* name, int value) {
+  return QByteArray(name) + '\0' + QByteArray::number(value) + '\0';
+}
+
 TEST_F(TftpClientsTest, BlockSizesAreNegotiatedWithEachClientThatAsks) {
   const QByteArray data = RandomBytes(300 * 1024 + 77, 11);
   Put("image.bin", data);
   StartServer();
+  TftpWireTap tap(port_);
   // 65464 is the largest a client may ask; the server grants 8192.
   for (const char* client : {"curl", "atftp", "busybox"}) {
     for (int blksize : {512, 1468, 8192, 65464}) {
       SCOPED_TRACE(QString("%1 blksize %2").arg(client).arg(blksize).toStdString());
       const QString out = root_ + QString("got_%1_%2").arg(client).arg(blksize);
-      const ClientRun run = Fetch(client, "image.bin", out, blksize);
+      const ClientRun run = Fetch(client, "image.bin", out, blksize, 0, tap.Port());
       ASSERT_TRUE(run.finished);
       EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
       EXPECT_TRUE(ReadFileOrEmpty(out) == data);
+      // On the wire: the granted size acknowledged and used for every full block.
+      const int granted = qMin(blksize, 8192);
+      // busybox leaves out an option that asks for the default 512.
+      if (blksize != 512 || QString(client) != "busybox") {
+        EXPECT_TRUE(tap.oack.contains(OackEntry("blksize", granted))) << tap.oack.toStdString();
+      }
+      EXPECT_EQ(tap.LargestPayload(), granted);
+      EXPECT_GE(tap.dataPayloads[granted], data.size() / granted);
+      EXPECT_EQ(tap.dataPayloads.size(), 2u) << "full blocks and the closing short one only";
+      EXPECT_EQ(tap.dataPayloads.begin()->first, data.size() % granted);
     }
   }
 }
 
-TEST_F(TftpClientsTest, WindowedTransferIsIntactAndAcknowledged) {
+TEST_F(TftpClientsTest, WindowedTransferIsIntactAndAcknowledgedOncePerWindow) {
   const QByteArray data = RandomBytes(2 * 1024 * 1024 + 5, 3);
   Put("big.bin", data);
   StartServer();
-  for (int window : {4, 16, 200}) {
-    SCOPED_TRACE(window);
-    const QString out = root_ + QString("win%1").arg(window);
-    const ClientRun run = Fetch("atftp", "big.bin", out, 1468, window);
+  TftpWireTap tap(port_);
+  const int blocks = static_cast<int>(data.size() / 1468 + 1);
+  // 200 is cut to the 64 KiB the server puts in flight: 44 blocks of 1468.
+  for (auto [asked, granted] : {std::pair{4, 4}, {16, 16}, {200, 44}}) {
+    SCOPED_TRACE(asked);
+    const QString out = root_ + QString("win%1").arg(asked);
+    const ClientRun run = Fetch("atftp", "big.bin", out, 1468, asked, tap.Port());
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
     EXPECT_TRUE(ReadFileOrEmpty(out) == data);
+    EXPECT_TRUE(tap.oack.contains(OackEntry("windowsize", granted))) << tap.oack.toStdString();
+    EXPECT_GE(tap.dataPackets, blocks);
+    // One ACK for the OACK and one per window (a few more if a window was resent).
+    EXPECT_GE(tap.acks, blocks / granted);
+    EXPECT_LE(tap.acks, blocks / granted + 12);
   }
 }
 
@@ -157,9 +182,10 @@ TEST_F(TftpClientsTest, PercentOnlyTextsAndLogFile) {
   const QString logPath = root_ + "server.log";
   SetSettingInt(kSectionTftp, "log to file", 1);
   SetSettingText(kSectionTftp, "log file", logPath);
-  Put("p.bin", RandomBytes(5000, 8));
+  Put("p.bin", RandomBytes(50000, 8));
   StartServer();
   EXPECT_EQ(Fetch("curl", "p.bin", root_ + "p.out").exitCode, 0);
+  EXPECT_EQ(ReadFileOrEmpty(root_ + "p.out"), ReadFileOrEmpty(root_ + "p.bin"));
   server_->Stop();
   SetSettingInt(kSectionTftp, "log to file", 0);
   ASSERT_EQ(completions_.size(), 1);

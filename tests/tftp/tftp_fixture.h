@@ -88,11 +88,12 @@ class TftpFixture : public ::testing::Test {
   // Fetches `remote` with one of "curl", "tftp-hpa", "atftp", "busybox" into
   // `local`. `blksize` 0 sends no block-size option (where the client lets
   // itself be told), -1 no options at all (curl); `window` > 1 asks atftp
-  // for a window.
+  // for a window. `via` sends the request to another port (a wire tap)
+  // instead of the server's.
   ClientRun Fetch(const QString& client, const QString& remote, const QString& local,
-                  int blksize = 0, int window = 0) {
+                  int blksize = 0, int window = 0, quint16 via = 0) {
     const QString host = "127.0.0.1";
-    const QString port = QString::number(port_);
+    const QString port = QString::number(via ? via : port_);
     QStringList args;
     if (client == "curl") {
       args << "-s"

@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QUdpSocket>
 #include <csignal>
+#include <memory>
+#include <vector>
 
 #include "app/settings.h"
 #include "platform/ini_file.h"
@@ -201,10 +203,54 @@ TEST_F(TftpdCommandTest, SignalEndsWithZeroAndABusyPortWithTwo) {
   StartTftpd(busy, {});
   ASSERT_TRUE(WaitPumpingUntil([&] { return busy.state() == QProcess::NotRunning; }, 15000));
   EXPECT_EQ(busy.exitCode(), 2);
-  EXPECT_TRUE(busy.readAllStandardError().contains("Unable to start server. Error = 0x00002740."));
+  const QByteArray busyErrors = busy.readAllStandardError();
+  EXPECT_TRUE(busyErrors.contains("Unable to start server. Error = 0x00002740."));
+  EXPECT_TRUE(busyErrors.contains(QString("UDP port %1 is already in use").arg(port_).toUtf8()))
+      << busyErrors.toStdString();
 
   const ClientRun usage = Run(FwloadPath(), {"tftpd", "--port", "70"});
   EXPECT_EQ(usage.exitCode, 2);
+}
+
+TEST_F(TftpdCommandTest, SilentClientsDelayASignalledStopBySecondsAndASecondSignalNotAtAll) {
+  Put("img.bin", RandomBytes(100000, 14));
+  for (bool twice : {false, true}) {
+    SCOPED_TRACE(twice ? "two signals" : "one signal");
+    QProcess tftpd;
+    stdout_.clear();
+    // Left alone, each silent client would hold a transfer for about two minutes.
+    ASSERT_TRUE(StartTftpd(tftpd, {"--timeout", "10", "--retries", "10"}));
+    std::vector<std::unique_ptr<QUdpSocket>> silent;
+    for (int i = 0; i < 20; ++i) {
+      auto socket = std::make_unique<QUdpSocket>();
+      // Spread over addresses: one address may hold only eight transfers.
+      ASSERT_TRUE(socket->bind(QHostAddress(QString("127.0.0.%1").arg(1 + i / 8)), 0));
+      socket->writeDatagram(QByteArray("\0\1img.bin\0octet\0", 17), QHostAddress::LocalHost,
+                            port_);
+      silent.push_back(std::move(socket));
+    }
+    ASSERT_TRUE(WaitPumpingUntil(
+        [&] {
+          for (const auto& socket : silent) {
+            if (!socket->hasPendingDatagrams()) return false;
+          }
+          return true;
+        },
+        10000));
+    const auto pid = static_cast<pid_t>(tftpd.processId());
+    ::kill(pid, SIGTERM);
+    if (twice) {
+      WaitPumping(300);
+      ::kill(pid, SIGTERM);
+      ASSERT_TRUE(WaitPumpingUntil([&] { return tftpd.state() == QProcess::NotRunning; }, 3000));
+      EXPECT_EQ(tftpd.exitStatus(), QProcess::CrashExit);
+    } else {
+      // At most six seconds for all twenty together.
+      ASSERT_TRUE(WaitPumpingUntil([&] { return tftpd.state() == QProcess::NotRunning; }, 12000));
+      EXPECT_EQ(tftpd.exitStatus(), QProcess::NormalExit);
+      EXPECT_EQ(tftpd.exitCode(), 0);
+    }
+  }
 }
 
 }  // namespace
