@@ -38,7 +38,6 @@ constexpr char kMsgWriteConfig[] = "Failed while writing update file.";
 constexpr char kMsgOpenForConfig[] =
     "Failed to open communications while attempting to load fwupdate.config file.";
 constexpr char kMsgScriptFailed[] = "Unable to execute the station's update script.";
-constexpr char kMsgTftpServer[] = "Failed to start TFTP server.";
 
 constexpr char kCommandMtd[] = "cat /proc/mtd";
 constexpr char kCommandCpu[] = "cat /proc/cpuinfo";
@@ -208,7 +207,7 @@ class EthernetUpgrade {
     // images named in the configuration file.
     engine_.ReportStep(3, true);
     engine_.ClearTransferEvents();
-    if (!StartServer(fsImage)) return Fail(kMsgTftpServer);
+    if (!StartServer(fsImage)) return Fail(TftpStartFailureMessage(*engine_.tftpServer));
     if (!link_.ResetStation(kAnySerialNumber, 1)) {
       engine_.ReportLine(QStringLiteral("The station did not confirm the reset request."));
     }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <memory>
 
 #include "catalogue/firmware_bundle.h"
@@ -454,6 +455,19 @@ TEST_F(EthernetUpgradeTest, LostTftpClientFailsTheUpgrade) {
   const std::vector<int> states = StepStates();
   EXPECT_EQ(states[3], kStepStateError);
   EXPECT_EQ(states[4], 0);
+}
+
+TEST_F(EthernetUpgradeTest, BusyTftpPortFailsBeforeTheReset) {
+  MakeImage("kvimage_razeb3_2_1", 1000, 21);
+  WriteParameters(Path("kvimage_razeb3_2_1"));
+  StartStation(Options("8xx", false, "3.2.0"));
+  QUdpSocket squatter;
+  ASSERT_TRUE(squatter.bind(QHostAddress(QStringLiteral("127.0.0.1")), tftpPort));
+  EXPECT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 0);
+  ASSERT_EQ(ui.messageTexts().size(), 1);
+  EXPECT_TRUE(ui.messageTexts()[0].startsWith("Failed to start TFTP server."));
+  EXPECT_EQ(station->Resets(), 0);
+  EXPECT_FALSE(engine.tftpServer);
 }
 
 TEST(EthernetUpgradeText, BuildFieldAndProcessor) {
