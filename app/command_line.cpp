@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <QFileInfo>
+
 #include "app/settings.h"
 #include "platform/ui.h"
 
@@ -111,6 +113,10 @@ StandardCommandLine ParseCommandLine(const QStringList& args, Application& app) 
                       (arg.startsWith(QLatin1Char('/')) && !LooksLikePath(arg));
     parser.ParseParam(flag ? arg.mid(1) : arg, flag, i + 1 == args.size());
   }
+  // The project is the operator's document: a name without a folder means
+  // the folder the wizard was started in, fixed now so later reads (and the
+  // remembered "last dest proj") do not depend on where they happen.
+  if (!app.Project.isEmpty()) app.Project = QFileInfo(app.Project).absoluteFilePath();
   return parser.standard();
 }
 

@@ -65,7 +65,8 @@ class CommandLineParser {
 
 // Parses the arguments after the program name into `app`, a leading "/" or
 // "-" marking a flag; a "/" argument whose name part holds another "/" is an
-// absolute path, i.e. a plain argument. Returns what went to the standard
+// absolute path, i.e. a plain argument. A relative /Project value is made
+// absolute against the current folder. Returns what went to the standard
 // handling.
 StandardCommandLine ParseCommandLine(const QStringList& args, Application& app);
 

@@ -8,16 +8,33 @@
 
 namespace fwl {
 
-QString HelpFolder() {
-  QString folder = qEnvironmentVariable("FWLOADER_HELP_DIR");
-  if (folder.isEmpty()) {
-    const QString besideProgram = ProgramFolder() + QStringLiteral("help");
-    folder = QFileInfo(besideProgram).isDir() ? besideProgram
-                                              : QStringLiteral(FWL_SOURCE_DIR "/docs/help");
-  }
-  folder = QDir::toNativeSeparators(QDir::cleanPath(folder));
+namespace {
+
+QString AsFolderText(const QString& path) {
+  QString folder = QDir::toNativeSeparators(QDir::cleanPath(path));
   if (!folder.endsWith(QDir::separator())) folder += QDir::separator();
   return folder;
+}
+
+}  // namespace
+
+QString HelpFolder() {
+  const QString folder = qEnvironmentVariable("FWLOADER_HELP_DIR");
+  return folder.isEmpty() ? HelpFolderFor(ProgramFolder()) : AsFolderText(folder);
+}
+
+QString HelpFolderFor(const QString& programFolder) {
+  const QString besideProgram = programFolder + QStringLiteral("/help");
+  if (QFileInfo(besideProgram).isDir()) return AsFolderText(besideProgram);
+  const QString installed = InstalledDataFolder(programFolder);
+  if (!installed.isEmpty() && QFileInfo(installed + QStringLiteral("help")).isDir())
+    return AsFolderText(installed + QStringLiteral("help"));
+  return AsFolderText(QStringLiteral(FWL_SOURCE_DIR "/docs/help"));
+}
+
+QString InstalledDataFolder(const QString& programFolder) {
+  const QString data = programFolder + QStringLiteral("/" FWL_DATA_FROM_BIN);
+  return QFileInfo(data).isDir() ? AsFolderText(data) : QString();
 }
 
 QString DefaultHelpPath() {

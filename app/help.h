@@ -17,9 +17,21 @@ inline constexpr int kHelpContextBase = 0x20000;
 constexpr int HelpContextForDialog(int dialogId) { return kHelpContextBase + dialogId; }
 
 // Folder of the help pages, ending in the native separator: FWLOADER_HELP_DIR
-// when set, else "help" next to the program when it exists, else the
-// source tree's docs/help (development builds).
+// when set, else HelpFolderFor(ProgramFolder()).
 QString HelpFolder();
+
+// Where a program in `programFolder` finds its help pages: "help" next to it
+// when that exists (a copied program), else the "help" folder of its
+// installed data (InstalledDataFolder), else the source tree's docs/help (a
+// program run from its build tree).
+QString HelpFolderFor(const QString& programFolder);
+
+// The data an installed program brings (help pages, samples): the folder at
+// the same place relative to `programFolder` as the install puts it relative
+// to the programs ("../share/firmware-loader/" from "bin/"), ending in the
+// native separator; empty when there is no such folder. Relative, so an
+// install moved or unpacked elsewhere still finds its data.
+QString InstalledDataFolder(const QString& programFolder);
 
 // The program's default help path: HelpFolder() + "FirmwareLoader.hlp".
 QString DefaultHelpPath();

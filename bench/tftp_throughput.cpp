@@ -1,4 +1,5 @@
-// Server half of bench/tftp_throughput.sh: runs our TFTP server on
+// Server half of bench/tftp_throughput.sh: runs our TFTP server as the
+// engine runs it (percent-only status callback, image preloaded) on
 // 127.0.0.1 until a number of transfers have completed, then prints its
 // peak resident memory, so the script can time real clients against it.
 //   bench_tftp_throughput --root DIR --port N [--preload FILE] [--transfers N]
@@ -51,6 +52,10 @@ int main(int argc, char** argv) {
   server.SetOutboundFolder(root);
   server.SetRetries(3);
   server.SetPercentOnly(1);
+  // As the engine does: every progress text becomes a status-list update.
+  QString lastStatus;
+  server.SetStatusCallback([&](int, const QString& text, int, void*) { lastStatus = text; },
+                           nullptr);
   const long before = StatusKib("VmRSS:");
   if (!preload.isEmpty() && !server.PreloadFile(preload)) return 1;
   int completed = 0;

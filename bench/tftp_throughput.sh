@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# TFTP throughput: one 64 MiB random file fetched by the same real client
-# (atftp) from our server (preloaded, as every owner serves images, and read
-# at the request, as fwload tftpd does) and from tftpd-hpa, all on
-# 127.0.0.1, at block sizes 512, 1468 and 8192, and windowed from ours; then
-# the peak memory of our server while four clients fetch one preloaded file.
-# The ratio is ours (preloaded) / tftpd-hpa.
+# TFTP throughput, measured as users run the server, against tftpd-hpa in the
+# same run with the same client and the same 64 MiB file on 127.0.0.1:
+#  - "fwload tftpd": started exactly as a user starts it (its status lines
+#    on, every file read from disk at the request, nothing preloaded);
+#  - "loader": the engine's own way (image preloaded, percent-only status
+#    callback), as every load serves its images;
+# at block sizes 512, 1468 and 8192 with curl (lock-step), then windowsize 16
+# with atftp (the client that offers it) against our own lock-step with that
+# same client. Last, the peak memory of the loader's server while four
+# clients fetch one preloaded file.
 #   bench/tftp_throughput.sh [RUNS]      (best of RUNS, default 3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,21 +21,19 @@ if [ -n "$(fwl_missing_packages tftpd-hpa)" ]; then
   RUNLEVEL=1 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends tftpd-hpa
   $sudo service tftpd-hpa stop >/dev/null 2>&1 || true
 fi
-fwl_install_packages atftp
+fwl_install_packages atftp curl
 
 runs="${1:-3}"
 build="$root/build/tftp-release"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFWL_BUILD_TESTS=OFF \
   -DFWL_BUILD_GUI=OFF > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
-ninja -C "$build" bench_tftp_throughput > /dev/null
+ninja -C "$build" bench_tftp_throughput fwload > /dev/null
 
 work=$(mktemp -d /tmp/tftpbenchXXXXXX)
 chmod 755 "$work"
-server_pid=""; hpa_pid=""; disk_pid=""
+pids=()
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-  [ -n "$hpa_pid" ] && kill "$hpa_pid" 2>/dev/null || true
-  [ -n "$disk_pid" ] && kill "$disk_pid" 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,23 +42,26 @@ chmod 644 "$work/big.bin"
 mb=64
 
 calc() { awk "BEGIN { print $* }"; }
-
 free_port() { python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
-# Seconds for one atftp fetch: fetch PORT BLKSIZE [WINDOW]
+# Seconds for one fetch: fetch CLIENT PORT BLKSIZE [WINDOW]
 fetch() {
-  local port=$1 blk=$2 win=${3:-} opts=(--option "blksize $blk")
-  [ -n "$win" ] && opts+=(--option "windowsize $win")
-  local start end
+  local client=$1 port=$2 blk=$3 win=${4:-} start end
   rm -f "$work/out.bin"
   start=$(date +%s.%N)
-  atftp -g -r big.bin -l "$work/out.bin" "${opts[@]}" 127.0.0.1 "$port" > /dev/null 2>&1
+  if [ "$client" = curl ]; then
+    curl -s --tftp-blksize "$blk" -o "$work/out.bin" "tftp://127.0.0.1:$port/big.bin"
+  else
+    local opts=(--option "blksize $blk")
+    [ -n "$win" ] && opts+=(--option "windowsize $win")
+    atftp -g -r big.bin -l "$work/out.bin" "${opts[@]}" 127.0.0.1 "$port" > /dev/null 2>&1
+  fi
   end=$(date +%s.%N)
   cmp -s "$work/big.bin" "$work/out.bin" || { echo "corrupt transfer from port $port" >&2; exit 1; }
   calc "$end - $start"
 }
 
-best_rate() {  # best MB/s of $runs fetches: best_rate PORT BLKSIZE [WINDOW]
+best_rate() {  # best MB/s of $runs fetches: best_rate CLIENT PORT BLKSIZE [WINDOW]
   local best=0 t rate
   for _ in $(seq "$runs"); do
     t=$(fetch "$@")
@@ -66,45 +71,50 @@ best_rate() {  # best MB/s of $runs fetches: best_rate PORT BLKSIZE [WINDOW]
   echo "$best"
 }
 
-# Every owner preloads the image it serves; fwload tftpd reads each
-# requested file at the request. Both are measured.
-ours_port=$(free_port)
-"$build/bench/bench_tftp_throughput" --root "$work" --port "$ours_port" --transfers 1000000 \
-  --preload "$work/big.bin" > "$work/ours.log" 2>&1 &
-server_pid=$!
-disk_port=$(free_port)
-"$build/bench/bench_tftp_throughput" --root "$work" --port "$disk_port" --transfers 1000000 \
-  > "$work/disk.log" 2>&1 &
-disk_pid=$!
+tftpd_port=$(free_port)
+"$build/fwload" tftpd --root "$work" --port "$tftpd_port" --bind 127.0.0.1 > "$work/tftpd.log" 2>&1 &
+pids+=($!)
+loader_port=$(free_port)
+"$build/bench/bench_tftp_throughput" --root "$work" --port "$loader_port" --transfers 1000000 \
+  --preload "$work/big.bin" > "$work/loader.log" 2>&1 &
+pids+=($!)
 hpa_port=$(free_port)
 /usr/sbin/in.tftpd -L -a "127.0.0.1:$hpa_port" -s "$work" &
-hpa_pid=$!
+pids+=($!)
 sleep 1
 
-printf "%-22s %12s %12s %14s %8s\n" "case" "ours MB/s" "ours, disk" "tftpd-hpa MB/s" "ratio"
-declare -A ours_rate
+echo "64 MiB over loopback, best of $runs, MB/s (ratio to tftpd-hpa)"
+printf "%-26s %12s %16s %16s\n" "case" "tftpd-hpa" "fwload tftpd" "loader"
 for blk in 512 1468 8192; do
-  o=$(best_rate "$ours_port" "$blk")
-  d=$(best_rate "$disk_port" "$blk")
-  h=$(best_rate "$hpa_port" "$blk")
-  ours_rate[$blk]=$o
-  printf "%-22s %12.1f %12.1f %14.1f %8.2f\n" "blksize $blk" "$o" "$d" "$h" "$(calc "$o / $h")"
+  h=$(best_rate curl "$hpa_port" "$blk")
+  d=$(best_rate curl "$tftpd_port" "$blk")
+  l=$(best_rate curl "$loader_port" "$blk")
+  printf "%-26s %12.1f %9.1f (%.2f) %9.1f (%.2f)\n" "curl, blksize $blk" "$h" "$d" \
+    "$(calc "$d / $h")" "$l" "$(calc "$l / $h")"
 done
-kill "$disk_pid"; wait "$disk_pid" 2>/dev/null || true; disk_pid=""
-# The server grants at most 64 blocks and 64 KiB in flight (8192: window 8).
-for case in "512 16" "512 64" "1468 16" "8192 16"; do
-  set -- $case
-  w=$(best_rate "$ours_port" "$1" "$2")
-  printf "%-22s %12.1f %12s %14s %8.2f  (x own lock-step)\n" "blksize $1 window $2" "$w" "-" "-" \
-    "$(calc "$w / ${ours_rate[$1]}")"
+echo
+echo "windowsize 16 (atftp), MB/s (ratio to our own lock-step with atftp)"
+printf "%-26s %12s %16s %16s\n" "case" "tftpd-hpa" "fwload tftpd" "loader"
+for blk in 512 1468 8192; do
+  h=$(best_rate atftp "$hpa_port" "$blk")
+  dl=$(best_rate atftp "$tftpd_port" "$blk")
+  ll=$(best_rate atftp "$loader_port" "$blk")
+  dw=$(best_rate atftp "$tftpd_port" "$blk" 16)
+  lw=$(best_rate atftp "$loader_port" "$blk" 16)
+  printf "%-26s %12.1f %16.1f %16.1f\n" "atftp, blksize $blk" "$h" "$dl" "$ll"
+  printf "%-26s %12s %9.1f (%.2f) %9.1f (%.2f)\n" "atftp, blksize $blk window 16" "-" "$dw" \
+    "$(calc "$dw / $dl")" "$lw" "$(calc "$lw / $ll")"
 done
-kill "$server_pid"; wait "$server_pid" 2>/dev/null || true; server_pid=""
+if grep -q "client lost" "$work/loader.log"; then echo "the loader's server lost a client"; fi
+for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
+pids=()
 
 # Peak memory: four clients at once on one preloaded file.
 mem_port=$(free_port)
 "$build/bench/bench_tftp_throughput" --root "$work" --port "$mem_port" \
   --preload "$work/big.bin" --transfers 4 > "$work/mem.log" 2>&1 &
 server_pid=$!
+pids+=($server_pid)
 sleep 1
 client_pids=()
 for i in 1 2 3 4; do
@@ -112,7 +122,7 @@ for i in 1 2 3 4; do
     > /dev/null 2>&1 &
   client_pids+=($!)
 done
-wait "$server_pid"; server_pid=""
+wait "$server_pid" || true
 wait "${client_pids[@]}"
 for i in 1 2 3 4; do cmp -s "$work/big.bin" "$work/out$i.bin" || echo "client $i: corrupt"; done
 before=$(awk '/rss_before_preload_kib/ {print $2}' "$work/mem.log")

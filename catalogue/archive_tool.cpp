@@ -211,8 +211,8 @@ int ArchiveTool::Unpack(const QString& destination, const QString& archivePath) 
   }
   // A ".tgz" or ".tar.gz" promises a tar inside; a broken one is not a
   // compressed image.
-  if (suffix == u"tgz" || QFileInfo(archive).fileName().endsWith(QLatin1String(".tar.gz"),
-                                                                   Qt::CaseInsensitive)) {
+  if (suffix == u"tgz" ||
+      QFileInfo(archive).fileName().endsWith(QLatin1String(".tar.gz"), Qt::CaseInsensitive)) {
     entryNames_.clear();
     timeMap_.clear();
     return kArchiveUnpackFailed;
@@ -307,28 +307,20 @@ int ArchiveTool::ListEntries(QList<ArchiveEntry>& entries) const {
   return result;
 }
 
-int ArchiveTool::Find(const QString& nameOrPattern, FindResult* result) const {
-  if (workFolder_.isEmpty() || result == nullptr || nameOrPattern.isEmpty())
-    return kArchiveAccessError;
+int ArchiveTool::Matches(const QString& nameOrPattern, QList<QFileInfo>* found) const {
+  if (workFolder_.isEmpty() || nameOrPattern.isEmpty()) return kArchiveAccessError;
   QString name = nameOrPattern;
   if (name.startsWith(u'\\') || name.startsWith(u'/')) name.remove(0, 1);
   if (name.isEmpty()) return kArchiveAccessError;
   if (MemberNameEscapes(name)) return kArchiveFilesNotFound;
   name.replace(u'\\', u'/');
 
-  auto record = [result](const QFileInfo& info) {
-    result->size = info.size();
-    result->time = ClampTime(info.lastModified().toSecsSinceEpoch());
-    result->path = info.filePath();
-  };
-
   if (!name.contains(u'*')) {
     for (const QString& folder : {workFolder_, appsFolder_}) {
       if (folder.isEmpty()) continue;
       const QFileInfo info(folder + name);
       if (!info.exists()) continue;
-      record(info);
-      result->count = 1;
+      found->append(info);
       return kArchiveOk;
     }
     return kArchiveFilesNotFound;
@@ -341,7 +333,6 @@ int ArchiveTool::Find(const QString& nameOrPattern, FindResult* result) const {
   for (const QString& folder : {workFolder_, appsFolder_}) {
     if (folder.isEmpty()) continue;
     const QDir dir(folder + subfolder);
-    int count = 0;
     for (const QFileInfo& info :
          dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
       if (!match.match(info.fileName()).hasMatch()) continue;
@@ -349,15 +340,34 @@ int ArchiveTool::Find(const QString& nameOrPattern, FindResult* result) const {
         code = kArchiveAccessError;
         continue;
       }
-      record(info);
-      ++count;
+      found->append(info);
     }
-    if (count > 0) {
-      result->count = count;
-      return code;
-    }
+    if (!found->isEmpty()) return code;
   }
   return code != kArchiveOk ? code : kArchiveFilesNotFound;
+}
+
+int ArchiveTool::Find(const QString& nameOrPattern, FindResult* result) const {
+  if (result == nullptr) return kArchiveAccessError;
+  QList<QFileInfo> found;
+  const int code = Matches(nameOrPattern, &found);
+  if (!found.isEmpty()) {
+    // With a pattern the result describes the last match.
+    const QFileInfo& info = found.last();
+    result->size = info.size();
+    result->time = ClampTime(info.lastModified().toSecsSinceEpoch());
+    result->path = info.filePath();
+    result->count = int(found.size());
+  }
+  return code;
+}
+
+int ArchiveTool::FindAll(const QString& nameOrPattern, QStringList* paths) const {
+  if (paths == nullptr) return kArchiveAccessError;
+  QList<QFileInfo> found;
+  const int code = Matches(nameOrPattern, &found);
+  for (const QFileInfo& info : found) paths->append(info.filePath());
+  return code;
 }
 
 quint32 ArchiveTool::ModificationTime(const QString& memberKey) const {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+class QFileInfo;
+
 namespace fwl {
 
 // Result codes shared by the archive tool and the firmware package reader.
@@ -96,6 +98,9 @@ class ArchiveTool {
   // apps folder. Fills `result`. Returns 0, -102 (nothing matched) or -103
   // (no work folder, no result object, empty name, unreadable file).
   int Find(const QString& nameOrPattern, FindResult* result) const;
+  // The same search, handing back the full path of every match (of the
+  // first folder that has any, in name order) in `paths`. Same results.
+  int FindAll(const QString& nameOrPattern, QStringList* paths) const;
 
   // Modification time of member key "/sub/name" (UTC seconds), 0 when the
   // last listing has no such member.
@@ -140,6 +145,8 @@ class ArchiveTool {
   int ExtractInto(const QString& archive, const QString& destination, bool listFirst,
                   QStringList* extracted);
   int CopyIntoWorkFolder(const QString& archive);
+  // The search behind Find and FindAll: the matching files in `found`.
+  int Matches(const QString& nameOrPattern, QList<QFileInfo>* found) const;
 
   QString archivePath_;
   QString toolName_;

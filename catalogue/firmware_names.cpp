@@ -218,6 +218,32 @@ QString VersionPart(const QString& baseName) {
   return baseName.mid(i + 1);
 }
 
+bool IsCompanionFileName(const QString& fileName) {
+  static const char* const kCompanionSuffixes[] = {".md5", ".sha1", ".sha256",
+                                                   ".sig", ".asc",  ".txt"};
+  for (const char* suffix : kCompanionSuffixes) {
+    if (fileName.endsWith(QLatin1String(suffix), Qt::CaseInsensitive)) return true;
+  }
+  return false;
+}
+
+int NewestFirmwareFile(const QStringList& fileNames) {
+  int best = -1;
+  QString bestVersion;
+  for (int i = 0; i < fileNames.size(); ++i) {
+    const QString& name = fileNames[i];
+    if (IsCompanionFileName(name)) continue;
+    const qsizetype dot = name.lastIndexOf(u'.');
+    // Dotted, so CompareVersions reads "3_10_0" as 3.10.0, not as text.
+    const QString version = VersionPart(dot > 0 ? name.left(dot) : name).replace(u'_', u'.');
+    if (best < 0 || CompareVersions(version, bestVersion) >= 0) {
+      best = i;
+      bestVersion = version;
+    }
+  }
+  return best;
+}
+
 QString DisplayVersion(const QString& versionPart) {
   QString text = versionPart;
   text.replace(u'_', u'.');

@@ -73,6 +73,17 @@ int CompareVersions(const QString& a, const QString& b);
 // ("kvimage_mums3_1_999" -> "3_1_999"); "" when the whole name is such.
 QString VersionPart(const QString& baseName);
 
+// True for a file that travels with an image or package without being one:
+// a checksum, signature or text file (".md5", ".sha1", ".sha256", ".sig",
+// ".asc", ".txt", any case).
+bool IsCompanionFileName(const QString& fileName);
+
+// Index in `fileNames` of the newest firmware file by CompareVersions of the
+// version parts of the names (without their last extension), companion
+// files left out; among equal versions the later one in the list. -1 when
+// no name is left.
+int NewestFirmwareFile(const QStringList& fileNames);
+
 // A version part for display: "_" -> ".", cut at the first ".999".
 QString DisplayVersion(const QString& versionPart);
 

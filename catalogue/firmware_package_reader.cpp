@@ -62,17 +62,20 @@ int FirmwarePackageReader::Open(const QString& path) {
   return tool_.Open(path);
 }
 
-int FirmwarePackageReader::FindInPackage(const QString& nameOrPattern, FindResult* result,
-                                         const QString& path) {
+int FirmwarePackageReader::Reopen(const QString& path) {
   const QString wanted = path.isEmpty() ? currentFile_ : path;
   // A reader whose unpacked files were cleaned up would otherwise answer
   // "not accessible" for its own current file.
   const bool reopen = !wanted.isEmpty() && (wanted != currentFile_ || tool_.workFolder().isEmpty());
-  if (reopen) {
-    Cleanup();
-    const int rc = Open(wanted);
-    if (rc != kArchiveOk) return rc;
-  }
+  if (!reopen) return kArchiveOk;
+  Cleanup();
+  return Open(wanted);
+}
+
+int FirmwarePackageReader::FindInPackage(const QString& nameOrPattern, FindResult* result,
+                                         const QString& path) {
+  const int rc = Reopen(path);
+  if (rc != kArchiveOk) return rc;
   return tool_.Find(nameOrPattern, result);
 }
 
@@ -113,10 +116,21 @@ bool FirmwarePackageReader::FindByPattern(const QString& pattern, bool knownName
     }
     return false;
   }
-  FindResult match;
-  *result = FindInPackage(pattern, &match);
+  *result = Reopen(QString());
   if (*result != kArchiveOk) return false;
-  *found = match.path;
+  QStringList paths;
+  *result = tool_.FindAll(pattern, &paths);
+  if (*result != kArchiveOk) return false;
+  // A package often carries a checksum or notes beside its image, and an
+  // archive may hold several versions: the image itself, the newest one.
+  QStringList names;
+  for (const QString& path : paths) names << QFileInfo(path).fileName();
+  const int newest = NewestFirmwareFile(names);
+  if (newest < 0) {
+    *result = kArchiveFilesNotFound;
+    return false;
+  }
+  *found = paths[newest];
   return true;
 }
 

@@ -66,7 +66,9 @@ class FirmwarePackageReader {
   // Locates the package (kLocatePackage) and/or the image (kLocateImage)
   // for station type `stationTypeCode` in the current file: a known package
   // name is judged by its own name, anything else by the files unpacked from
-  // it. `record` may be null. Returns 0, -10 (current file missing), -11
+  // it. Where a pattern matches several unpacked files, checksum, signature
+  // and text files are passed over and the newest version is taken
+  // (NewestFirmwareFile). `record` may be null. Returns 0, -10 (current file missing), -11
   // (CheckType), -1 (no package for this station type), -12, -102 (nothing
   // found), or the last search error. With kLocateImageOptional a missing
   // image leaves the image fields empty and returns 0. Shows no message.
@@ -129,6 +131,9 @@ class FirmwarePackageReader {
   ArchiveTool& archiveTool() { return tool_; }
 
  private:
+  // Opens `path` (empty: the current file) unless it is the current file
+  // and still unpacked. 0 or the Open error.
+  int Reopen(const QString& path);
   bool FindByPattern(const QString& pattern, bool knownName, bool wantPackage, QString* found,
                      int* result);
 

@@ -93,7 +93,7 @@ bool FileStamp(const QString& path, qint64* size, qint64* modified) {
 QString ReadIniProjectValue(const QString& section, const QString& key, const QString& path) {
   static std::mutex lock;
   static ParsedProject cache;
-  const QString resolved = ResolveProfilePath(path);
+  const QString resolved = ProjectFilePath(path);
   qint64 size = 0;
   qint64 modified = 0;
   if (!FileStamp(resolved, &size, &modified)) return QString();
@@ -141,6 +141,11 @@ QString StationSection(const QString& name) {
 }
 
 }  // namespace
+
+QString ProjectFilePath(const QString& name) {
+  if (name.isEmpty()) return QString();
+  return QFileInfo(name).absoluteFilePath();
+}
 
 ProjectValueReader SetProjectValueReader(ProjectValueReader reader) {
   ProjectValueReader previous = std::move(CurrentReader());

@@ -37,9 +37,15 @@ using ProjectValueReader =
 // the plain INI reader. Returns the previous reader (empty for the default).
 ProjectValueReader SetProjectValueReader(ProjectValueReader reader);
 
-// Value of `key` in `section` of the project at `projectPath`, cut to 1023
-// characters; "" when the path is empty or the file, section or key is
-// missing or unreadable.
+// The file a project name stands for: a project is the operator's document,
+// so a name without a folder (or a relative path) is taken from the current
+// folder, never from the system folder where the program's own profiles
+// live. The absolute path; "" for "".
+QString ProjectFilePath(const QString& name);
+
+// Value of `key` in `section` of the project at `projectPath` (see
+// ProjectFilePath), cut to 1023 characters; "" when the path is empty or the
+// file, section or key is missing or unreadable.
 // The plain INI reader parses a file once and reuses that until the file
 // changes, so listing many stations stays linear in the file size.
 QString ReadProjectValue(const QString& section, const QString& key, const QString& projectPath);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/reference_pages.h"
+
 namespace fwl::cli {
 namespace {
 
@@ -19,18 +21,38 @@ const Subcommand* Find(const QString& name) {
 }
 
 void PrintOverview() {
-  std::printf("fwload %s - Firmware Loader from the terminal\n\n", FWL_VERSION);
+  std::printf("fwload %s - %s\n\n", FWL_VERSION, kProgramTitle);
   std::printf("Usage: fwload SUBCOMMAND [OPTIONS]\n       fwload help SUBCOMMAND\n\n");
-  std::vector<Subcommand> sorted = Table();
-  std::sort(sorted.begin(), sorted.end(),
-            [](const Subcommand& a, const Subcommand& b) { return qstrcmp(a.name, b.name) < 0; });
-  for (const Subcommand& c : sorted) std::printf("  %-10s %s\n", c.name, c.summary);
+  for (const Subcommand& c : SortedSubcommands()) std::printf("  %-10s %s\n", c.name, c.summary);
   std::printf(
-      "\nExit status: 0 success, 1 the operation failed, 2 bad usage or bad input.\n"
-      "Most subcommands print JSON lines with --json.\n");
+      "\nExit status: %s\n"
+      "Most subcommands print JSON lines with --json.\n",
+      kExitStatusText);
+}
+
+// The packaging's build makes the manual page and the shell completion from
+// the running program, so they always describe the same table as --help.
+int PrintReferencePage(const QStringList& args) {
+  if (args[0] == QLatin1String("--man")) {
+    std::fputs(ManualPage(SortedSubcommands()).toUtf8().constData(), stdout);
+    return kExitOk;
+  }
+  if (args.size() == 2 && args[1] == QLatin1String("bash")) {
+    std::fputs(BashCompletion(SortedSubcommands()).toUtf8().constData(), stdout);
+    return kExitOk;
+  }
+  std::fprintf(stderr, "fwload: --completion takes the shell's name: bash\n");
+  return kExitUsage;
 }
 
 }  // namespace
+
+std::vector<Subcommand> SortedSubcommands() {
+  std::vector<Subcommand> sorted = Table();
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Subcommand& a, const Subcommand& b) { return qstrcmp(a.name, b.name) < 0; });
+  return sorted;
+}
 
 bool RegisterSubcommand(const Subcommand& cmd) {
   Table().push_back(cmd);
@@ -47,6 +69,8 @@ int RunCommandLine(const QStringList& argv) {
     std::printf("fwload %s\n", FWL_VERSION);
     return kExitOk;
   }
+  if (args[0] == QLatin1String("--man") || args[0] == QLatin1String("--completion"))
+    return PrintReferencePage(args);
   if (args[0] == QLatin1String("help")) {
     if (args.size() < 2) {
       PrintOverview();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QStringList>
+#include <vector>
 
 namespace fwl::cli {
 
@@ -18,8 +19,16 @@ struct Subcommand {
   int (*run)(const QStringList& args);  // args after the subcommand name
 };
 
+// Texts shared by "fwload --help" and the reference pages made from the table.
+inline constexpr char kProgramTitle[] = "Firmware Loader from the terminal";
+inline constexpr char kExitStatusText[] =
+    "0 success, 1 the operation failed, 2 bad usage or bad input.";
+
 // Registers a subcommand; used through FWL_REGISTER_SUBCOMMAND at file scope.
 bool RegisterSubcommand(const Subcommand& cmd);
+
+// Every registered subcommand, sorted by name: what "fwload --help" lists.
+std::vector<Subcommand> SortedSubcommands();
 
 // Dispatches argv (argv[0] included). Returns the process exit status.
 int RunCommandLine(const QStringList& argv);

@@ -48,9 +48,15 @@ int RunConsole(const QStringList& args) {
   }
 
   // The port is opened from the load parameter file, as a load opens it.
+  const QString portText = ComPortParameterText(port);
+  if (portText.isEmpty()) {
+    std::fprintf(stderr, "fwload console: --port '%s' is longer than %d characters\n",
+                 qPrintable(port), kComportBufferSize - 1);
+    return kExitUsage;
+  }
   const QString file = LoadParameterFilePath();
   const QString device = QString::fromLatin1(kSectionDevice);
-  WritePrivateProfileString(device, kKeyComport, port, file);
+  WritePrivateProfileString(device, kKeyComport, portText, file);
   WritePrivateProfileString(device, kKeyParity, QStringLiteral("None"), file);
   WritePrivateProfileString(device, kKeyBaud, QStringLiteral("9600"), file);
   WritePrivateProfileString(device, kKeyStopbits, QStringLiteral("1"), file);
@@ -104,8 +110,10 @@ FWL_REGISTER_SUBCOMMAND(
     "Usage: fwload console --port PATH [--timeout SECONDS] [--json]\n"
     "\n"
     "Opens PATH (a name such as ttyUSB0 means /dev/ttyUSB0; a pseudo-terminal\n"
-    "such as /dev/pts/3 works too) at 9600 8N1, sends the boot monitor's\n"
-    "autoboot stop string until its prompt answers and identifies the board.\n"
+    "such as /dev/pts/3 works too; a link with a longer path, such as\n"
+    "/dev/serial/by-id/..., stands for the device it leads to) at 9600 8N1,\n"
+    "sends the boot monitor's autoboot stop string until its prompt answers\n"
+    "and identifies the board.\n"
     "Power the unit on or reset it within the time-out (default 30 s); a\n"
     "unit already at its prompt is caught at once. Prints the diagnostic\n"
     "lines, the boot monitor name and the board code (0 unknown, 10, 20, 30).\n"

@@ -26,7 +26,7 @@ constexpr char kLoadUsage[] =
     "                   --pc-ip A --ip B --subnet M [--gateway G] --firmware FILE\n"
     "                   [--project P --station NAME | --station-type CODE]\n"
     "                   [--power-off-cmd CMD] [--power-on-cmd CMD] [--yes]\n"
-    "                   [--json] [--verbose] [--tftp-port N]\n"
+    "                   [--json] [--verbose] [--tftp-port N] [--catch-timeout SECONDS]\n"
     "\n"
     "Loads FILE (an image, an archive or a firmware bundle) into the unit on the\n"
     "serial port PORT (a name such as ttyUSB0 or a device path): the unit is\n"
@@ -41,6 +41,9 @@ constexpr char kLoadUsage[] =
     "  --json                       one JSON object per progress event on stdout\n"
     "  --verbose                    also print the load's diagnostic lines\n"
     "  --tftp-port N                UDP port of the TFTP server (default 69)\n"
+    "  --catch-timeout SECONDS      give up when the boot monitor has not answered\n"
+    "                               SECONDS after the power-on prompt (default: wait\n"
+    "                               until it answers or the prompt is cancelled)\n"
     "\n"
     "       fwload load --product station --method eth --ip STATION --pc-ip A --subnet M\n"
     "                   [--gateway G] --firmware FILE [--station-type CODE |\n"
@@ -56,6 +59,9 @@ constexpr char kLoadUsage[] =
     "Steps and their states go to stdout; boxes and prompts to stderr.\n"
     "Exit status: 0 loaded, 1 the load failed or was cancelled, 2 bad usage or input.";
 
+// A day: far beyond any unit's start-up, and safe to turn into milliseconds.
+constexpr int kMaxCatchSeconds = 24 * 3600;
+
 struct LoadArgs {
   LoadJob job;
   QString project;
@@ -66,6 +72,7 @@ struct LoadArgs {
   bool verbose = false;
   int tftpPort = 69;
   int stationPort = 0;  // 0: the station link's default
+  int catchTimeoutSeconds = 0;  // 0: no limit
 };
 
 int UsageError(const QString& text) {
@@ -141,6 +148,16 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
       if (ok && (!number || out.tftpPort < 1 || out.tftpPort > 65535)) {
         return UsageError("--tftp-port needs a port number 1-65535");
       }
+    } else if (a == "--catch-timeout") {
+      QString text;
+      ok = value(text);
+      bool number = false;
+      out.catchTimeoutSeconds = text.toInt(&number);
+      if (ok &&
+          (!number || out.catchTimeoutSeconds < 1 || out.catchTimeoutSeconds > kMaxCatchSeconds)) {
+        return UsageError(
+            QStringLiteral("--catch-timeout needs a number of seconds 1-%1").arg(kMaxCatchSeconds));
+      }
     } else {
       return UsageError(QStringLiteral("unknown option '%1'").arg(a));
     }
@@ -166,16 +183,14 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
   if (job.method == kMethodSerial) {
     if (job.comPort.isEmpty()) return UsageError("--port is required");
     // The load parameter file carries the port in 19 characters; a longer
-    // link (such as a simulator's) is replaced by the device it names.
-    if (job.comPort.size() >= kComportBufferSize) {
-      const QString device = QFileInfo(job.comPort).canonicalFilePath();
-      if (device.isEmpty() || device.size() >= kComportBufferSize) {
-        return UsageError(QStringLiteral("--port '%1' is longer than %2 characters")
-                              .arg(job.comPort)
-                              .arg(kComportBufferSize - 1));
-      }
-      job.comPort = device;
+    // link (such as a by-id name or a simulator's) stands for its device.
+    const QString portText = ComPortParameterText(job.comPort);
+    if (portText.isEmpty()) {
+      return UsageError(QStringLiteral("--port '%1' is longer than %2 characters")
+                            .arg(job.comPort)
+                            .arg(kComportBufferSize - 1));
     }
+    job.comPort = portText;
   }
   if (job.firmwareFile.isEmpty()) return UsageError("--firmware is required");
   const QFileInfo firmware(job.firmwareFile);
@@ -199,6 +214,7 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
     if (!QFileInfo(out.project).isFile()) {
       return UsageError(QStringLiteral("no project file '%1'").arg(out.project));
     }
+    out.project = ProjectFilePath(out.project);
     StationList stations;
     LoadStationList(out.project, job.product, &stations);
     if (!stations.typeCodes.contains(job.stationName)) {
@@ -391,6 +407,7 @@ int RunLoad(const QStringList& args) {
   if (parsed.stationPort > 0) {
     engine.stationLink->SetStationPort(static_cast<uint16_t>(parsed.stationPort));
   }
+  engine.catchLimitMs = parsed.catchTimeoutSeconds * 1000;
   engine.SetProgressCallback(
       [&printer](const LoadProgressEvent& event, void*) { printer.OnEvent(event); }, nullptr);
   if (parsed.verbose) {
@@ -398,6 +415,10 @@ int RunLoad(const QStringList& args) {
   }
 
   const int result = StartLoad(parsed.job, engine);
+  if (engine.catchTimedOut) {
+    std::fprintf(stderr, "The boot monitor did not answer within %d seconds.\n",
+                 parsed.catchTimeoutSeconds);
+  }
   printer.Result(result);
   return result == 1 ? kExitOk : kExitFailed;
 }

@@ -150,6 +150,11 @@ int RunScan(const QStringList& args) {
       o.product == QLatin1String("station") || !o.project.isEmpty() || o.stationTypeGiven;
   QString stem;
   if (!o.project.isEmpty()) {
+    if (!QFileInfo(o.project).isFile()) {
+      std::fprintf(stderr, "fwload scan: no project file '%s'\n", qPrintable(o.project));
+      return kExitUsage;
+    }
+    o.project = ProjectFilePath(o.project);
     StationList stations;
     LoadStationList(o.project, kProductStation, &stations);
     if (!stations.typeCodes.contains(o.station)) {

@@ -75,7 +75,7 @@ bool LoadEngine::CatchBootMonitor(ComPort& port, int timeoutMs, bool showPowerPr
 
     if (showPowerPrompt) {
       WaitPumping(5);
-      finished = ui.PromptCancelled();
+      finished = ui.PromptCancelled() || (timeoutMs > 0 && clock.elapsed() >= timeoutMs);
     } else {
       finished = clock.elapsed() >= timeoutMs;
     }

@@ -3,8 +3,14 @@
 // whole command lines, reply collection up to the prompt, diagnostic lines,
 // and the reset that closes and reopens the port.
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSerialPort>
 #include <algorithm>
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 #include "console/line_settings.h"
 #include "console/reply_text.h"
@@ -17,6 +23,8 @@ namespace fwl {
 namespace {
 
 constexpr char kMsgOpenFailed[] = "Failed to open comport.";
+constexpr char kMsgDialoutHint[] =
+    "add your user to the dialout group: sudo usermod -aG dialout $USER, then log in again";
 constexpr char kMsgFlushFailed[] = "Error flushing comport buffer.";
 constexpr char kMsgResetting[] = "Resetting station.";
 constexpr char kMsgEndOfResponse[] = "End of response.";
@@ -41,6 +49,18 @@ bool PortIsGone(const QSerialPort* port) {
   }
 }
 
+// Serial devices belong to the "dialout" group, so an ordinary user outside
+// it is refused by the device file's permissions. Qt calls a port locked by
+// another program a permission error as well, hence the device file is asked.
+bool DeniedByFilePermissions(const QString& device) {
+#ifdef Q_OS_UNIX
+  return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES;
+#else
+  Q_UNUSED(device);
+  return false;
+#endif
+}
+
 }  // namespace
 
 bool LoadEngine::OpenComPort(ComPort& port) {
@@ -56,6 +76,8 @@ bool LoadEngine::OpenComPort(ComPort& port) {
   serial->setPortName(ComPortDevicePath(comport));
   if (comport.isEmpty() || !serial->open(QIODevice::ReadWrite)) {
     ReportLine(QString::fromLatin1(kMsgOpenFailed));
+    if (!comport.isEmpty() && DeniedByFilePermissions(ComPortDevicePath(comport)))
+      ReportLine(QString::fromLatin1(kMsgDialoutHint));
     return false;
   }
   serial->setReadBufferSize(kPortReadBufferSize);

@@ -73,6 +73,8 @@ int ChooseFromArchive(ArchiveTool& archive, QString& chosen) {
   archive.ListEntries(entries);
   QString selected;
   for (const ArchiveEntry& entry : entries) {
+    // A checksum or notes file named after its image would be loaded as one.
+    if (IsCompanionFileName(entry.fileName)) continue;
     if (IsBundlePath(entry.fileName) || entry.fileName.startsWith(QLatin1String("kvimage_")) ||
         entry.fileName.startsWith(QLatin1String("kvimage6_"))) {
       selected = entry.fullPath;

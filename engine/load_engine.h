@@ -80,7 +80,9 @@ class LoadEngine : public QObject {
   // (a bare name such as ttyUSB0 means /dev/ttyUSB0; a path is used as it is)
   // with the line settings of that section. `port` is set to nullptr first
   // and to the open port on success. Reports "Failed to open comport." when
-  // the device cannot be opened; a settings failure closes it silently.
+  // the device cannot be opened, followed by how to join the dialout group
+  // when the device file's permissions refuse this user; a settings failure
+  // closes it silently.
   bool OpenComPort(ComPort& port);
   // Closes and releases `port` (nullptr is fine) and sets it to nullptr.
   static void CloseComPort(ComPort& port);
@@ -126,7 +128,8 @@ class LoadEngine : public QObject {
 
   // Stops the autoboot by sending the stop string until the prompt shows.
   // With `showPowerPrompt` the operator is asked to power the unit on and the
-  // catch runs until caught or cancelled; without it, until `timeoutMs`.
+  // catch runs until caught or cancelled, or until `timeoutMs` when that is
+  // above 0; without the prompt, until `timeoutMs`.
   // Sets bootMonitorName, then runs DetectBoard when caught. `port` may be
   // replaced by a reopened one. True when the boot monitor was caught.
   bool CatchBootMonitor(ComPort& port, int timeoutMs, bool showPowerPrompt);
@@ -226,6 +229,12 @@ class LoadEngine : public QObject {
   void* progressUser = nullptr;
 
   int usbSerial = 0;
+  // Longest wait of Run for the boot monitor, counted from the "Turn Power
+  // ON" prompt, in milliseconds; 0 waits until it answers or the operator
+  // cancels. Unattended runs set it so a silent unit cannot hold them.
+  int catchLimitMs = 0;
+  // Set by Run when the boot monitor had not answered within catchLimitMs.
+  bool catchTimedOut = false;
   int transferComplete = 0;
   int transferStarted = 0;
   int waitDone = 0;

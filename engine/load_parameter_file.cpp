@@ -2,6 +2,7 @@
 #include "engine/load_parameter_file.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include "platform/ini_file.h"
 #include "platform/system_folders.h"
@@ -51,6 +52,13 @@ void WriteLoadParameterFile(const LoadParameters& p) {
   for (const Row& row : rows) {
     WritePrivateProfileString(row.section, QString::fromLatin1(row.key), row.value, row.file);
   }
+}
+
+QString ComPortParameterText(const QString& port) {
+  if (port.size() < kComportBufferSize) return port;
+  const QString device = QFileInfo(port).canonicalFilePath();
+  if (device.isEmpty() || device.size() >= kComportBufferSize) return QString();
+  return device;
 }
 
 QString ReadLoadParameter(const QString& section, const QString& key, int bufferSize) {

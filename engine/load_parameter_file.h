@@ -51,6 +51,12 @@ QString LoadParameterFilePath();
 // nothing is appended. Write failures are not reported.
 void WriteLoadParameterFile(const LoadParameters& parameters);
 
+// The "Comport" text for the port the operator named: `port` itself when it
+// fits the file's 19 characters, else the device a longer link (such as
+// /dev/serial/by-id/usb-...-if00-port0) leads to, when that fits. "" when
+// neither fits (or the link leads nowhere): the port cannot be handed on.
+QString ComPortParameterText(const QString& port);
+
 // Reads one key with an empty default, cut to `bufferSize - 1` characters.
 QString ReadLoadParameter(const QString& section, const QString& key, int bufferSize);
 

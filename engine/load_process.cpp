@@ -2,8 +2,9 @@
 // parameter file to a programmed unit — power-up, catch, board and firmware
 // checks, image preparation (archives, bundles) and the choice of flash plan.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSerialPortInfo>
+#include <algorithm>
 #include <optional>
 
 #include "app/settings.h"
@@ -11,6 +12,7 @@
 #include "catalogue/firmware_bundle.h"
 #include "catalogue/firmware_names.h"
 #include "catalogue/work_folder_list.h"
+#include "console/usb_modem_port.h"
 #include "engine/firmware_selection.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
@@ -69,19 +71,6 @@ void Message(const char* text) {
   ShowMessage(QString::fromLatin1(text), QString(), UiIcon::kWarning);
 }
 
-// A port counts as a USB serial adapter when the system knows a USB vendor
-// for it. The port text may be a bare name or a device path.
-bool IsUsbSerialPort(const QString& comPort) {
-  if (comPort.isEmpty()) return false;
-  const QString canonical = QFileInfo(comPort).canonicalFilePath();
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    const bool same = info.portName() == comPort || info.systemLocation() == comPort ||
-                      (!canonical.isEmpty() && info.systemLocation() == canonical);
-    if (same) return info.hasVendorIdentifier();
-  }
-  return false;
-}
-
 // Version of a firmware file with dots, compared by its numeric fields.
 bool VersionBelow(const QString& path, const char* minimum) {
   QString version = VersionFromFileName(path);
@@ -90,7 +79,9 @@ bool VersionBelow(const QString& path, const char* minimum) {
 }
 
 // Asks the operator to switch the unit off and on, opens the port and
-// catches the boot monitor. 1 when caught, -1 failed, -2 cancelled.
+// catches the boot monitor. 1 when caught, -1 failed, -2 cancelled. With a
+// catch limit the port opening and the catch together end at that limit
+// (engine.catchTimedOut tells so).
 int PowerUp(LoadEngine& engine, ComPort& port) {
   Ui& ui = Ui::Current();
   if (ui.MessageBox(QStringLiteral("Please turn power to the unit OFF now, then click OK"),
@@ -100,6 +91,10 @@ int PowerUp(LoadEngine& engine, ComPort& port) {
   int result = 1;
   ui.ShowPrompt(QStringLiteral("Turn Power ON"),
                 QStringLiteral("Turn the power ON to begin loading firmware now."));
+  const int limitMs = engine.catchLimitMs;
+  QElapsedTimer sincePrompt;
+  sincePrompt.start();
+  auto limitPassed = [&] { return limitMs > 0 && sincePrompt.elapsed() >= limitMs; };
   int failedAttempts = 0;
   while (!engine.OpenComPort(port)) {
     if (ui.PromptCancelled()) {
@@ -107,15 +102,27 @@ int PowerUp(LoadEngine& engine, ComPort& port) {
       break;
     }
     engine.WaitPumping(engine.planTimings.powerOnPollMs);
-    if (++failedAttempts >= engine.planTimings.powerOnAttempts) {
+    if (++failedAttempts >= engine.planTimings.powerOnAttempts || limitPassed()) {
       result = -1;
+      engine.catchTimedOut = limitPassed();
       break;
     }
   }
   ui.ClosePrompt();
-  if (port && result == 1 &&
-      !engine.CatchBootMonitor(port, engine.planTimings.catchTimeoutMs, !engine.usbSerial)) {
-    result = -1;
+  if (port && result == 1) {
+    // A USB adapter is caught within its own time; the prompted catch waits
+    // for the operator unless a limit is set. Either way the limit holds.
+    const int remainingMs =
+        limitMs > 0 ? std::max<int>(1, limitMs - int(sincePrompt.elapsed())) : 0;
+    int timeoutMs = remainingMs;
+    if (engine.usbSerial) {
+      timeoutMs = engine.planTimings.catchTimeoutMs;
+      if (limitMs > 0) timeoutMs = std::min(timeoutMs, remainingMs);
+    }
+    if (!engine.CatchBootMonitor(port, timeoutMs, !engine.usbSerial)) {
+      result = -1;
+      engine.catchTimedOut = limitPassed();
+    }
   }
   return result;
 }
@@ -244,9 +251,10 @@ int LoadEngine::Run(const QString& options) {
   ReportLine(QStringLiteral("Loading FLASH file system file..."));
   phaseName = QStringLiteral("Initializing load parameters");
   tftpMode = 0;
+  catchTimedOut = false;
   const QString comPort = ReadLoadParameter(QString::fromLatin1(kSectionDevice),
                                             QString::fromLatin1(kKeyComport), kComportBufferSize);
-  usbSerial = IsUsbSerialPort(comPort) ? 1 : 0;
+  usbSerial = IsUsbModemPort(comPort) ? 1 : 0;
 
   phaseName = QStringLiteral("Open COM port");
   ComPort port = nullptr;

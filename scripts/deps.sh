@@ -8,6 +8,14 @@ FWL_PACKAGES=(
   p7zip-full
   curl tftp-hpa atftp busybox
   iproute2
+  dpkg-dev
+)
+
+# What scripts/package needs besides the build: the package checkers and
+# what makes its icons. The test run builds and checks the package with
+# dpkg-dev alone (dpkg-deb, dpkg-shlibdeps), so these stay out of the list above.
+FWL_PACKAGE_TOOLS=(
+  lintian desktop-file-utils appstream librsvg2-bin libcap2-bin
 )
 
 fwl_missing_packages() {

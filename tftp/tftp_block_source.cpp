@@ -6,7 +6,6 @@
 
 #include <QFile>
 #include <cerrno>
-#include <cstring>
 
 namespace fwl::tftp {
 
@@ -41,22 +40,24 @@ void BlockSource::Close() {
   size_ = 0;
 }
 
-bool BlockSource::Read(int64_t offset, char* out, int64_t count) {
-  if (count <= 0) return true;
-  if (offset < 0 || offset + count > size_) return false;
+const char* BlockSource::Bytes(int64_t offset, int64_t count, QByteArray& scratch) {
+  static const char kNothing = 0;
+  if (count <= 0) return &kNothing;
+  if (offset < 0 || offset + count > size_) return nullptr;
   if (fd_ < 0) {
-    if (offset + count > preloaded_.size()) return false;
-    std::memcpy(out, preloaded_.constData() + offset, static_cast<size_t>(count));
-    return true;
+    if (offset + count > preloaded_.size()) return nullptr;
+    return preloaded_.constData() + offset;
   }
+  if (scratch.size() < count) scratch.resize(count);
+  char* out = scratch.data();
   int64_t done = 0;
   while (done < count) {
     const ssize_t got = ::pread(fd_, out + done, static_cast<size_t>(count - done), offset + done);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;  // error, or the file ends early: it shrank
+    if (got <= 0) return nullptr;  // error, or the file ends early: it shrank
     done += got;
   }
-  return true;
+  return out;
 }
 
 bool BlockSource::SizeUnchanged() const {

@@ -28,9 +28,10 @@ class BlockSource {
 
   int64_t Size() const { return size_; }
 
-  // Copies `count` bytes from `offset` to `out`. False when the file no
-  // longer holds them: it was cut or rewritten shorter while being served.
-  bool Read(int64_t offset, char* out, int64_t count);
+  // The `count` bytes from `offset`: inside the preloaded copy, or read from
+  // the file into `scratch` (grown as needed). Null when the file no longer
+  // holds them: it was cut or rewritten shorter while being served.
+  const char* Bytes(int64_t offset, int64_t count, QByteArray& scratch);
   // False when the file's size is no longer the size it was opened with.
   bool SizeUnchanged() const;
 

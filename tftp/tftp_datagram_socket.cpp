@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
 
 namespace fwl {
@@ -93,26 +94,30 @@ void TftpDatagramSocket::Close() {
   }
 }
 
+bool TftpDatagramSocket::SetDestination(const QHostAddress& address, quint16 port) {
+  if (port == toPort_ && address == toAddress_) return true;
+  bool isIpv4 = false;
+  const quint32 ip = address.toIPv4Address(&isIpv4);
+  if (!isIpv4) {
+    error_ = TftpErrnoCode(EADDRNOTAVAIL);
+    return false;
+  }
+  to_ = sockaddr_in{};
+  to_.sin_family = AF_INET;
+  to_.sin_port = htons(port);
+  to_.sin_addr.s_addr = htonl(ip);
+  toAddress_ = address;
+  toPort_ = port;
+  return true;
+}
+
 qint64 TftpDatagramSocket::SendTo(const char* data, qint64 size, const QHostAddress& address,
                                   quint16 port) {
   if (fd_ < 0) {
     error_ = TftpErrnoCode(EBADF);
     return -1;
   }
-  if (port != toPort_ || address != toAddress_) {
-    bool isIpv4 = false;
-    const quint32 ip = address.toIPv4Address(&isIpv4);
-    if (!isIpv4) {
-      error_ = TftpErrnoCode(EADDRNOTAVAIL);
-      return -1;
-    }
-    to_ = sockaddr_in{};
-    to_.sin_family = AF_INET;
-    to_.sin_port = htons(port);
-    to_.sin_addr.s_addr = htonl(ip);
-    toAddress_ = address;
-    toPort_ = port;
-  }
+  if (!SetDestination(address, port)) return -1;
   for (;;) {
     const ssize_t sent = ::sendto(fd_, data, static_cast<size_t>(size), 0,
                                   reinterpret_cast<const sockaddr*>(&to_), sizeof to_);
@@ -121,6 +126,48 @@ qint64 TftpDatagramSocket::SendTo(const char* data, qint64 size, const QHostAddr
     error_ = TftpErrnoCode(errno);
     return -1;
   }
+}
+
+int TftpDatagramSocket::SendBatch(const char* headers, int headerSize, const char* const* payloads,
+                                  const qint64* payloadSizes, int count,
+                                  const QHostAddress& address, quint16 port) {
+  if (fd_ < 0) {
+    error_ = TftpErrnoCode(EBADF);
+    return 0;
+  }
+  if (!SetDestination(address, port)) return 0;
+  constexpr int kMaxBatch = 64;
+  int done = 0;
+  while (done < count) {
+    const int n = std::min(count - done, kMaxBatch);
+    iovec parts[kMaxBatch][2];
+    mmsghdr messages[kMaxBatch];
+    for (int i = 0; i < n; ++i) {
+      const int k = done + i;
+      parts[i][0].iov_base = const_cast<char*>(headers + static_cast<qint64>(k) * headerSize);
+      parts[i][0].iov_len = static_cast<size_t>(headerSize);
+      parts[i][1].iov_base = const_cast<char*>(payloads[k]);
+      parts[i][1].iov_len = static_cast<size_t>(payloadSizes[k]);
+      messages[i] = mmsghdr{};
+      messages[i].msg_hdr.msg_name = &to_;
+      messages[i].msg_hdr.msg_namelen = sizeof to_;
+      messages[i].msg_hdr.msg_iov = parts[i];
+      messages[i].msg_hdr.msg_iovlen = payloadSizes[k] > 0 ? 2 : 1;
+    }
+    const int sent = ::sendmmsg(fd_, messages, static_cast<unsigned>(n), 0);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      error_ = TftpErrnoCode(errno);
+      return done;
+    }
+    done += sent;
+    if (sent < n) {
+      // sendmmsg stops at the first datagram that fails; ask that one alone
+      // for its error.
+      continue;
+    }
+  }
+  return done;
 }
 
 qint64 TftpDatagramSocket::ReceiveFrom(char* buffer, qint64 size, quint32* address, quint16* port) {

@@ -38,6 +38,12 @@ class TftpDatagramSocket : public QObject {
   qint64 SendTo(const QByteArray& data, const QHostAddress& address, quint16 port) {
     return SendTo(data.constData(), data.size(), address, port);
   }
+  // Sends `count` datagrams to one peer in one system call, datagram i made
+  // of the `headerSize` bytes at headers + i * headerSize followed by
+  // payloadSizes[i] bytes at payloads[i]. Returns how many left; fewer than
+  // `count` with ErrorCode() set when one failed.
+  int SendBatch(const char* headers, int headerSize, const char* const* payloads,
+                const qint64* payloadSizes, int count, const QHostAddress& address, quint16 port);
   // Reads one pending datagram (cut to `size`): its length, -2 when none is
   // pending, -1 on an error (ErrorCode() set).
   qint64 ReceiveFrom(char* buffer, qint64 size, quint32* address, quint16* port);
@@ -48,6 +54,8 @@ class TftpDatagramSocket : public QObject {
   void readyRead();
 
  private:
+  bool SetDestination(const QHostAddress& address, quint16 port);
+
   int fd_ = -1;
   QSocketNotifier* notifier_ = nullptr;
   unsigned long error_ = 0;

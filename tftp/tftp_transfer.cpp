@@ -117,7 +117,7 @@ void TftpTransfer::Begin() {
   }
   window_.Reset(lastBlock, 1, false);
   const tftp::SendWindow::Action first = window_.Begin();
-  if (!SendBlock(first.first) && !ended_) {
+  if (!SendBlocks(first.first, first.last) && !ended_) {
     Log("Transfer aborted.");
     End();
   }
@@ -170,32 +170,48 @@ void TftpTransfer::SendOack() {
   }
 }
 
-bool TftpTransfer::SendBlock(qint64 block) {
-  const qint64 offset = static_cast<qint64>(blockSize_) * (block - 1);
-  qint64 count = blockSize_;
-  if (fileSize_ < offset + blockSize_) count = qMax<qint64>(0, fileSize_ - offset);
-  // One buffer serves every block: the header is rewritten, the payload read in.
-  if (sendBuffer_.size() < 4 + blockSize_) sendBuffer_.resize(4 + blockSize_);
-  char* packet = sendBuffer_.data();
-  packet[0] = 0;
-  packet[1] = tftp::kOpData;
-  packet[2] = static_cast<char>((block >> 8) & 0xFF);
-  packet[3] = static_cast<char>(block & 0xFF);
-  const bool last = block >= window_.LastBlock();
-  if (!source_.Read(offset, packet + 4, count) || (last && !source_.SizeUnchanged())) {
+bool TftpTransfer::SendBlocks(qint64 first, qint64 last) {
+  const int count = static_cast<int>(last - first + 1);
+  if (count <= 0) return true;
+  // The blocks of one window are contiguous in the file: one read, then one
+  // system call sends them all.
+  const qint64 offset = static_cast<qint64>(blockSize_) * (first - 1);
+  const qint64 end = qMin<qint64>(fileSize_, static_cast<qint64>(blockSize_) * last);
+  const qint64 bytes = qMax<qint64>(0, end - offset);
+  const bool closing = last >= window_.LastBlock();
+  const char* data = source_.Bytes(offset, bytes, readBuffer_);
+  if (!data || (closing && !source_.SizeUnchanged())) {
     // Mixed bytes of two versions of the file would pass as an image.
     SendError(0, "The file changed while it was being sent.");
     Log("Transfer aborted.");
     End();
     return false;
   }
+  headers_.resize(4 * count);
+  payloads_.resize(count);
+  payloadSizes_.resize(count);
+  for (int i = 0; i < count; ++i) {
+    const qint64 block = first + i;
+    char* header = headers_.data() + 4 * i;
+    header[0] = 0;
+    header[1] = tftp::kOpData;
+    header[2] = static_cast<char>((block >> 8) & 0xFF);
+    header[3] = static_cast<char>(block & 0xFF);
+    const qint64 from = static_cast<qint64>(blockSize_) * i;
+    payloads_[i] = data + qMin(from, bytes);
+    payloadSizes_[i] = qBound<qint64>(0, bytes - from, static_cast<qint64>(blockSize_));
+  }
   ArmTimer();
-  if (socket_->SendTo(packet, 4 + count, client_, clientPort_) < 0) {
+  const int sent = socket_->SendBatch(headers_.constData(), 4, payloads_.data(),
+                                      payloadSizes_.data(), count, client_, clientPort_);
+  if (sent > 0) {
+    if (first + sent - 1 >= window_.LastBlock()) lastBlockOut_ = true;
+    ReportProgress(static_cast<qint64>(blockSize_) * (first + sent - 2));
+  }
+  if (sent < count) {
     Log(QString::asprintf("Error %08lX found while sending file to client.", socket_->ErrorCode()));
     return false;
   }
-  if (last) lastBlockOut_ = true;
-  ReportProgress(offset);
   return true;
 }
 
@@ -227,7 +243,7 @@ void TftpTransfer::OnReadyRead() {
     if (size < 0) {
       if (ended_) return;
       Log("Error while attempting to read from socket!");
-        End();
+      End();
       return;
     }
     if (ended_) continue;
@@ -264,7 +280,7 @@ void TftpTransfer::Act(const tftp::SendWindow::Action& action) {
       SendOack();
       return;
     case tftp::SendWindow::Step::kSendBlocks:
-      for (qint64 b = action.first; b <= action.last && !ended_; ++b) SendBlock(b);
+      SendBlocks(action.first, action.last);
       return;
     case tftp::SendWindow::Step::kComplete:
       ReportCompletion();

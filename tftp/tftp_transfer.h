@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 #include "tftp/tftp_block_source.h"
 #include "tftp/tftp_datagram_socket.h"
@@ -69,7 +70,9 @@ class TftpTransfer : public QObject {
   void Act(const tftp::SendWindow::Action& action);
   bool PrepareData();
   void SendOack();
-  bool SendBlock(qint64 block);
+  // Sends blocks first..last (one window). False when one could not be
+  // sent (the timer resends) or the file changed (the transfer has ended).
+  bool SendBlocks(qint64 first, qint64 last);
   void SendError(int code, const QString& message);
   void ReportCompletion();
   void ReportProgress(qint64 offset);
@@ -105,7 +108,12 @@ class TftpTransfer : public QObject {
   QElapsedTimer started_;
   QElapsedTimer lastSend_;
   QByteArray receiveBuffer_;
-  QByteArray sendBuffer_;
+  // One window's worth: file bytes (when not preloaded), DATA headers and
+  // where each block's payload starts.
+  QByteArray readBuffer_;
+  QByteArray headers_;
+  std::vector<const char*> payloads_;
+  std::vector<qint64> payloadSizes_;
 };
 
 }  // namespace fwl

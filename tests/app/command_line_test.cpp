@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include "app/help.h"
 #include "support/scripted_ui.h"
@@ -47,7 +50,7 @@ TEST(CommandLine, AbbreviationsRespectMinimumLengthsAndIgnoreCase) {
   p = Parse({"/pro=X"});
   EXPECT_EQ(p.app.Project, "");
   EXPECT_EQ(p.app.Production, "");
-  EXPECT_EQ(Parse({"/proj=X"}).app.Project, "X");
+  EXPECT_EQ(Parse({"/proj=X"}).app.Project, QDir::current().absoluteFilePath("X"));
   EXPECT_EQ(Parse({"/prod=X"}).app.Production, "X");
   // The placeholder and end marker never match.
   EXPECT_EQ(Parse({"/$$Doc=X"}).standard.flags, QStringList{"$$Doc=X"});
@@ -68,6 +71,20 @@ TEST(CommandLine, ValueAfterEqualsOrAsNextArgument) {
   p = Parse({"/Project", "/home/op/plant.6pj", "/Station", "S1"});
   EXPECT_EQ(p.app.Project, "/home/op/plant.6pj");
   EXPECT_EQ(p.app.Station, "S1");
+}
+
+TEST(CommandLine, ARelativeProjectIsInTheFolderTheWizardStartedIn) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString before = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(dir.path()));
+  const Parsed bare = Parse({"/Project=plant.6pj", "/Station=Pump1"});
+  const Parsed sub = Parse({"-Project", "projects/plant.6pj"});
+  QDir::setCurrent(before);
+  const QString here = QFileInfo(dir.path()).canonicalFilePath();
+  EXPECT_EQ(bare.app.Project, here + "/plant.6pj");
+  EXPECT_EQ(sub.app.Project, here + "/projects/plant.6pj");
+  EXPECT_TRUE(bare.messages.isEmpty());
 }
 
 TEST(CommandLine, SecondValuesAreReportedAndDropped) {

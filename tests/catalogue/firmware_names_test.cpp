@@ -103,6 +103,26 @@ TEST(DisplayVersion, CutsAtFirst999) {
   EXPECT_FALSE(HasVersion999("3_1_99"));
 }
 
+TEST(NewestFirmwareFile, PassesOverCompanionsAndComparesVersionsByNumber) {
+  for (const char* name :
+       {"kvimage_lozeb3_2_0.md5", "x.SHA1", "x.sha256", "x.sig", "x.asc", "notes.TXT"}) {
+    EXPECT_TRUE(IsCompanionFileName(name)) << name;
+  }
+  for (const char* name : {"kvimage_lozeb3_2_0", "kvfirm_lozeb3_2_0.tgz", "md5", "x.txt.gz"}) {
+    EXPECT_FALSE(IsCompanionFileName(name)) << name;
+  }
+  // Spelling puts 3_1_999 after 3_10_0; the version order does not.
+  EXPECT_EQ(NewestFirmwareFile({"kvfirm_lozeb3_10_0.tgz", "kvfirm_lozeb3_1_999.tgz"}), 0);
+  EXPECT_EQ(
+      NewestFirmwareFile({"kvimage_lozeb3_10_0", "kvimage_lozeb3_2_0", "kvimage_lozeb3_2_0.md5"}),
+      0);
+  EXPECT_EQ(NewestFirmwareFile({"kvimage_lozeb3_2_0", "kvimage_lozeb3_2_0.sig"}), 0);
+  // Equal versions: the later name, as a plain search would have ended.
+  EXPECT_EQ(NewestFirmwareFile({"kvimage_lozeb3_2_0", "kvimage_lozeb3_2_0_0"}), 1);
+  EXPECT_EQ(NewestFirmwareFile({"kvimage_lozeb3_2_0.md5", "readme.txt"}), -1);
+  EXPECT_EQ(NewestFirmwareFile({}), -1);
+}
+
 TEST(IsKnownPackageName, RecognisesStemsBeforeVersion) {
   const QStringList& stems = KnownStems();
   EXPECT_TRUE(IsKnownPackageName("/fw/kvfirm_lozeb3_1_999.tgz", stems));

@@ -136,6 +136,33 @@ TEST_F(PackageReaderTest, ImagesInsideAnArchivePerStationType) {
   EXPECT_EQ(QFileInfo(record.imagePath).fileName(), "kvimageb_razeb3_5_0");
 }
 
+TEST_F(PackageReaderTest, ImageLookupTakesTheNewestImageAndNeverItsChecksum) {
+  const QString mixed = Archive("lozeb.zip", {{"kvimage_lozeb3_2_0", "old"},
+                                              {"kvimage_lozeb3_2_0.md5", "sum"},
+                                              {"kvimage_lozeb3_10_0", "new"}});
+  ASSERT_EQ(reader_.Open(mixed), 0);
+  LocateRecord record;
+  ASSERT_EQ(reader_.Locate(5000, kLocateImage, &record), 0);
+  EXPECT_EQ(QFileInfo(record.imagePath).fileName(), "kvimage_lozeb3_10_0");
+  EXPECT_EQ(record.imageVersion, "3.10.0");
+  EXPECT_EQ(test::ReadFileOrEmpty(record.imagePath), "new");
+
+  const QString withSums = Archive("sums.zip", {{"kvimage_lozeb3_2_0", "img"},
+                                                {"kvimage_lozeb3_2_0.sha256", "sum"},
+                                                {"kvimage_lozeb3_2_0.txt", "notes"},
+                                                {"kvimage_lozeb3_2_0.asc", "signature"}});
+  ASSERT_EQ(reader_.Open(withSums), 0);
+  ASSERT_EQ(reader_.Locate(5000, kLocateImage, &record), 0);
+  EXPECT_EQ(QFileInfo(record.imagePath).fileName(), "kvimage_lozeb3_2_0");
+
+  // A checksum without its image is no image at all.
+  const QString sumOnly = Archive("sumonly.zip", {{"kvimage_lozeb3_2_0.md5", "sum"}});
+  ASSERT_EQ(reader_.Open(sumOnly), 0);
+  EXPECT_EQ(reader_.Locate(5000, kLocateImage, &record), kArchiveFilesNotFound);
+  ASSERT_EQ(reader_.Locate(5000, kLocateImage | kLocateImageOptional, &record), 0);
+  EXPECT_TRUE(record.imagePath.isEmpty());
+}
+
 TEST_F(PackageReaderTest, PackageInsideAnArchiveAndBothModesAtOnce) {
   QTemporaryDir inner;
   const QString innerPackage = inner.filePath("kvfirm_lozeb3_0_5.tgz");

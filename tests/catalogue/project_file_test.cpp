@@ -6,9 +6,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "app/settings.h"
+#include "platform/system_folders.h"
 #include "support/test_util.h"
 
 namespace fwl {
@@ -164,6 +166,22 @@ TEST_F(ProjectFileTest, ChangedFileIsReadAgainAndReaderCanBeReplaced) {
   EXPECT_EQ(asked, QStringList({"Zeb Stations/0", "Zeb: Lib1/StaID", "Zeb Stations/1"}));
   SetProjectValueReader(previous);
   EXPECT_EQ(StationAddress(project, "A"), "192.168.100.200");
+}
+
+TEST_F(ProjectFileTest, ABareNameIsReadFromTheCurrentFolderNotTheSystemFolder) {
+  QTemporaryDir here;
+  ASSERT_TRUE(here.isValid());
+  WriteFileOrFail(here.filePath("site.6pj"), "[Zeb Stations]\n0=Here\n");
+  WriteFileOrFail(SystemFolder() + "site.6pj", "[Zeb Stations]\n0=System\n");
+  const QString before = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(here.path()));
+  const QString value = ReadProjectValue("Zeb Stations", "0", "site.6pj");
+  const QString path = ProjectFilePath("site.6pj");
+  QDir::setCurrent(before);
+  QFile::remove(SystemFolder() + "site.6pj");
+  EXPECT_EQ(value, "Here");
+  EXPECT_EQ(path, QFileInfo(here.path()).canonicalFilePath() + "/site.6pj");
+  EXPECT_EQ(ProjectFilePath(""), "");
 }
 
 TEST_F(ProjectFileTest, ChooserStartsFromCurrentThenRememberedProject) {

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "app/settings.h"
+#include "platform/system_folders.h"
 #include "sim/sim_unit.h"
 #include "support/test_util.h"
 
@@ -39,13 +40,15 @@ class FwloadLoadTest : public ::testing::Test {
     if (unit) unit->Stop();
   }
 
-  void StartUnit(const QStringList& failCommands = {}) {
+  void StartUnit(const QStringList& failCommands = {},
+                 const std::function<void(SimOptions&)>& change = {}) {
     SimOptions o;
     o.board = kSimBoard79524;
     ApplyBoardDefaults(o);
     o.countdownTickMs = 200;
     o.tftpPort = tftpPort;
     o.failCommands = failCommands;
+    if (change) change(o);
     unit = std::make_unique<SimUnit>(o);
     control = dir.path() + "/control";
     QString error;
@@ -76,8 +79,10 @@ class FwloadLoadTest : public ::testing::Test {
             QStringLiteral("'%1' sim power-cycle --control '%2'").arg(FwloadPath(), control)};
   }
 
-  static ProgramRun Fwload(const QStringList& args, int timeoutMs = 120000) {
+  static ProgramRun Fwload(const QStringList& args, int timeoutMs = 120000,
+                           const QString& cwd = QString()) {
     QProcess p;
+    if (!cwd.isEmpty()) p.setWorkingDirectory(cwd);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("FWLOADER_SETTINGS_FILE", SettingsFilePath());
     p.setProcessEnvironment(env);
@@ -128,6 +133,12 @@ TEST_F(FwloadLoadTest, BadUsageExitsWith2AndSaysWhy) {
       {QStringList(good) << "--tftp-port", "needs a value"},
       {QStringList(good).replaceInStrings("ttyS0", "/dev/serial/by-id/usb-adapter-0"),
        "longer than 19 characters"},
+      {QStringList(good) << "--catch-timeout"
+                         << "0",
+       "--catch-timeout"},
+      {QStringList(good) << "--catch-timeout"
+                         << "soon",
+       "--catch-timeout"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -186,6 +197,69 @@ TEST_F(FwloadLoadTest, FailedStepShowsErrorsAndTheUnitsReplyWhenVerbose) {
   EXPECT_TRUE(out.contains("  | Failed to erase range of NAND FLASH. Message response was:"));
   EXPECT_TRUE(out.contains("Load failed. (result 0)"));
   EXPECT_FALSE(out.contains("nand write"));
+}
+
+TEST_F(FwloadLoadTest, AnUnattendedLoadGivesUpOnASilentBootMonitor) {
+  // The unit's boot monitor waits for another stop line, for ever: the
+  // loader's never stops it and no prompt ever comes.
+  StartUnit({}, [](SimOptions& o) {
+    o.stopString = "otherstop";
+    o.autoboot = false;
+  });
+  const ProgramRun r = Fwload(LoadArgs() << "--catch-timeout"
+                                         << "2");
+  EXPECT_EQ(r.exitCode, 1) << r.out.toStdString() << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("The boot monitor did not answer within 2 seconds."))
+      << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("Unable to establish communications."));
+  EXPECT_EQ(unit->State(), "countdown");
+  EXPECT_TRUE(unit->CommandLog().isEmpty());
+}
+
+TEST_F(FwloadLoadTest, AProjectNamedWithoutAFolderIsInTheCurrentFolder) {
+  WriteFileOrFail(dir.path() + "/plant.6pj",
+                  "[Zeb Stations]\n0=Pump1\n[Zeb: Pump1]\nStaID=5000\nSerNum=77\n");
+  // The system folder's file of that name lacks the station.
+  WriteFileOrFail(SystemFolder() + "plant.6pj",
+                  "[Zeb Stations]\n0=Other\n[Zeb: Other]\nStaID=5101\n");
+  const QStringList args = {"load",
+                            "--product",
+                            "station",
+                            "--method",
+                            "serial",
+                            "--port",
+                            "/nonexistent/tty",
+                            "--pc-ip",
+                            "127.0.0.1",
+                            "--ip",
+                            "127.0.0.1",
+                            "--subnet",
+                            "255.0.0.0",
+                            "--firmware",
+                            "kvimagea_mums3_1_5",
+                            "--project",
+                            "plant.6pj",
+                            "--station",
+                            "Pump1",
+                            "--yes",
+                            "--catch-timeout",
+                            "1"};
+  // Past the project, the load waits for a port that never opens.
+  const ProgramRun r = Fwload(args, 120000, dir.path());
+  QFile::remove(SystemFolder() + "plant.6pj");
+  EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains("no station")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("The boot monitor did not answer within 1 seconds."))
+      << r.err.toStdString();
+}
+
+TEST_F(FwloadLoadTest, ACatchTimeoutDoesNotCutShortAUnitThatAnswers) {
+  StartUnit();
+  const ProgramRun r = Fwload(LoadArgs() << "--catch-timeout"
+                                         << "60");
+  EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains("did not answer"));
+  EXPECT_EQ(unit->ReadNand(0x280000, quint64(fs.size())), fs);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // fwload scan run as a program on firmware folders written by the test.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include "platform/system_folders.h"
 #include "support/test_util.h"
 
 namespace fwl {
@@ -28,11 +30,11 @@ class ScanCommandTest : public ::testing::Test {
     WriteFileOrFail(settings_, "");
   }
 
-  Outcome Scan(const QStringList& args) {
+  Outcome Scan(const QStringList& args, const QString& cwd = QString()) {
     // The program's own settings file, so the stored Search Options are the test's.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("FWLOADER_SETTINGS_FILE", settings_);
-    const test::FwloadRun run = test::RunFwload(QStringList{"scan"} + args, env);
+    const test::FwloadRun run = test::RunFwload(QStringList{"scan"} + args, env, cwd);
     return {run.exitCode, run.out.split('\n', Qt::SkipEmptyParts), run.err};
   }
 
@@ -90,6 +92,25 @@ TEST_F(ScanCommandTest, StationFromAProjectFile) {
   o = Scan({fw_, "--project", project, "--station", "Nobody"});
   EXPECT_EQ(o.exitCode, 2);
   EXPECT_TRUE(o.err.contains("Nobody"));
+  o = Scan({fw_, "--project", project + ".missing", "--station", "Pump1"});
+  EXPECT_EQ(o.exitCode, 2);
+  EXPECT_TRUE(o.err.contains("no project file")) << o.err.toStdString();
+}
+
+TEST_F(ScanCommandTest, AProjectNamedWithoutAFolderIsInTheCurrentFolder) {
+  Image("kvimage_razeb3_1_0");
+  Image("kvimage_lozeb4_0_0");
+  WriteFileOrFail(dir_.path() + "/plant.6pj",
+                  "[Zeb Stations]\n0=Pump1\n[Zeb: Pump1]\nStaID=5000\n");
+  // A file of the same name where the program keeps its own profiles must
+  // not be the one read.
+  WriteFileOrFail(SystemFolder() + "plant.6pj",
+                  "[Zeb Stations]\n0=Pump1\n[Zeb: Pump1]\nStaID=5101\n");
+
+  const Outcome o = Scan({fw_, "--project", "plant.6pj", "--station", "Pump1"}, dir_.path());
+  EXPECT_EQ(o.exitCode, 0) << o.err.toStdString();
+  EXPECT_EQ(o.lines, QStringList({"* 4.0.0 (kvimage_lozeb4_0_0)\t" + fw_ + "/kvimage_lozeb4_0_0"}));
+  QFile::remove(SystemFolder() + "plant.6pj");
 }
 
 TEST_F(ScanCommandTest, ArchiveTypesDefaultToTheStoredSearchOptions) {

@@ -131,6 +131,16 @@ TEST_F(CatchTest, PowerPromptRunsUntilCancelled) {
   EXPECT_GE(peer.Received().count("interrupt\r"), 10);
 }
 
+TEST_F(CatchTest, PowerPromptWithALimitEndsThereWithoutCancel) {
+  ui.CancelPromptAfter(2000);  // a safety net only
+  EXPECT_FALSE(engine.CatchBootMonitor(port, 300, true));
+  EXPECT_FALSE(ui.promptOpen());
+  // Ended by the limit after a dozen or so rounds, long before the net.
+  const qsizetype rounds = peer.Received().count("interrupt\r");
+  EXPECT_GE(rounds, 2);
+  EXPECT_LT(rounds, 1000);
+}
+
 TEST_F(CatchTest, AnUnpluggedAdapterEndsTheCatchWithAReport) {
   ui.CancelPromptAfter(2000);  // a safety net only
   ui.onPrompt = [&](const QString&, const QString&) { peer.Unplug(); };

@@ -1,6 +1,7 @@
 // Every command wrapper: the exact line it sends, the answers it accepts and
 // the ones it rejects, with the failure report it gives.
 #include <QDateTime>
+#include <mutex>
 
 #include "console_fixture.h"
 
@@ -210,14 +211,36 @@ TEST_F(CommandSetTest, NandSize) {
   EXPECT_TRUE(Reported("Failed to get NAND info. Message response was:"));
 }
 
-TEST_F(CommandSetTest, ClockIsSetAndItsEchoAwaited) {
+TEST_F(CommandSetTest, ClockIsSetToTheGivenTimeAndItsEchoAwaited) {
+  std::mutex lock;
+  QDateTime given;
+  peer.SetResponder([&](const QByteArray& line) {
+    std::lock_guard<std::mutex> guard(lock);
+    return AnswerDate(line, &given);
+  });
+  auto unitClock = [&] {
+    std::lock_guard<std::mutex> guard(lock);
+    return given;
+  };
+
   const QDateTime when(QDate(2008, 12, 11), QTime(9, 5, 7));
-  Answer("Date: 2008-12-11 (Thursday)    Time:  9:05:07\r\n");
   EXPECT_TRUE(engine.SetClockAt(port, when));
   EXPECT_EQ(LastLine(), "date 121109052008.07");
+  EXPECT_EQ(unitClock(), when);
+  const QDateTime later(QDate(2031, 1, 2), QTime(23, 59, 58));
+  EXPECT_TRUE(engine.SetClockAt(port, later));
+  EXPECT_EQ(unitClock(), later);
 
-  // Padded hour: not the boot monitor's echo of this time.
-  Answer("Date: 2008-12-11 (Thursday)    Time: 09:05:08\r\n");
+  // SetClock gives the unit this computer's local time, to the second.
+  const QDateTime before = QDateTime::currentDateTime().addMSecs(-999);
+  EXPECT_TRUE(engine.SetClock(port));
+  const QDateTime after = QDateTime::currentDateTime();
+  EXPECT_GE(unitClock(), before) << unitClock().toString().toStdString();
+  EXPECT_LE(unitClock(), after);
+  EXPECT_TRUE(lines.isEmpty());
+
+  // A unit that kept another time has not taken this one.
+  Answer("Date: 2008-12-11 (Thursday)    Time:  9:05:08\r\n");
   EXPECT_FALSE(engine.SetClockAt(port, when));
   EXPECT_TRUE(Reported("Error Setting clock. Message response was:"));
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QStringList>
 
@@ -11,6 +13,24 @@
 #include "monitor_peer.h"
 
 namespace fwl::test {
+
+// A boot monitor's answer to "date MMDDhhmmCCYY.ss": the date and time it
+// was set to, printed as the boot monitor prints them. `given` receives that
+// time; a line that is not such a command is refused and leaves it alone.
+inline QByteArray AnswerDate(const QByteArray& line, QDateTime* given) {
+  static const QRegularExpression form(
+      QStringLiteral("^date (\\d\\d)(\\d\\d)(\\d\\d)(\\d\\d)(\\d{4})\\.(\\d\\d)$"));
+  const QRegularExpressionMatch m = form.match(QString::fromLatin1(line));
+  const auto field = [&m](int n) { return m.captured(n).toInt(); };
+  const QDateTime set(QDate(field(5), field(1), field(2)), QTime(field(3), field(4), field(6)));
+  if (!m.hasMatch() || !set.isValid()) return "\r\n## Bad date format\r\n=> ";
+  *given = set;
+  return QStringLiteral("\r\nDate: %1    Time: %2\r\n=> ")
+      .arg(set.date().toString(QStringLiteral("yyyy-MM-dd (dddd)")),
+           QString::asprintf("%2d:%02d:%02d", set.time().hour(), set.time().minute(),
+                             set.time().second()))
+      .toLatin1();
+}
 
 class ConsoleTest : public ::testing::Test {
  protected:

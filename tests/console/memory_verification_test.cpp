@@ -16,6 +16,7 @@ struct MemoryUnit {
   QByteArray nand = "Device 0: NAND 128MiB 3,3V 8-bit";
   QByteArray mtestFailFrom;  // mtest lines starting so report "Mem error"
   QByteArray failPrefix;     // lines starting so get no prompt
+  QDateTime clock;           // the time the unit was last set to
 
   QByteArray Answer(const QByteArray& line) {
     auto hex = [](quint32 v) { return "0x" + QByteArray::number(v, 16).rightJustified(8, '0'); };
@@ -32,13 +33,7 @@ struct MemoryUnit {
              "\r\nsramsize    = " + hex(sramSize) + "\r\n=> ";
     }
     if (line == "nand info") return "\r\n" + nand + "\r\n=> ";
-    if (line.startsWith("date ")) {
-      const QDateTime now = QDateTime::currentDateTime();
-      const QByteArray stamp = QString::asprintf("%2d:%02d:%02d", now.time().hour(),
-                                                 now.time().minute(), now.time().second())
-                                   .toLatin1();
-      return "Date: today    Time: " + stamp + "\r\n=> ";
-    }
+    if (line.startsWith("date ")) return AnswerDate(line, &clock);
     return "=> ";
   }
 };
@@ -60,6 +55,10 @@ class VerifyMemoriesTest : public ConsoleTest {
     std::lock_guard<std::mutex> lock(unitMutex);
     change(unit);
   }
+  QDateTime Clock() {
+    std::lock_guard<std::mutex> lock(unitMutex);
+    return unit.clock;
+  }
   QList<QByteArray> SentStartingWith(const char* prefix) const {
     QList<QByteArray> out;
     for (const QByteArray& l : Sent())
@@ -72,9 +71,9 @@ class VerifyMemoriesTest : public ConsoleTest {
 };
 
 TEST_F(VerifyMemoriesTest, AMatchingUnitIsTestedPreparedAndItsClockSet) {
-  // A clock step between the "date" line and the unit's echo can miss the
-  // wait text once; the memory part is what this test is about.
-  const bool ok = engine.VerifyMemories(port);
+  const QDateTime before = QDateTime::currentDateTime().addMSecs(-999);
+  EXPECT_TRUE(engine.VerifyMemories(port)) << lines.join('\n').toStdString();
+  const QDateTime after = QDateTime::currentDateTime();
   EXPECT_EQ(SentStartingWith("mtest"),
             (QList<QByteArray>{"mtest 40000000 40000008", "mtest 4007fff8 4007ffff",
                                "mtest 40000000 4007ffff"}));
@@ -89,8 +88,20 @@ TEST_F(VerifyMemoriesTest, AMatchingUnitIsTestedPreparedAndItsClockSet) {
       lines.contains("Successfully tested 64MiB (0x4000000) of DRAM starting at address 0x0."));
   EXPECT_TRUE(lines.contains("Successfully verified NOR FLASH = 8 MiB."));
   EXPECT_TRUE(lines.contains("Successfully verified NAND FLASH = 128 MiB."));
-  EXPECT_EQ(lines.last() == "Setting clock...", ok);
+  EXPECT_EQ(lines.last(), "Setting clock...");
   EXPECT_EQ(SentStartingWith("date").size(), 1);
+  // The unit now keeps this computer's local time.
+  const QDateTime clock = Clock();
+  EXPECT_GE(clock, before) << clock.toString().toStdString();
+  EXPECT_LE(clock, after) << clock.toString().toStdString();
+}
+
+TEST_F(VerifyMemoriesTest, AClockTheUnitDoesNotTakeFailsTheCheck) {
+  Configure([](MemoryUnit& u) { u.failPrefix = "date"; });
+  EXPECT_FALSE(engine.VerifyMemories(port));
+  EXPECT_TRUE(lines.contains("Successfully verified NAND FLASH = 128 MiB."));
+  EXPECT_TRUE(lines.contains("Error Setting clock. Message response was:"));
+  EXPECT_FALSE(Clock().isValid());
 }
 
 TEST_F(VerifyMemoriesTest, NoNvramPassesWithoutTests) {

@@ -100,26 +100,64 @@ TEST(ReplyTextTest, ComPortAndNumbers) {
   EXPECT_EQ(LeadingNumber("99999999999999"), 0x7fffffff);
 }
 
-// Whatever the line carries, the rules neither crash nor read past the reply.
-TEST(ReplyTextTest, HostileRepliesAreHarmless) {
+// Whatever the line carries, the rules neither crash nor read past the reply
+// (the sanitizers watch that) and their answers stay within what they can be.
+TEST(ReplyTextTest, HostileRepliesGiveBoundedAnswers) {
   QByteArray noise;
   quint32 x = 12345;
   for (int i = 0; i < 20000; ++i) {
     x = x * 1103515245u + 12345u;
-    noise += static_cast<char>(x >> 24);
+    // No NUL bytes, so the whole of it is text the rules must walk.
+    noise += static_cast<char>((x >> 24) | 1);
   }
-  for (const QByteArray& r : {noise, QByteArray(12000, '\0'), QByteArray(12000, '='),
-                              QByteArray("0x"), QByteArray("memsize0x")}) {
-    bool found = false;
+  const QList<QByteArray> replies = {noise,
+                                     QByteArray(12000, '\0'),
+                                     QByteArray(12000, '='),
+                                     QByteArray(12000, '>'),
+                                     QByteArray("0x"),
+                                     QByteArray("memsize0x"),
+                                     QByteArray(9999, 'f')};
+  const QList<uint32_t> nandSizes = {0u, 0x1000000u, 0x2000000u, 0x4000000u, 0x8000000u};
+  const QList<int> boards = {kBoardUnknown, kBoardPowerPc855T, kBoardKvni79524, kBoardArm9};
+  for (const QByteArray& r : replies) {
+    SCOPED_TRACE(r.left(16).toHex().toStdString());
+    // The prompt rule agrees with a plain search of the text after byte one.
+    EXPECT_EQ(PromptAfterFirstByte(r, "=>"), ReplyText(r).indexOf("=>", 1) > 0);
+    EXPECT_TRUE(nandSizes.contains(NandSizeFromReply(r)));
     bool unexpected = false;
-    PromptAfterFirstByte(r, "=>");
-    MarkerBeforeFirstPrompt(r, "done");
-    FileSizeFromReply(r, "echo $(filesize)\r");
-    BdinfoValue(r, "memsize", found);
-    NandSizeFromReply(r);
-    BoardCodeFromEnvironment(r, unexpected);
+    EXPECT_TRUE(boards.contains(BoardCodeFromEnvironment(r, unexpected)));
+    bool found = true;
+    const uint32_t value = BdinfoValue(r, "memsize", found);
+    if (!found) {
+      EXPECT_EQ(value, 0u);
+    }
   }
-  SUCCEED();
+
+  // Nothing but NULs: no text at all.
+  const QByteArray zeros(12000, '\0');
+  bool found = true;
+  bool unexpected = true;
+  EXPECT_FALSE(PromptAfterFirstByte(zeros, "=>"));
+  EXPECT_FALSE(MarkerBeforeFirstPrompt(zeros, "done"));
+  EXPECT_EQ(FileSizeFromReply(zeros, "echo $(filesize)\r"), 0u);
+  EXPECT_EQ(BdinfoValue(zeros, "memsize", found), 0u);
+  EXPECT_FALSE(found);
+  EXPECT_EQ(BoardCodeFromEnvironment(zeros, unexpected), kBoardUnknown);
+  EXPECT_FALSE(unexpected);
+
+  // "=" without ">" is no prompt; a flood of hex digits saturates.
+  EXPECT_FALSE(PromptAfterFirstByte(QByteArray(12000, '='), "=>"));
+  EXPECT_FALSE(MarkerBeforeFirstPrompt(QByteArray(12000, '='), "=="));
+  EXPECT_EQ(FileSizeFromReply(QByteArray(9999, 'f'), "echo $(filesize)\r"), 0xffffffffu);
+  EXPECT_EQ(ParseHexPrefix(QByteArray(9999, 'f')), 0xffffffffu);
+
+  // A name whose "0x" ends the reply: found, but no value to read.
+  EXPECT_EQ(BdinfoValue("memsize0x", "memsize", found), 0u);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(BdinfoValue(QByteArray(11990, ' ') + "memsize = 0x", "memsize", found), 0u);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(BdinfoValue("0x", "memsize", found), 0u);
+  EXPECT_FALSE(found);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QTemporaryDir>
 
 #include "platform/ini_file.h"
 #include "platform/system_folders.h"
@@ -69,6 +70,29 @@ TEST(LoadParameterFileTest, ReadersCutToTheirBuffers) {
       ReadLoadParameter("PPC Load Files", "FlashFSFilename", kFlashFsFilenameBufferSize).size(),
       249);
   EXPECT_EQ(ReadLoadParameter("TFTP", "IPAddr", kTftpKeyBufferSize), "127.000.000.001.ext");
+}
+
+TEST(LoadParameterFileTest, ALongPortPathIsHandedOnAsTheDeviceItLeadsTo) {
+  EXPECT_EQ(ComPortParameterText("ttyUSB0"), "ttyUSB0");
+  EXPECT_EQ(ComPortParameterText("/dev/ttyUSB12345678"), "/dev/ttyUSB12345678");  // 19
+  EXPECT_EQ(ComPortParameterText("/dev/serial/by-id/usb-none-if00-port0"), "");
+
+  // A link to a short device name stands for it; one to a long name cannot.
+  QTemporaryDir dir("/tmp/fwXXXXXX");
+  ASSERT_TRUE(dir.isValid());
+  const QString shortDevice = dir.filePath("tty0");
+  const QString longDevice = dir.filePath("a-device-with-a-long-name");
+  for (const QString& path : {shortDevice, longDevice}) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  ASSERT_LT(shortDevice.size(), kComportBufferSize);
+  const QString byId = dir.filePath("usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0");
+  ASSERT_TRUE(QFile::link(shortDevice, byId));
+  EXPECT_EQ(ComPortParameterText(byId), shortDevice);
+  const QString toLong = dir.filePath("usb-Other_Adapter_0001-if00-port0");
+  ASSERT_TRUE(QFile::link(longDevice, toLong));
+  EXPECT_EQ(ComPortParameterText(toLong), "");
 }
 
 }  // namespace

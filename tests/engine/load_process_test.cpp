@@ -227,10 +227,12 @@ TEST_F(LoadProcessTest, ArchiveMemberIsSelectedAndWrittenToTheParameterFile) {
   const QByteArray fs = MakeImage("pkg/kvimage6_razeb3_1_5", 100000, 14);
   MakeImage("pkg/kvimageb_razeb3_1_5", 30000, 15);
   MakeImage("pkg/readme", 10, 16);
+  // A checksum listed ahead of its image is not an image.
+  MakeImage("pkg/kvimage6_razeb3_1_5.md5", 33, 18);
   QProcess tar;
   tar.setWorkingDirectory(Path("pkg"));
-  tar.start("tar", {"czf", Path("kvfirm6_razeb3_1_5.tgz"), "readme", "kvimage6_razeb3_1_5",
-                    "kvimageb_razeb3_1_5"});
+  tar.start("tar", {"czf", Path("kvfirm6_razeb3_1_5.tgz"), "readme", "kvimage6_razeb3_1_5.md5",
+                    "kvimage6_razeb3_1_5", "kvimageb_razeb3_1_5"});
   ASSERT_TRUE(tar.waitForFinished(30000));
   ASSERT_EQ(tar.exitCode(), 0);
   SimOptions o = UnitOptions("ppc855");
@@ -285,7 +287,8 @@ TEST_F(LoadProcessTest, ImageForAnotherProcessorIsRefusedWithTheBoardsMessage) {
     EXPECT_EQ(ui.messageTexts().last(), c.message);
     // Refused before anything was programmed (a reset may still follow).
     for (const QString& cmd : unit->CommandLog()) {
-      for (const char* programming : {"tftp", "erase", "nand erase", "nand write", "cp.", "protect"})
+      for (const char* programming :
+           {"tftp", "erase", "nand erase", "nand write", "cp.", "protect"})
         EXPECT_FALSE(cmd.startsWith(QLatin1String(programming))) << cmd.toStdString();
     }
     EXPECT_TRUE(unit->CommandLog().contains("nand info"));
