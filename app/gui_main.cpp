@@ -41,9 +41,13 @@ int main(int argc, char** argv) {
   ui.SetOwner(&sheet);
 
   // Documentation pictures: FWLOADER_SCREENSHOT_DIR=<folder> walks the pages
-  // and exits instead of waiting for the operator.
+  // (and with FWLOADER_SCREENSHOT_LOAD=1 runs the load on page 5) and exits
+  // instead of waiting for the operator.
   const QString shots = qEnvironmentVariable("FWLOADER_SCREENSHOT_DIR");
-  if (!shots.isEmpty()) return fwl::TakeScreenshotTour(sheet, shots) == 7 ? 0 : 1;
+  if (!shots.isEmpty()) {
+    const bool load = qEnvironmentVariableIntValue("FWLOADER_SCREENSHOT_LOAD") != 0;
+    return fwl::TakeScreenshotTour(sheet, shots, load) >= (load ? 9 : 7) ? 0 : 1;
+  }
 
   sheet.exec();
   return 0;

@@ -18,6 +18,11 @@ FWL_PACKAGE_TOOLS=(
   lintian desktop-file-utils appstream librsvg2-bin libcap2-bin
 )
 
+# Only scripts/screenshots needs these: a virtual X display for the pictures
+# of the wizard (the tests use Qt's offscreen platform), and fonts with the
+# usual metrics.
+FWL_SCREENSHOT_PACKAGES=(xvfb xauth fonts-dejavu-core)
+
 fwl_missing_packages() {
   local missing=() p
   for p in "$@"; do

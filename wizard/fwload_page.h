@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWizardPage>
 
+class QLabel;
+
 namespace fwl {
 
 class CFWLoadPSheet;
@@ -14,6 +16,16 @@ class CFWLoadPSheet;
 inline constexpr int kWizardBack = 1;
 inline constexpr int kWizardNext = 2;
 inline constexpr int kWizardFinish = 4;
+
+// Object name of a page control: "ctl" followed by its dialog control id.
+QString ControlName(int id);
+// `text` without its mnemonic marks ("&&" stays one "&").
+QString WithoutMnemonic(const QString& text);
+// A label for `buddy` (its "&" letter moves the focus there); the buddy gets
+// the label's text, without the mark, as its accessible name. `id` > 0 also names the label.
+QLabel* BuddyLabel(const QString& text, QWidget* buddy, QWidget* parent, int id = 0);
+// A bold section heading such as "Product selection:".
+QLabel* HeadingLabel(const QString& text, QWidget* parent, int id = 0);
 
 class CFWLoadPage : public QWizardPage {
   Q_OBJECT

@@ -48,6 +48,12 @@ CFWLoadPage1::CFWLoadPage1(QWidget* parent)
   versionLine_ = AddText(this, 1001, "");
   texts->addWidget(versionLine_);
 
+  // Wide enough that the wrapped texts need no more height than the page
+  // has, whatever the font size.
+  const int textWidth = fontMetrics().averageCharWidth() * 58;
+  for (QLabel* label : findChildren<QLabel*>())
+    if (label->wordWrap()) label->setMinimumWidth(textWidth);
+
   auto* grid = new QGridLayout(this);
   grid->setHorizontalSpacing(14);
   grid->addWidget(icon, 0, 0, Qt::AlignTop);

@@ -1,10 +1,19 @@
-// The begin-load page: the "Load Now" button and the step status list.
-// Shows its header and sets the wizard buttons; its controls are still to come.
+// The begin-load page: shows what will be loaded, starts the load with
+// "Load Now" and follows it in the status list, then reports the result and
+// sets the wizard buttons (after a controller load it moves on by itself).
 #pragma once
 
+#include "engine/load_progress.h"
 #include "wizard/fwload_page.h"
 
+class QLabel;
+class QPushButton;
+class QTreeView;
+
 namespace fwl {
+
+class PathField;
+class StepStatusList;
 
 class CFWLoadPage5 : public CFWLoadPage {
   Q_OBJECT
@@ -14,7 +23,31 @@ class CFWLoadPage5 : public CFWLoadPage {
 
   explicit CFWLoadPage5(QWidget* parent = nullptr);
 
+  void OnInitDialog() override;
   void OnSetActive() override;
+  // Next and Back first remove a TFTP server left from a switch load.
+  bool validatePage() override;
+  void cleanupPage() override;
+
+  // The progress receiver the engine and the switch path report to.
+  void OnLoadProgress(const LoadProgressEvent& event);
+
+  // The "Load Now" handler: runs the whole load, then shows the result.
+  // Returns the dispatcher's result (1, 0, -1, -2).
+  int LoadNow();
+
+  StepStatusList* statusList() const { return status_; }
+  QTreeView* statusView() const { return view_; }
+  QPushButton* loadNowButton() const { return loadNow_; }
+
+ private:
+  void DeleteSwitchTftpServer();
+
+  QLabel* versionLine_;
+  PathField* fileLine_;
+  QPushButton* loadNow_;
+  QTreeView* view_;
+  StepStatusList* status_;
 };
 
 }  // namespace fwl

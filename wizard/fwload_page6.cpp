@@ -5,6 +5,9 @@
 #include <QVBoxLayout>
 
 #include "app/application.h"
+#include "app/settings.h"
+#include "platform/ini_file.h"
+#include "switch/load_dispatch.h"
 #include "wizard/fwload_psheet.h"
 
 namespace fwl {
@@ -44,6 +47,11 @@ void CFWLoadPage6::OnSetActive() { sheet()->SetWizardButtons(kWizardBack | kWiza
 bool CFWLoadPage6::OnWizardFinish() {
   loadConfigOnExit = loadConfig_->isChecked() ? 1 : 0;
   Application::Instance().loadConfigOnExit = loadConfigOnExit;
+  // The configuration software reads the answer from its file: the value
+  // the load wrote there was only this box's state while the load ran.
+  WritePrivateProfileString(QLatin1String(kSectionZebFirmware),
+                            QLatin1String(kKeyLoadStationConfig), QString::number(loadConfigOnExit),
+                            OemString(kOemIniFileName));
   return true;
 }
 

@@ -19,7 +19,8 @@ class CFWLoadPage6 : public CFWLoadPage {
 
   // Back and Finish.
   void OnSetActive() override;
-  // Stores `loadConfigOnExit` in the application object.
+  // Stores `loadConfigOnExit` in the application object and as "LoadStaCfg"
+  // in the configuration software's file.
   bool OnWizardFinish() override;
 
   // 1 checked (the initial state), 0 not; follows every click at once.

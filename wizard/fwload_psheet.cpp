@@ -7,6 +7,7 @@
 
 #include "app/application.h"
 #include "app/help.h"
+#include "app/settings.h"
 #include "catalogue/firmware_names.h"
 #include "catalogue/firmware_package_reader.h"
 #include "engine/load_engine.h"
@@ -34,6 +35,9 @@ CFWLoadPSheet::CFWLoadPSheet(const QString& caption, QWidget* parent, int firstP
       engine_(std::make_unique<LoadEngine>()),
       caption_(caption) {
   knownFirmwareNames = KnownStems();
+  // The images are served on the stored TFTP port (69 unless changed).
+  const int listen = GetSettingInt(QLatin1String(kSectionTftp), QStringLiteral("listen"));
+  if (listen > 0 && listen <= 65535) engine_->tftpListenPort = quint16(listen);
   packageReader_ = std::make_unique<FirmwarePackageReader>(knownFirmwareNames, bundleOemName);
   setWizardStyle(QWizard::ModernStyle);
   setWindowTitle(caption);
@@ -174,6 +178,26 @@ void CFWLoadPSheet::SetSwitchProgressReceiver(LoadProgressCallback receiver, voi
 
 void CFWLoadPSheet::ForwardSwitchProgress(const LoadProgressEvent& event) {
   if (switchProgress_) switchProgress_(event, switchProgressUser_);
+}
+
+LoadJob CFWLoadPSheet::CurrentLoadJob() const {
+  LoadJob job;
+  job.product = page2_->productType();
+  job.firmwareFile = page2_->SelectedFirmwareFile();
+  if (job.product != kProductSwitch) job.stationName = page2_->stationName();
+  job.stationType = page2_->stationTypeCode();
+  job.serialNumber = int(page2_->stationSerialNumber());
+  job.method =
+      page3_->connectionMethod() == kMethodEthernetOnly ? kMethodEthernetOnly : kMethodSerial;
+  job.comPort = page3_->comPort();
+  job.pcAddress = page4_->pcAddress();
+  job.stationAddress = page4_->stationAddress();
+  job.subnet = page4_->subnet();
+  job.gateway = page4_->gateway();
+  job.user = page4_->user();
+  job.password = page4_->password();
+  job.loadStationConfig = page6_->loadConfigOnExit;
+  return job;
 }
 
 void CFWLoadPSheet::ShowPageHelp() {

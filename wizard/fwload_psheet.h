@@ -11,6 +11,8 @@
 #include <memory>
 
 #include "engine/load_progress.h"
+#include "switch/load_dispatch.h"
+#include "switch/load_job.h"
 
 class QPushButton;
 
@@ -90,6 +92,13 @@ class CFWLoadPSheet : public QWizard {
   // Where the switch path's step reports go (page 5 registers itself).
   void SetSwitchProgressReceiver(LoadProgressCallback receiver, void* user);
   void ForwardSwitchProgress(const LoadProgressEvent& event);
+
+  // The Ethernet-only switch install "Load Now" hands a switch load over
+  // Ethernet only to; without one such a load fails with a message.
+  SwitchInstallFunction switchInstall;
+
+  // The operator's choices as they stand on the pages now.
+  LoadJob CurrentLoadJob() const;
 
   // Shows the help topic of the active page.
   void ShowPageHelp();

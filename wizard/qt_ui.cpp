@@ -12,6 +12,8 @@
 #include <functional>
 #include <type_traits>
 
+#include "app/settings.h"
+
 namespace fwl {
 namespace {
 
@@ -105,7 +107,9 @@ QWidget* QtUi::Owner() const {
 int QtUi::MessageBox(const QString& text, const QString& caption, UiIcon icon, UiButtons buttons) {
   if (!OnGuiThread())
     return CallOnGuiThread([&] { return MessageBox(text, caption, icon, buttons); });
-  QMessageBox box(BoxIcon(icon), caption, text, QMessageBox::NoButton, Owner());
+  // A box without a caption of its own carries the program's title.
+  const QString title = caption.isEmpty() ? OemString(kAppNameEntry) : caption;
+  QMessageBox box(BoxIcon(icon), title, text, QMessageBox::NoButton, Owner());
   const QList<BoxButton> choices = BoxButtons(buttons);
   QList<QAbstractButton*> added;
   for (const BoxButton& choice : choices) added << box.addButton(choice.button);

@@ -27,7 +27,8 @@ class QtUi final : public Ui {
   void SetOwner(QWidget* owner) { owner_ = owner; }
 
   // Closing a box by its title bar or Escape answers Cancel, also for a box
-  // with only an OK button.
+  // with only an OK button. A box without a caption shows the program's
+  // title ("FirmwareLoader").
   int MessageBox(const QString& text, const QString& caption, UiIcon icon,
                  UiButtons buttons) override;
   // The prompt window counts as cancelled when its Cancel button is pressed

@@ -101,4 +101,72 @@ QIcon ProgramIcon() {
   return icon;
 }
 
+QPixmap DrawStateIcon(int state, qreal devicePixelRatio) {
+  if (state < 0 || state > 3) return QPixmap();
+  const int side = qRound(16 * devicePixelRatio);
+  QPixmap pixmap(side, side);
+  pixmap.setDevicePixelRatio(devicePixelRatio);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF circle(1.5, 1.5, 13, 13);
+  switch (state) {
+    case 0:  // pending
+      p.setPen(QPen(QColor(0x90, 0x90, 0x90), 1.5));
+      p.setBrush(QColor(0xf2, 0xf2, 0xf2));
+      p.drawEllipse(circle);
+      break;
+    case 1: {  // working
+      p.setPen(QPen(kDeepBlue, 1));
+      p.setBrush(kMidBlue);
+      p.drawEllipse(circle);
+      QPainterPath play;
+      play.moveTo(6.2, 4.8);
+      play.lineTo(11.6, 8.0);
+      play.lineTo(6.2, 11.2);
+      play.closeSubpath();
+      p.setPen(Qt::NoPen);
+      p.setBrush(Qt::white);
+      p.drawPath(play);
+      break;
+    }
+    case 2:  // ERROR
+      p.setPen(QPen(QColor(0x8b, 0x10, 0x10), 1));
+      p.setBrush(QColor(0xd3, 0x2f, 0x2f));
+      p.drawEllipse(circle);
+      p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap));
+      p.drawLine(QPointF(5.5, 5.5), QPointF(10.5, 10.5));
+      p.drawLine(QPointF(10.5, 5.5), QPointF(5.5, 10.5));
+      break;
+    case 3: {  // OK
+      p.setPen(QPen(QColor(0x1b, 0x5e, 0x20), 1));
+      p.setBrush(QColor(0x38, 0x9e, 0x3c));
+      p.drawEllipse(circle);
+      QPainterPath tick;
+      tick.moveTo(4.6, 8.3);
+      tick.lineTo(7.0, 10.7);
+      tick.lineTo(11.4, 5.4);
+      p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      p.setBrush(Qt::NoBrush);
+      p.drawPath(tick);
+      break;
+    }
+  }
+  return pixmap;
+}
+
+QIcon LoadNowIcon() {
+  QIcon icon;
+  for (int side : {32, 64}) {
+    QPixmap pixmap(side, side);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    DrawChip(p, QRectF(0, 0, side, side));
+    p.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
 }  // namespace fwl

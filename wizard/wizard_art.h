@@ -16,4 +16,12 @@ QPixmap DrawWatermarkPicture();
 QPixmap DrawProgramIcon(int size);
 QIcon ProgramIcon();
 
+// The status list's state pictures, 16x16 at the device pixel ratio of the
+// screen: 0 pending (hollow grey circle), 1 working (blue circle with a
+// play mark), 2 ERROR (red circle with a cross), 3 OK (green circle with a
+// tick). Other states give a null pixmap.
+QPixmap DrawStateIcon(int state, qreal devicePixelRatio = 1.0);
+// The "Load Now" button's 32x32 picture: the chip with a green arrow.
+QIcon LoadNowIcon();
+
 }  // namespace fwl

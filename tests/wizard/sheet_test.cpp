@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -18,35 +19,27 @@
 #include "wizard/fwload_page6.h"
 #include "wizard/fwload_psheet.h"
 #include "wizard/wizard_art.h"
+#include "wizard_fixture.h"
 
 namespace fwl {
 namespace {
 
-class SheetTest : public ::testing::Test {
+// Every page can be passed: a firmware file, stored addresses.
+class SheetTest : public test::WizardTest {
  protected:
-  SheetTest() : sheet("Wizard", nullptr, 0, DrawWatermarkPicture(), DrawHeaderPicture()) {
-    Application::Instance().Reset();
-    sheet.show();
-    WaitPumping(10);
-  }
-  ~SheetTest() override {
-    if (sheet.wizardButtons() == 0) sheet.SetWizardButtons(kWizardBack);
-    sheet.close();
-  }
-
-  void GoTo(int id) {
-    while (sheet.currentId() < id) sheet.next();
-    ASSERT_EQ(sheet.currentId(), id);
+  void SetUp() override {
+    WizardTest::SetUp();
+    StoreUsualSettings();
+    AddFirmware("kvimage_mums3_2_7");
+    Open();
   }
 
   // Back enabled, Next enabled, Finish shown.
   std::tuple<bool, bool, bool> Buttons() const {
-    return {sheet.backButton()->isEnabled(),
-            sheet.nextButton()->isVisible() && sheet.nextButton()->isEnabled(),
-            sheet.finishButton()->isVisible() && sheet.finishButton()->isEnabled()};
+    return {sheet->backButton()->isEnabled(),
+            sheet->nextButton()->isVisible() && sheet->nextButton()->isEnabled(),
+            sheet->finishButton()->isVisible() && sheet->finishButton()->isEnabled()};
   }
-
-  CFWLoadPSheet sheet;
 };
 
 TEST_F(SheetTest, SixPagesInOrderWithTheirTexts) {
@@ -68,91 +61,91 @@ TEST_F(SheetTest, SixPagesInOrderWithTheirTexts) {
        "This option allows the station settings (IP, port settings, ...) to be loaded at this "
        "time."},
   };
-  ASSERT_EQ(sheet.pageIds(), (QList<int>{0, 1, 2, 3, 4, 5}));
-  EXPECT_EQ(sheet.currentId(), CFWLoadPSheet::kPage1);
+  ASSERT_EQ(sheet->pageIds(), (QList<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage1);
   for (int id = 0; id < 6; ++id) {
     SCOPED_TRACE(id);
     GoTo(id);
-    auto* page = sheet.activePage();
+    auto* page = sheet->activePage();
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->dialogId(), 107 + id);
     EXPECT_EQ(page->title(), expected[id].title);
     EXPECT_EQ(page->subTitle(), expected[id].subTitle);
-    EXPECT_EQ(sheet.windowTitle(), expected[id].dialogTitle);
+    EXPECT_EQ(sheet->windowTitle(), expected[id].dialogTitle);
   }
-  EXPECT_EQ(sheet.knownFirmwareNames,
+  EXPECT_EQ(sheet->knownFirmwareNames,
             (QStringList{"kvfirm_ragt", "kvfirm_razeb", "kvfirm_lozeb", "kvfirm6_razeb",
                          "kvfirm6_lozeb", "kvfirm_mugt", "kvimage_ragt", "kvimage_razeb",
                          "kvimage_lozeb", "kvimage6_razeb", "kvimageb_razeb", "kvimage6_lozeb",
                          "kvimageb_lozeb", "kvimage_mugt", "kvimageb_mugt", "kvimage_mums",
                          "kvimageb_mums", "kvimagea_mums", "kvimageba_mums"}));
-  EXPECT_EQ(sheet.bundleOemName, "KORVID");
-  EXPECT_EQ(sheet.packageReader().oemString(), "KORVID");
+  EXPECT_EQ(sheet->bundleOemName, "KORVID");
+  EXPECT_EQ(sheet->packageReader().oemString(), "KORVID");
 }
 
 TEST_F(SheetTest, PagesSetTheirButtonMasksWhenActivated) {
   using B = std::tuple<bool, bool, bool>;
-  EXPECT_EQ(sheet.wizardButtons(), kWizardNext);
+  EXPECT_EQ(sheet->wizardButtons(), kWizardNext);
   EXPECT_EQ(Buttons(), B(false, true, false));
   GoTo(CFWLoadPSheet::kPage3);
   EXPECT_EQ(Buttons(), B(true, true, false));
   GoTo(CFWLoadPSheet::kPage5);
-  EXPECT_EQ(sheet.wizardButtons(), kWizardBack);
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack);
   EXPECT_EQ(Buttons(), B(true, false, false));
   // The Next button is disabled, so clicking it does nothing.
-  sheet.nextButton()->click();
-  EXPECT_EQ(sheet.currentId(), CFWLoadPSheet::kPage5);
+  sheet->nextButton()->click();
+  EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
 
   // After a controller load the handler presses Next for the operator.
-  sheet.SetWizardButtons(kWizardBack | kWizardNext);
-  sheet.PressButton(kWizardNext);
-  ASSERT_TRUE(WaitPumpingUntil([&] { return sheet.currentId() == CFWLoadPSheet::kPage6; }, 2000));
-  EXPECT_EQ(sheet.wizardButtons(), kWizardBack | kWizardFinish);
+  sheet->SetWizardButtons(kWizardBack | kWizardNext);
+  sheet->PressButton(kWizardNext);
+  ASSERT_TRUE(WaitPumpingUntil([&] { return sheet->currentId() == CFWLoadPSheet::kPage6; }, 2000));
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardFinish);
   EXPECT_EQ(Buttons(), B(true, false, true));
-  EXPECT_FALSE(sheet.nextButton()->isVisible());
+  EXPECT_FALSE(sheet->nextButton()->isVisible());
 
   // Back re-activates the previous page, which sets its mask again.
-  sheet.backButton()->click();
-  EXPECT_EQ(sheet.currentId(), CFWLoadPSheet::kPage5);
-  EXPECT_EQ(sheet.wizardButtons(), kWizardBack);
+  sheet->backButton()->click();
+  EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack);
 
   // An Ethernet-only controller load ends with Back and Finish; the pressed
   // Next still leads to the configuration page. While a load runs nothing
   // is pressed.
-  sheet.SetWizardButtons(0);
-  sheet.PressButton(kWizardNext);
+  sheet->SetWizardButtons(0);
+  sheet->PressButton(kWizardNext);
   WaitPumping(50);
-  EXPECT_EQ(sheet.currentId(), CFWLoadPSheet::kPage5);
-  sheet.SetWizardButtons(kWizardBack | kWizardFinish);
-  sheet.PressButton(kWizardNext);
-  ASSERT_TRUE(WaitPumpingUntil([&] { return sheet.currentId() == CFWLoadPSheet::kPage6; }, 2000));
-  EXPECT_EQ(sheet.wizardButtons(), kWizardBack | kWizardFinish);
+  EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
+  sheet->SetWizardButtons(kWizardBack | kWizardFinish);
+  sheet->PressButton(kWizardNext);
+  ASSERT_TRUE(WaitPumpingUntil([&] { return sheet->currentId() == CFWLoadPSheet::kPage6; }, 2000));
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardFinish);
 }
 
 TEST_F(SheetTest, NoWayOutWhileALoadRuns) {
   GoTo(CFWLoadPSheet::kPage5);
-  sheet.SetWizardButtons(0);
+  sheet->SetWizardButtons(0);
   using B = std::tuple<bool, bool, bool>;
   EXPECT_EQ(Buttons(), B(false, false, false));
-  EXPECT_FALSE(sheet.button(QWizard::CancelButton)->isEnabled());
-  sheet.reject();
-  sheet.close();
+  EXPECT_FALSE(sheet->button(QWizard::CancelButton)->isEnabled());
+  sheet->reject();
+  sheet->close();
   WaitPumping(10);
-  EXPECT_TRUE(sheet.isVisible());
+  EXPECT_TRUE(sheet->isVisible());
 
   // Ethernet-only loads end with Back and Finish; Finish there closes the
   // wizard without asking the configuration page.
-  sheet.SetWizardButtons(kWizardBack | kWizardFinish);
-  EXPECT_TRUE(sheet.button(QWizard::CancelButton)->isEnabled());
-  sheet.finishButton()->click();
-  EXPECT_FALSE(sheet.isVisible());
-  EXPECT_EQ(sheet.result(), QDialog::Accepted);
+  sheet->SetWizardButtons(kWizardBack | kWizardFinish);
+  EXPECT_TRUE(sheet->button(QWizard::CancelButton)->isEnabled());
+  sheet->finishButton()->click();
+  EXPECT_FALSE(sheet->isVisible());
+  EXPECT_EQ(sheet->result(), QDialog::Accepted);
   EXPECT_EQ(Application::Instance().loadConfigOnExit, 0);
 }
 
 TEST_F(SheetTest, WelcomePageTextsAndVersionLine) {
   auto text = [&](int id) {
-    auto* label = sheet.page1()->findChild<QLabel*>(QStringLiteral("ctl%1").arg(id));
+    auto* label = sheet->page1()->findChild<QLabel*>(QStringLiteral("ctl%1").arg(id));
     return label ? label->text() : QStringLiteral("<missing>");
   };
   EXPECT_EQ(text(299),
@@ -165,57 +158,59 @@ TEST_F(SheetTest, WelcomePageTextsAndVersionLine) {
             "* Please make sure port 69 is open for a connection from the device you are loading "
             "to this machine.");
   EXPECT_EQ(text(1001), QStringLiteral("Version " FWL_VERSION));
-  auto* icon = sheet.page1()->findChild<QLabel*>("ctl300");
+  auto* icon = sheet->page1()->findChild<QLabel*>("ctl300");
   ASSERT_NE(icon, nullptr);
   EXPECT_FALSE(icon->pixmap().isNull());
-  EXPECT_FALSE(sheet.page1()->pixmap(QWizard::WatermarkPixmap).isNull());
+  EXPECT_FALSE(sheet->page1()->pixmap(QWizard::WatermarkPixmap).isNull());
 }
 
 TEST_F(SheetTest, ConfigurationPageStoresItsAnswerOnFinish) {
   GoTo(CFWLoadPSheet::kPage6);
-  auto* box = sheet.page6()->findChild<QCheckBox*>("ctl306");
+  auto* box = sheet->page6()->findChild<QCheckBox*>("ctl306");
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->text(), "Load station configuration on exit.");
   QStringList labels;
-  for (QLabel* label : sheet.page6()->findChildren<QLabel*>()) labels << label->text();
+  for (QLabel* label : sheet->page6()->findChildren<QLabel*>()) labels << label->text();
   EXPECT_TRUE(labels.contains(
       "Although firmware has been loaded, the station configuration (port settings, IP Address, "
       "...) are all set to defaults at this time. This option allows the station to be loaded "
       "with the current settings in the previously selected project file."))
       << qPrintable(labels.join('\n'));
   EXPECT_TRUE(box->isChecked());
-  EXPECT_EQ(sheet.page6()->loadConfigOnExit, 1);
+  EXPECT_EQ(sheet->page6()->loadConfigOnExit, 1);
 
   box->click();
-  EXPECT_EQ(sheet.page6()->loadConfigOnExit, 0);
+  EXPECT_EQ(sheet->page6()->loadConfigOnExit, 0);
   EXPECT_EQ(Application::Instance().loadConfigOnExit, 0);  // only Finish stores
   box->click();
   box->click();
-  sheet.finishButton()->click();
-  EXPECT_EQ(sheet.result(), QDialog::Accepted);
+  sheet->finishButton()->click();
+  EXPECT_EQ(sheet->result(), QDialog::Accepted);
   EXPECT_EQ(Application::Instance().loadConfigOnExit, 0);
 }
 
 TEST_F(SheetTest, UntouchedConfigurationBoxStoresOne) {
   GoTo(CFWLoadPSheet::kPage6);
-  sheet.finishButton()->click();
+  sheet->finishButton()->click();
   EXPECT_EQ(Application::Instance().loadConfigOnExit, 1);
 }
 
 TEST_F(SheetTest, SwitchTransferEventsSetTheFlags) {
-  EXPECT_EQ(sheet.switchTransferStarted + sheet.switchTransferComplete + sheet.switchClientLost, 0);
-  sheet.OnSwitchTftpEvent(kSwitchTftpClientLost);
-  EXPECT_EQ(sheet.switchClientLost, 1);
-  sheet.OnSwitchTftpEvent(kSwitchTftpTransferStarted);
-  EXPECT_EQ(sheet.switchClientLost, 0);
-  EXPECT_EQ(sheet.switchTransferStarted, 1);
-  sheet.OnSwitchTftpEvent(kSwitchTftpTransferComplete);
-  EXPECT_EQ(sheet.switchTransferComplete, 1);
-  sheet.OnSwitchTftpEvent(99);  // unknown events change nothing
-  EXPECT_EQ(sheet.switchClientLost + sheet.switchTransferStarted + sheet.switchTransferComplete, 2);
+  EXPECT_EQ(sheet->switchTransferStarted + sheet->switchTransferComplete + sheet->switchClientLost,
+            0);
+  sheet->OnSwitchTftpEvent(kSwitchTftpClientLost);
+  EXPECT_EQ(sheet->switchClientLost, 1);
+  sheet->OnSwitchTftpEvent(kSwitchTftpTransferStarted);
+  EXPECT_EQ(sheet->switchClientLost, 0);
+  EXPECT_EQ(sheet->switchTransferStarted, 1);
+  sheet->OnSwitchTftpEvent(kSwitchTftpTransferComplete);
+  EXPECT_EQ(sheet->switchTransferComplete, 1);
+  sheet->OnSwitchTftpEvent(99);  // unknown events change nothing
+  EXPECT_EQ(sheet->switchClientLost + sheet->switchTransferStarted + sheet->switchTransferComplete,
+            2);
 
   int received = 0;
-  sheet.SetSwitchProgressReceiver(
+  sheet->SetSwitchProgressReceiver(
       [&](const LoadProgressEvent& e, void* user) {
         EXPECT_EQ(user, &received);
         received = e.state;
@@ -223,14 +218,18 @@ TEST_F(SheetTest, SwitchTransferEventsSetTheFlags) {
       &received);
   LoadProgressEvent event;
   event.state = kStepStateOk;
-  sheet.ForwardSwitchProgress(event);
+  sheet->ForwardSwitchProgress(event);
   EXPECT_EQ(received, kStepStateOk);
 }
 
 TEST_F(SheetTest, HelpOpensTheActivePagesTopic) {
-  Application::Instance().Station = "S1";
+  // Started for a station, the station loader's help file is used.
+  sheet.reset();
+  Open("S1");
+  GoTo(CFWLoadPSheet::kPage2);
+  Select(Control<QComboBox>(page2(), 1004), "Managed Switch");
   GoTo(CFWLoadPSheet::kPage3);
-  sheet.button(QWizard::HelpButton)->click();
+  sheet->button(QWizard::HelpButton)->click();
   QTextBrowser* browser = nullptr;
   for (QWidget* w : QApplication::topLevelWidgets())
     if (w->isVisible() && !browser) browser = w->findChild<QTextBrowser*>();

@@ -1,0 +1,292 @@
+// Whole loads started from the wizard as an operator starts them: pages
+// filled and passed with Next, "Load Now" pressed, the boxes of the load
+// answered, against a simulated unit on a pseudo-terminal (and, where the
+// paths are built in, the simulated switch and station).
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTreeView>
+
+#include "engine/load_engine.h"
+#include "sim/sim_unit.h"
+#include "wizard/ip_address_edit.h"
+#include "wizard/step_status_list.h"
+#include "wizard_fixture.h"
+
+namespace fwl::test {
+namespace {
+
+class LoadFlowTest : public WizardTest {
+ protected:
+  void SetUp() override {
+    WizardTest::SetUp();
+    StoreUsualSettings();
+    tftpPort = FreeUdpPort();
+    SetSettingInt(kSectionTftp, "listen", tftpPort);
+    SetSettingInt(kSectionLoad, "hard reset delay ms", 0);
+    SetSettingInt(kSectionLoad, "4410 hard reset extension", 0);
+  }
+  void TearDown() override {
+    WizardTest::TearDown();
+    if (unit) unit->Stop();
+  }
+
+  // A PowerPC unit with NAND, its port remembered as the last COM port.
+  void StartUnit(const QStringList& failCommands = {}) {
+    SimOptions o;
+    o.board = SimBoardValue("ppc855");
+    ApplyBoardDefaults(o);
+    o.monitorName = "PPCBoot";
+    o.nandSize = 0x1000000;
+    o.bootDelaySeconds = 3;
+    o.countdownTickMs = 200;
+    o.tftpTimeoutMs = 500;
+    o.tftpPort = tftpPort;
+    o.failCommands = failCommands;
+    unit = std::make_unique<SimUnit>(o);
+    QString error;
+    ASSERT_TRUE(unit->Start(QString(), &error)) << error.toStdString();
+    SetSettingText(kSectionPages, "last com port", unit->SlavePath());
+  }
+
+  // Shorter waits than a real unit needs; the TFTP server on loopback only.
+  void Quicken() {
+    LoadEngine& engine = sheet->engine();
+    ConsoleTimings& t = engine.timings;
+    t.protectMs = t.eraseFlashMs = t.eraseNandMs = t.writeNandMs = t.copyMemoryMs = 8000;
+    t.memoryWriteMs = t.queryMs = t.setClockMs = t.detectBoardMs = t.environmentMs = 4000;
+    t.tftpFetchMs = 20000;
+    t.resetSettleMs = 50;
+    t.reopenPauseMs = 50;
+    engine.planTimings.catchTimeoutMs = 5000;
+    engine.tftpBindAddress = "127.0.0.1";
+    EXPECT_EQ(engine.tftpListenPort, tftpPort);  // taken from the stored "listen"
+  }
+
+  // The station of the sample project over serial, up to page 5.
+  void PrepareStationLoad() {
+    fs = RandomBytes(200000, 3);
+    boot = RandomBytes(0x23456, 4);
+    WriteFileOrFail(firmware + "kvimage_razeb3_2_0", fs);
+    WriteFileOrFail(firmware + "kvimageb_razeb3_2_0", boot);
+    const QString project = WriteProject({{"Pump 4", 5100, "1234", "127.0.0.1"}});
+    Open("Pump 4", project);
+    Quicken();
+    GoTo(CFWLoadPSheet::kPage2);
+    ASSERT_EQ(page2()->productType(), kProductStation);
+    ASSERT_EQ(page2()->stationName(), "Pump 4");
+    ASSERT_EQ(Control<QComboBox>(page2(), 1005)->currentText(), "3.2.0 (kvimage_razeb3_2_0)");
+    ASSERT_TRUE(Next());
+    ASSERT_EQ(page3()->comPort(), unit->SlavePath());
+    ASSERT_TRUE(Next());
+    ASSERT_TRUE(Next());
+    ASSERT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
+  }
+
+  // What the status list showed when a box came up: "name|progress|image".
+  QStringList StatusRows() const {
+    QStringList rows;
+    StepStatusList* list = page5()->statusList();
+    for (int r = 0; r < list->rowCount(); ++r)
+      rows
+          << QString("%1|%2|%3").arg(list->rowName(r), list->rowProgress(r)).arg(list->rowImage(r));
+    return rows;
+  }
+
+  quint16 tftpPort = 0;
+  std::unique_ptr<SimUnit> unit;
+  QByteArray fs;
+  QByteArray boot;
+};
+
+TEST_F(LoadFlowTest, StationOverSerialIsLoadedAndEndsOnTheConfigurationPage) {
+  StartUnit();
+  PrepareStationLoad();
+  EXPECT_EQ(Control<QLabel>(page5(), 1026)->text(),
+            "Firmware version: v3.2.0       Station name: Pump 4");
+
+  QStringList rowsAtSuccess;
+  watcher.beforeAnswer = [&](const BoxWatcher::Box& box) {
+    if (box.text == "Load completed successfully.") rowsAtSuccess = StatusRows();
+  };
+  watcher.clear();
+  QPushButton* loadNow = Control<QPushButton>(page5(), 304);
+  loadNow->click();
+
+  EXPECT_TRUE(watcher.texts().contains("Please turn power to the unit OFF now, then click OK"))
+      << qPrintable(watcher.texts().join('\n'));
+  EXPECT_EQ(watcher.texts().last(), "Load completed successfully.");
+  // Every step ended OK while the box was up; the list is cleared after it.
+  ASSERT_FALSE(rowsAtSuccess.isEmpty());
+  for (const QString& row : rowsAtSuccess) EXPECT_TRUE(row.endsWith("|OK|3")) << qPrintable(row);
+  EXPECT_EQ(page5()->statusList()->rowCount(), 0);
+  EXPECT_EQ(unit->ReadNand(0x200000, fs.size()), fs);
+  EXPECT_EQ(arpRemoved, QStringList{"127.0.0.1"});
+  EXPECT_EQ(PlexmonValue("LoadComplete"), "1");
+  EXPECT_EQ(PlexmonValue("last pkg"), firmware + "kvimage_razeb3_2_0");
+  EXPECT_TRUE(loadNow->isVisible() && loadNow->isEnabled());
+
+  // A controller load moves on to the configuration page by itself.
+  ASSERT_TRUE(WaitPumpingUntil([&] { return sheet->currentId() == CFWLoadPSheet::kPage6; }, 3000));
+  // The load recorded the box as it stood; the operator's answer counts.
+  EXPECT_EQ(PlexmonValue("LoadStaCfg"), "1");
+  Control<QCheckBox>(sheet->page6(), 306)->click();
+  sheet->finishButton()->click();
+  EXPECT_EQ(sheet->result(), QDialog::Accepted);
+  EXPECT_EQ(PlexmonValue("LoadStaCfg"), "0");
+  EXPECT_EQ(Application::Instance().loadConfigOnExit, 0);
+}
+
+TEST_F(LoadFlowTest, FailedLoadShowsTheErrorBoxOverAnEmptyList) {
+  StartUnit({"nand write"});
+  PrepareStationLoad();
+  int rowsAtError = -1;
+  watcher.beforeAnswer = [&](const BoxWatcher::Box& box) {
+    if (box.caption == "Error") rowsAtError = page5()->statusList()->rowCount();
+  };
+  watcher.clear();
+  Control<QPushButton>(page5(), 304)->click();
+
+  ASSERT_FALSE(watcher.boxes.empty());
+  const BoxWatcher::Box& last = watcher.boxes.back();
+  EXPECT_EQ(last.text, "Error(s) were found during the load process.");
+  EXPECT_EQ(last.caption, "Error");
+  EXPECT_EQ(last.icon, QMessageBox::Critical);
+  EXPECT_EQ(rowsAtError, 0);
+  EXPECT_EQ(PlexmonValue("LoadComplete"), "0");
+  // The page stays, with Back and Next, and Load Now can be pressed again.
+  WaitPumping(100);
+  EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardNext);
+  EXPECT_TRUE(Control<QPushButton>(page5(), 304)->isEnabled());
+}
+
+TEST_F(LoadFlowTest, CancelOnThePowerPromptEndsTheLoad) {
+  // No unit on the port: the prompt stays up until the operator cancels it.
+  WriteFileOrFail(firmware + "kvimage_mums3_2_7", RandomBytes(1000, 7));
+  SetSettingText(kSectionPages, "last com port", "/dev/fwl-no-such-port");
+  Open();
+  Quicken();
+  GoTo(CFWLoadPSheet::kPage3);
+  Control<QComboBox>(page3(), 302)->setEditText("/dev/fwl-no-such-port");
+  GoTo(CFWLoadPSheet::kPage5);
+  QString promptTitle;
+  QTimer operatorHand;
+  QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+    QDialog* prompt = ui.promptWindow();
+    if (!prompt || !prompt->isVisible()) return;
+    promptTitle = prompt->windowTitle();
+    EXPECT_FALSE(prompt->isModal());
+    // The wizard keeps painting and its Cancel stays off while the load runs.
+    EXPECT_FALSE(sheet->button(QWizard::CancelButton)->isEnabled());
+    prompt->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+  });
+  operatorHand.start(50);
+  watcher.clear();
+  Control<QPushButton>(page5(), 304)->click();
+  operatorHand.stop();
+  EXPECT_EQ(promptTitle, "Turn Power ON");
+  EXPECT_EQ(ui.promptWindow(), nullptr);
+  EXPECT_TRUE(watcher.texts().contains("Unable to establish communications."))
+      << qPrintable(watcher.texts().join('\n'));
+  EXPECT_EQ(watcher.texts().last(), "Error(s) were found during the load process.");
+  EXPECT_EQ(page5()->statusList()->rowCount(), 0);
+}
+
+TEST_F(LoadFlowTest, SwitchOverSerialStaysOnThePageWithBackAndNext) {
+  StartUnit();
+  // The unit answers as a switch would on this board; the list shows the
+  // plan as it runs.
+  WriteFileOrFail(firmware + "kvimage_mums3_2_7", RandomBytes(60000, 7));
+  WriteFileOrFail(firmware + "kvimageb_mums3_2_7", RandomBytes(20000, 8));
+  Open();
+  Quicken();
+  GoTo(CFWLoadPSheet::kPage5);
+  EXPECT_EQ(Control<QLabel>(page5(), 1026)->text(), "Firmware version: v3.2.7");
+  watcher.clear();
+  Control<QPushButton>(page5(), 304)->click();
+  EXPECT_EQ(watcher.texts().last(), "Load completed successfully.");
+  WaitPumping(100);
+  EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardNext);
+}
+
+// The Ethernet-only paths run when they are built into the dispatcher and
+// the engine, against the simulated switch and station of `fwload sim`.
+bool SimulatorAvailable(const QString& kind) {
+  QProcess help;
+  help.start(FwloadPath(), {"help", "sim"});
+  if (!help.waitForFinished(10000)) return false;
+  return QString::fromLocal8Bit(help.readAllStandardOutput() + help.readAllStandardError())
+      .contains("sim " + kind);
+}
+
+TEST_F(LoadFlowTest, SwitchOverEthernetOnlyEndsWithBackAndFinish) {
+  QFile::copy(QStringLiteral(FWL_SOURCE_DIR "/samples/firmware/mums_3_3_1.fwb"),
+              firmware + "mums_3_3_1.fwb");
+  Open();
+  if (!sheet->switchInstall || !SimulatorAvailable("switch"))
+    GTEST_SKIP() << "the Ethernet-only switch install is not built into this wizard yet";
+  const quint16 httpPort = FreeTcpPort();
+  QProcess sim;
+  sim.start(FwloadPath(),
+            {"sim", "switch", "--address", "127.0.0.2", "--http-port", QString::number(httpPort),
+             "--tftp-port", QString::number(tftpPort), "--user", "admin", "--password", "secret"});
+  ASSERT_TRUE(sim.waitForStarted());
+  GoTo(CFWLoadPSheet::kPage3);
+  Select(Control<QComboBox>(page3(), 1015), "Use Ethernet only (no serial port connection)");
+  ASSERT_TRUE(Next());
+  Control<IpAddressEdit>(page4(), 401)->SetAddress("127.0.0.2");
+  Control<QLineEdit>(page4(), 1030)->setText("admin");
+  Control<QLineEdit>(page4(), 1033)->setText("secret");
+  ASSERT_TRUE(Next());
+  watcher.clear();
+  Control<QPushButton>(page5(), 304)->click();
+  // No success box for a switch over Ethernet only; Back and Finish follow.
+  EXPECT_FALSE(watcher.texts().contains("Load completed successfully."));
+  EXPECT_FALSE(watcher.texts().contains("Error(s) were found during the load process."));
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardFinish);
+  sheet->finishButton()->click();
+  EXPECT_EQ(sheet->result(), QDialog::Accepted);
+  sim.terminate();
+  sim.waitForFinished();
+}
+
+TEST_F(LoadFlowTest, StationOverEthernetOnlyIsConfirmedAndLoaded) {
+  WriteFileOrFail(firmware + "kvimage_razeb3_2_0", RandomBytes(50000, 3));
+  const QString project = WriteProject({{"Pump 5", 5100, "1234", "127.0.0.3"}});
+  Open("Pump 5", project);
+  if (!sheet->engine().ethernetOnlyUpgrade || !SimulatorAvailable("station"))
+    GTEST_SKIP() << "the Ethernet-only station upgrade is not built into this wizard yet";
+  // The station answers on its own port; the upgrade is told that port the
+  // way its module reads it (set here once that module is in).
+  const quint16 stationPort = FreeUdpPort();
+  QProcess sim;
+  sim.start(FwloadPath(), {"sim", "station", "--address", "127.0.0.3", "--station-port",
+                           QString::number(stationPort), "--tftp-port", QString::number(tftpPort),
+                           "--cpu", "ARM9", "--build", "3.2.0"});
+  ASSERT_TRUE(sim.waitForStarted());
+  GoTo(CFWLoadPSheet::kPage3);
+  Select(Control<QComboBox>(page3(), 1015), "Use Ethernet only (no serial port connection)");
+  GoTo(CFWLoadPSheet::kPage5);
+  watcher.clear();
+  Control<QPushButton>(page5(), 304)->click();
+  ASSERT_FALSE(watcher.boxes.empty());
+  // The operator confirms the risk first.
+  EXPECT_EQ(watcher.boxes.front().caption, "Warning");
+  EXPECT_EQ(watcher.boxes.front().icon, QMessageBox::Warning);
+  EXPECT_EQ(watcher.texts().last(), "Load completed successfully.");
+  // Ethernet only: Back and Finish, and the controller load still moves on
+  // to the configuration page.
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardFinish);
+  EXPECT_TRUE(WaitPumpingUntil([&] { return sheet->currentId() == CFWLoadPSheet::kPage6; }, 3000));
+  sim.terminate();
+  sim.waitForFinished();
+}
+
+}  // namespace
+}  // namespace fwl::test
