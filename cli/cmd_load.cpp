@@ -17,6 +17,7 @@
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
+#include "station/station_link.h"
 #include "switch/load_dispatch.h"
 
 namespace fwl::cli {
@@ -45,6 +46,18 @@ constexpr char kLoadUsage[] =
     "  --catch-timeout SECONDS      give up when the boot monitor has not answered\n"
     "                               SECONDS after the power-on prompt (default: wait\n"
     "                               until it answers or the prompt is cancelled)\n"
+    "\n"
+    "       fwload load --product station --method eth --ip STATION --pc-ip A --subnet M\n"
+    "                   [--gateway G] --firmware FILE [--station-type CODE |\n"
+    "                   --project P --station NAME] [--dhcp] [--station-port N]\n"
+    "                   [--tftp-port N] [--yes] [--json] [--verbose]\n"
+    "\n"
+    "Upgrades the running station at STATION over Ethernet alone (--method eth or\n"
+    "ethernet): the station is asked over the station link (UDP port 5454, or N)\n"
+    "for its hardware and build, gets its update file, is reset and fetches the\n"
+    "images from this computer's TFTP server at A (port 69, or --tftp-port).\n"
+    "The Ethernet-only warning is answered by --yes. --dhcp has the station\n"
+    "take its address by DHCP during the upgrade.\n"
     "Steps and their states go to stdout; boxes and prompts to stderr.\n"
     "Exit status: 0 loaded, 1 the load failed or was cancelled, 2 bad usage or input.\n"
     "\n" FWL_SWITCH_LOAD_USAGE;
@@ -61,6 +74,7 @@ struct LoadArgs {
   bool json = false;
   bool verbose = false;
   int tftpPort = 69;
+  int stationPort = 0;  // 0: the station link's default
   int catchTimeoutSeconds = 0;  // 0: no limit
 };
 
@@ -119,7 +133,17 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
       out.json = true;
     else if (a == "--verbose")
       out.verbose = true;
-    else if (a == "--tftp-port") {
+    else if (a == "--dhcp")
+      job.dhcp = 1;
+    else if (a == "--station-port") {
+      QString text;
+      ok = value(text);
+      bool number = false;
+      out.stationPort = text.toInt(&number);
+      if (ok && (!number || out.stationPort < 1 || out.stationPort > 65535)) {
+        return UsageError("--station-port needs a port number 1-65535");
+      }
+    } else if (a == "--tftp-port") {
       QString text;
       ok = value(text);
       bool number = false;
@@ -149,23 +173,28 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
     job.product = kProductSwitch;
   else
     return UsageError("--product must be station or switch");
-  if (method != "serial") {
-    return UsageError(method.isEmpty() || method == "ethernet"
-                          ? QStringLiteral("--method serial is required (Ethernet-only loads "
-                                           "are not available from fwload)")
-                          : QStringLiteral("--method must be serial"));
+  if (method == "serial") {
+    job.method = kMethodSerial;
+  } else if (method == "eth" || method == "ethernet") {
+    job.method = kMethodEthernetOnly;
+  } else {
+    return UsageError("--method must be serial or eth");
   }
-  job.method = kMethodSerial;
-  if (job.comPort.isEmpty()) return UsageError("--port is required");
-  // The load parameter file carries the port in 19 characters; a longer
-  // link (such as a by-id name or a simulator's) stands for its device.
-  const QString portText = ComPortParameterText(job.comPort);
-  if (portText.isEmpty()) {
-    return UsageError(QStringLiteral("--port '%1' is longer than %2 characters")
-                          .arg(job.comPort)
-                          .arg(kComportBufferSize - 1));
+  if (job.method == kMethodEthernetOnly && job.product != kProductStation) {
+    return UsageError("--method eth is available for --product station");
   }
-  job.comPort = portText;
+  if (job.method == kMethodSerial) {
+    if (job.comPort.isEmpty()) return UsageError("--port is required");
+    // The load parameter file carries the port in 19 characters; a longer
+    // link (such as a by-id name or a simulator's) stands for its device.
+    const QString portText = ComPortParameterText(job.comPort);
+    if (portText.isEmpty()) {
+      return UsageError(QStringLiteral("--port '%1' is longer than %2 characters")
+                            .arg(job.comPort)
+                            .arg(kComportBufferSize - 1));
+    }
+    job.comPort = portText;
+  }
   if (job.firmwareFile.isEmpty()) return UsageError("--firmware is required");
   const QFileInfo firmware(job.firmwareFile);
   if (!firmware.isFile()) {
@@ -225,6 +254,9 @@ int RunLoad(const QStringList& args) {
   ProgressPrinter printer(parsed.json);
   LoadEngine engine;
   engine.tftpListenPort = static_cast<quint16>(parsed.tftpPort);
+  if (parsed.stationPort > 0) {
+    engine.stationLink->SetStationPort(static_cast<uint16_t>(parsed.stationPort));
+  }
   engine.catchLimitMs = parsed.catchTimeoutSeconds * 1000;
   engine.SetProgressCallback(
       [&printer](const LoadProgressEvent& event, void*) { printer.OnEvent(event); }, nullptr);
@@ -243,7 +275,7 @@ int RunLoad(const QStringList& args) {
 
 }  // namespace
 
-FWL_REGISTER_SUBCOMMAND(load, "load", "load firmware into a unit through its boot monitor",
+FWL_REGISTER_SUBCOMMAND(load, "load", "load firmware into a unit (boot monitor or Ethernet only)",
                         kLoadUsage, RunLoad);
 
 }  // namespace fwl::cli

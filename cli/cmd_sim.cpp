@@ -13,6 +13,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/sim_switch_command.h"
+#include "cli/sim_station_command.h"
 #include "sim/sim_unit.h"
 
 namespace fwl::cli {
@@ -22,7 +23,8 @@ constexpr char kSimUsage[] =
     "Usage: fwload sim unit [OPTIONS]\n"
     "       fwload sim power-cycle|power-off|power-on|state --control SOCKET\n"
     "       fwload sim dump --control SOCKET --what nor|nand|nvram|dram|env|savedenv|log\n"
-    "                       --out FILE [--offset N] [--length N]\n"
+    "                       --out FILE [--offset N] [--length N]\n" FWL_SIM_STATION_USAGE
+    "\n"
     "\n"
     "sim unit runs a simulated unit whose boot monitor answers on a pseudo-terminal;\n"
     "it prints the terminal's path and runs until interrupted.\n"
@@ -283,6 +285,7 @@ int RunSim(const QStringList& args) {
   const QString verb = args[0];
   if (verb == "unit") return RunUnit(args.mid(1));
   if (verb == "switch") return RunSimSwitch(args.mid(1));
+  if (verb == "station") return RunSimStation(args.mid(1));
   if (verb == "power-cycle" || verb == "power-off" || verb == "power-on" || verb == "state" ||
       verb == "dump")
     return RunRequest(verb, args.mid(1));

@@ -68,7 +68,9 @@ class ProgressPrinter {
 
   void Plan(const LoadProgressEvent& event) {
     steps_ = QList<LoadStep>(event.steps.begin(), event.steps.end());
-    current_ = -1;
+    // A step begun before its plan was announced (the Ethernet-only upgrade
+    // starts step 0 first) stays current, as in the wizard's list.
+    if (current_ >= steps_.size()) current_ = -1;
     lastText_.clear();
     if (json_) {
       QJsonArray steps;
@@ -77,6 +79,8 @@ class ProgressPrinter {
             QJsonObject{{"name", s.name}, {"bytes", s.byteCount}, {"transfer", s.blink == 0}});
       }
       Emit(QJsonObject{{"kind", "plan"}, {"steps", steps}});
+      if (current_ >= 0)
+        Emit(QJsonObject{{"kind", "step"}, {"step", current_}, {"name", Name(current_)}});
       return;
     }
     std::printf("Plan: %lld steps\n", static_cast<long long>(steps_.size()));
@@ -88,10 +92,15 @@ class ProgressPrinter {
         std::printf("  %d. %s\n", i + 1, qPrintable(steps_[i].name));
       }
     }
+    if (current_ >= 0) std::printf("%s: Working...\n", qPrintable(Label(current_)));
     std::fflush(stdout);
   }
 
   void Step(const LoadProgressEvent& event) {
+    if (steps_.isEmpty()) {  // no plan yet: nothing to show
+      current_ = event.stepIndex;
+      return;
+    }
     // A report at index 0 starts the plan; it ends nothing.
     const bool ends =
         current_ >= 0 && event.stepIndex != 0 && (event.flags & LoadProgressEvent::kState);

@@ -3,11 +3,15 @@
 
 #include <QSerialPort>
 
+#include "station/station_link.h"
 #include "tftp/tftp_server.h"
 
 namespace fwl {
 
-LoadEngine::LoadEngine(QObject* parent) : QObject(parent) {}
+LoadEngine::LoadEngine(QObject* parent)
+    : QObject(parent), ownStationLink_(std::make_unique<StationLink>()) {
+  stationLink = ownStationLink_.get();
+}
 
 LoadEngine::~LoadEngine() = default;
 

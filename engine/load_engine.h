@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "engine/load_progress.h"
 
@@ -192,7 +193,10 @@ class LoadEngine : public QObject {
   QString stationGateway;
   QString stationAddress;
   std::unique_ptr<TftpServer> tftpServer;  // the running fetch's server
-  StationLink* stationLink = nullptr;      // the Ethernet-only path's link
+  // The station link of the Ethernet-only path and of WaitForTransfers'
+  // station queries: the engine's own link unless a test puts another here.
+  // One link per engine, so its sequence numbers run on across loads.
+  StationLink* stationLink = nullptr;
 
   QString bootMonitorName;  // "U-Boot", "PPCBoot" or empty
   QByteArray catchBuffer;   // bytes seen while catching (at most 9999)
@@ -282,12 +286,36 @@ class LoadEngine : public QObject {
   void ReportProgressText(const QString& text);
 
   // Receiver of the TFTP server's events: 1 started, 2 complete, 3 client
-  // lost; it only sets the flags the waits poll.
+  // lost. Sets the flags and counts every event, so a wait that polls only
+  // now and then still sees each transfer start and end exactly once.
   void OnTftpEvent(int code);
+  // Forgets every event counted so far; called before a server whose
+  // transfers a wait will follow is started.
+  void ClearTransferEvents();
   // Follows transfers the unit starts by itself from `tftpServer` (one, or
   // two with `expectSecond`), then waits for the station to answer again
-  // through `stationQuery`. waitState must be 1 on entry. 1 or -1.
+  // (`stationQuery`, or else a poll over `stationLink` with a 1 s time-out
+  // and no retries). waitState must be 1 on entry. Every state is bounded:
+  // a transfer that shows neither progress nor an event for 61 polls counts
+  // as lost. 1 or -1.
   int WaitForTransfers(bool expectSecond);
+  // Marks activity of a running transfer (a progress text) for
+  // WaitForTransfers' bound.
+  void NoteTransferActivity() { ++transferActivity; }
+
+  // Transfers started since the last ClearTransferEvents, with the outcome
+  // of each in order (0 running, 2 complete, 3 client lost); the number of
+  // them WaitForTransfers has followed; activity seen (events and progress).
+  std::vector<int> transferOutcomes;
+  int transfersTaken = 0;
+  int transferActivity = 0;
+
+  // The Ethernet-only controller upgrade (Run with "-ETH_ONLY"): asks the
+  // running station over the station link for its flash layout, processor
+  // and firmware build, writes "/tmp/fwupdate.config" into it, runs its
+  // update script, serves the images by TFTP (port tftpListenPort), resets
+  // it and follows its downloads. Every failure shows its message. 1 or 0.
+  int UpgradeOverEthernet(const QString& options);
 
   // Resets the unit, reopens the port and counts down while it restarts
   // ("load" settings "hard reset delay ms" and, for "kvimage6" images,
@@ -298,8 +326,8 @@ class LoadEngine : public QObject {
   // not started by the dispatcher) the run keeps its own and removes them
   // when it returns.
   class WorkFolderList* workFolderList = nullptr;
-  // The Ethernet-only upgrade Run hands "-ETH_ONLY" loads to; without it
-  // such a load fails with 0.
+  // Replaces UpgradeOverEthernet for "-ETH_ONLY" loads when set (tests of
+  // the dispatcher).
   std::function<int(LoadEngine& engine, const QString& options)> ethernetOnlyUpgrade;
   // One station query of WaitForTransfers' restart states; true when the
   // station answered.
@@ -322,6 +350,7 @@ class LoadEngine : public QObject {
   // End of serial load process and flash plans
 
  private:
+  std::unique_ptr<StationLink> ownStationLink_;
   // The common shape of a wrapper: write `command`, collect up to `waitText`
   // within `timeoutMs` into `reply`. Returns whether the write succeeded;
   // `promptSeen` tells whether the wait text came.

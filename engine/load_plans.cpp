@@ -9,6 +9,8 @@
 #include "app/settings.h"
 #include "engine/load_engine.h"
 #include "platform/ui.h"
+#include "platform/wait_pumping.h"
+#include "station/station_link.h"
 #include "tftp/tftp_server.h"
 
 namespace fwl {
@@ -306,50 +308,105 @@ ComPort LoadEngine::RestartSequence(ComPort port) {
 }
 
 void LoadEngine::OnTftpEvent(int code) {
+  ++transferActivity;
+  // The outcome belongs to the transfer that started last: the unit fetches
+  // one file after the other. Kept per transfer, so a start and an end that
+  // both happen between two polls are never folded into one.
+  constexpr size_t kMaxFollowed = 1024;
   switch (code) {
     case 1:
       clientLost = 0;
       transferStarted = 1;
+      if (transferOutcomes.size() < kMaxFollowed) transferOutcomes.push_back(0);
       break;
     case 2:
       transferComplete = 1;
+      if (!transferOutcomes.empty() && transferOutcomes.back() == 0) transferOutcomes.back() = 2;
       break;
     case 3:
       clientLost = 1;
+      if (!transferOutcomes.empty() && transferOutcomes.back() == 0) transferOutcomes.back() = 3;
       break;
     default:
       break;
   }
 }
 
+void LoadEngine::ClearTransferEvents() {
+  transferOutcomes.clear();
+  transfersTaken = 0;
+  transferStarted = 0;
+  transferComplete = 0;
+  clientLost = 0;
+}
+
 int LoadEngine::WaitForTransfers(bool expectSecond) {
+  // Polls a transfer may run without any sign of life before it counts as lost.
+  constexpr int kSilentPollLimit = 61;
   waitDone = 0;
   int result = -1;
   auto stopServer = [this] {
     if (tftpServer) tftpServer->Stop();
   };
+  auto query = [this] {
+    if (stationQuery) return stationQuery(*this);
+    if (!stationLink) return false;
+    if (!stationLink->IsOpen() && !stationLink->Open(ownerWindow)) return false;
+    uint8_t reply[4] = {};
+    return stationLink->QueryStation(reply);
+  };
   // Waits for the station to answer again after it restarted itself.
-  auto waitForStation = [this](int tries) {
-    for (int i = 0; i < tries; ++i) {
-      WaitPumping(planTimings.restartPollMs);
-      if (stationQuery && stationQuery(*this)) return 1;
+  auto waitForStation = [this, &query](int tries) {
+    const float timeout = stationLink ? stationLink->Timeout() : 0.0f;
+    const int retries = stationLink ? stationLink->Retries() : 0;
+    const bool noCapture = stationLink ? stationLink->NoCapture() : false;
+    if (stationLink) {
+      stationLink->SetTimeout(1.0f);
+      stationLink->SetRetries(0);
+      stationLink->SetNoCapture(true);
     }
-    return -1;
+    int answer = -1;
+    for (int i = 0; i < tries && answer < 0; ++i) {
+      WaitPumping(planTimings.restartPollMs);
+      if (query()) answer = 1;
+    }
+    if (stationLink) {
+      stationLink->SetTimeout(timeout);
+      stationLink->SetRetries(retries);
+      stationLink->SetNoCapture(noCapture);
+    }
+    return answer;
   };
 
-  // Waits up to 61 polls for the station's TFTP client to start a transfer.
+  // Waits up to 61 polls for the station's TFTP client to start a transfer;
+  // a start counted before the wait began is taken at once.
   auto waitForStart = [this](int pollMs) {
+    auto started = [this] { return int(transferOutcomes.size()) > transfersTaken; };
     for (int tries = 0; tries < 61; ++tries) {
-      WaitPumping(pollMs);
-      if (transferStarted) {
+      if (WaitPumpingUntil(started, pollMs)) {
+        ++transfersTaken;
         transferStarted = 0;
         return true;
       }
     }
     return false;
   };
+  // Follows the transfer taken last to its end: 2 complete, 3 client lost,
+  // 0 no event and no progress for kSilentPollLimit polls.
   auto waitForEnd = [this] {
-    while (!transferComplete && !clientLost) WaitPumping(planTimings.transferPollMs);
+    const size_t index = size_t(transfersTaken - 1);
+    auto ended = [this, index] { return transferOutcomes[index] != 0; };
+    int silent = 0;
+    int activity = transferActivity;
+    while (!WaitPumpingUntil(ended, planTimings.transferPollMs)) {
+      if (activity != transferActivity) {
+        activity = transferActivity;
+        silent = 0;
+      } else if (++silent >= kSilentPollLimit) {
+        return 0;
+      }
+    }
+    return transferOutcomes[index];
   };
 
   while (!waitDone) {
@@ -362,8 +419,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
         }
         break;
       case 2:
-        waitForEnd();
-        if (!transferComplete) {
+        if (waitForEnd() != 2) {
           waitDone = 1;
           break;
         }
@@ -384,15 +440,15 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
           waitDone = 1;
         }
         break;
-      case 4:
-        waitForEnd();
-        if (transferComplete) {
+      case 4: {
+        const int end = waitForEnd();
+        if (end == 2) {
+          transferComplete = 0;
           waitState = 5;
           AdvanceStep(true);
           stopServer();
-        } else {
+        } else if (end == 3) {
           ShowMessage(QStringLiteral("TFTP client lost while waiting for xfer to complete.\n"));
-          waitDone = 1;
         }
         // A second transfer that never completed is reported as such too.
         if (waitState == 4) {
@@ -400,6 +456,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
           waitDone = 1;
         }
         break;
+      }
       case 5:
         result = waitForStation(31);
         waitDone = 1;

@@ -13,6 +13,7 @@
 #include "catalogue/firmware_names.h"
 #include "catalogue/work_folder_list.h"
 #include "console/usb_modem_port.h"
+#include "engine/firmware_selection.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
 #include "platform/ini_file.h"
@@ -42,10 +43,6 @@ constexpr char kMsgNeedImage9[] =
     "file name that begins with kvimage9_*.";
 constexpr char kMsgIncompatible[] =
     "The selected firmware image is not compatible with the processor.";
-constexpr char kMsgBadTemp[] = "Your Windows temporary directory is set improperly.";
-constexpr char kMsgNoTempFolder[] = "Unable to create temporary directory.";
-constexpr char kMsgUnreadableFirmware[] = "Unable to read firmware.";
-constexpr char kMsgUnknownFirmwareType[] = "Error determining firmware type.";
 constexpr char kMsgOldNandFirmware[] =
     "The selected hardware type cannot accept firmware versions less than 1.5";
 constexpr char kLineUnexpectedFlash[] = "Unexpected FLASH configuration found during Load Process.";
@@ -70,36 +67,8 @@ const BoardEntry* FindBoard(int code) {
   return nullptr;
 }
 
-struct BundleProduct {
-  int code;
-  const char* stem;
-  const char* model;
-};
-
-constexpr BundleProduct kBundleProducts[] = {
-    {kBundleLoZeb, "kvimage", "lozeb"},   {kBundleLoUZeb, "kvimage", "louzeb"},
-    {kBundleLo6Zeb, "kvimage6", "lozeb"}, {kBundleRaZeb, "kvimage", "razeb"},
-    {kBundleRa6Zeb, "kvimage6", "razeb"}, {kBundleMugt, "kvimage", "mugt"},
-    {kBundleRagt, "kvimage", "ragt"},     {kBundleSwitch, "kvimage", "mums"},
-};
-
 void Message(const char* text) {
   ShowMessage(QString::fromLatin1(text), QString(), UiIcon::kWarning);
-}
-
-// The boot image that goes with a main image: in the file-name part,
-// "kvimage6" (or, when absent, "kvimage") becomes "kvimageb".
-QString BootImagePathFor(const QString& imagePath) {
-  const QFileInfo info(imagePath);
-  QString name = info.fileName();
-  const QString folder = imagePath.left(imagePath.size() - name.size());
-  int at = name.indexOf(QLatin1String("kvimage6"));
-  if (at >= 0) {
-    name.replace(at, 8, QStringLiteral("kvimageb"));
-  } else if ((at = name.indexOf(QLatin1String("kvimage"))) >= 0) {
-    name.replace(at, 7, QStringLiteral("kvimageb"));
-  }
-  return folder + name;
 }
 
 // Version of a firmware file with dots, compared by its numeric fields.
@@ -107,73 +76,6 @@ bool VersionBelow(const QString& path, const char* minimum) {
   QString version = VersionFromFileName(path);
   version.replace(QLatin1Char('_'), QLatin1Char('.'));
   return CompareVersions(version, QString::fromLatin1(minimum)) < 0;
-}
-
-bool IsBundlePath(const QString& path) {
-  const QString suffix = QFileInfo(path).suffix();
-  if (suffix.isEmpty()) return false;
-  return QLatin1Char('.') + suffix.toLower() == OemString(kOemBundleExtension).toLower();
-}
-
-bool HasExtension(const QString& path) { return !QFileInfo(path).suffix().isEmpty(); }
-
-// The images of a bundle as written into the run's work folder.
-struct BundleImages {
-  QString fsImage;
-  QString bootImage;
-};
-
-// Extracts the boot image and the main image for `imageLetter` from the
-// bundle at `path` into a new folder of `folders`. Shows the message of the
-// first failure and returns false.
-bool UnpackBundle(const QString& path, quint32 imageLetter, bool sixImage, WorkFolderList& folders,
-                  BundleImages& images) {
-  const QString temp = TempFolder();
-  if (temp.isEmpty() || !QDir().mkpath(temp)) {
-    Message(kMsgBadTemp);
-    return false;
-  }
-  const QString folder = folders.CreateTemporaryFolder();
-  if (folder.isEmpty()) {
-    Message(kMsgNoTempFolder);
-    return false;
-  }
-  std::unique_ptr<FirmwareBundle> bundle = OpenBundle(path);
-  if (!bundle) {
-    Message(kMsgUnreadableFirmware);
-    return false;
-  }
-  const BundleProduct* product = nullptr;
-  for (const BundleProduct& candidate : kBundleProducts) {
-    if (candidate.code == bundle->ProductCode()) product = &candidate;
-  }
-  if (!product) {
-    Message(kMsgUnknownFirmwareType);
-    return false;
-  }
-  // The version text comes from the file and becomes part of file names: a
-  // separator in it would put the images outside the work folder.
-  const QString version = bundle->VersionString();
-  if (version.contains(QLatin1Char('/')) || version.contains(QLatin1Char('\\')) ||
-      version.contains(QChar(0))) {
-    Message(kMsgUnreadableFirmware);
-    return false;
-  }
-  const BundleNode* boot = FindBundleEntry(*bundle, imageLetter, kTagImageBoot);
-  const BundleNode* main = FindBundleEntry(*bundle, imageLetter, sixImage ? kTagImage6 : kTagImage);
-  if (!boot || !main) {
-    Message(kMsgUnreadableFirmware);
-    return false;
-  }
-  const QString model = QString::fromLatin1(product->model);
-  images.bootImage = folder + QStringLiteral("kvimageb_") + model + version;
-  images.fsImage = folder + QString::fromLatin1(product->stem) + QLatin1Char('_') + model + version;
-  if (ExtractBundleEntry(*bundle, *boot, images.bootImage) != 0 ||
-      ExtractBundleEntry(*bundle, *main, images.fsImage) != 0) {
-    Message(kMsgUnreadableFirmware);
-    return false;
-  }
-  return true;
 }
 
 // Asks the operator to switch the unit off and on, opens the port and
@@ -247,30 +149,7 @@ bool LoadOnCaughtUnit(LoadEngine& engine, ComPort& port, const QString& options,
       ReadLoadParameter(QString::fromLatin1(kSectionPpcLoadFiles),
                         QString::fromLatin1(kKeyFlashFsFilename), kFlashFsFilenameBufferSize);
   if (chosen.isEmpty()) return false;
-  if (HasExtension(chosen) && !IsBundlePath(chosen)) {
-    if (archive.Open(chosen) != kArchiveOk) {
-      ShowMessage(QStringLiteral("Unable to read or extract archive ") + chosen, QString(),
-                  UiIcon::kWarning);
-      return false;
-    }
-    QList<ArchiveEntry> entries;
-    archive.ListEntries(entries);
-    QString selected;
-    for (const ArchiveEntry& entry : entries) {
-      // A checksum or notes file named after its image would be loaded as one.
-      if (IsCompanionFileName(entry.fileName)) continue;
-      if (IsBundlePath(entry.fileName) || entry.fileName.startsWith(QLatin1String("kvimage_")) ||
-          entry.fileName.startsWith(QLatin1String("kvimage6_"))) {
-        selected = entry.fullPath;
-        break;
-      }
-    }
-    if (selected.isEmpty()) return false;
-    WritePrivateProfileString(QString::fromLatin1(kSectionPpcLoadFiles),
-                              QString::fromLatin1(kKeyFlashFsFilename), selected,
-                              QString::fromLatin1(kLoadParameterFileName));
-    chosen = selected;
-  }
+  if (ChooseFromArchive(archive, chosen) <= 0) return false;
   const bool isBundle = IsBundlePath(chosen);
 
   if (stMark && VersionBelow(chosen, kStMinimumVersion)) {
@@ -306,7 +185,8 @@ bool LoadOnCaughtUnit(LoadEngine& engine, ComPort& port, const QString& options,
   }
   if (isBundle) {
     BundleImages images;
-    if (!UnpackBundle(chosen, board->imageLetter, engine.tftpMode == 6, folders, images)) {
+    if (!UnpackBundleImages(chosen, board->imageLetter, engine.tftpMode == 6, true, folders,
+                            images)) {
       return false;
     }
     chosen = images.fsImage;
@@ -360,8 +240,7 @@ int LoadEngine::Run(const QString& options) {
   dhcp = options.contains(QLatin1String("-DHCP")) ? 1 : 0;
   if (options.contains(QLatin1String("-ETH_ONLY"))) {
     if (ethernetOnlyUpgrade) return ethernetOnlyUpgrade(*this, options);
-    ReportLine(QStringLiteral("The Ethernet-only upgrade is not available."));
-    return 0;
+    return UpgradeOverEthernet(options);
   }
 
   // Bundle images live in folders of the dispatcher's list; a run of its own

@@ -48,6 +48,7 @@ QString EngineOptions(const LoadJob& job) {
     options = QStringLiteral("-NUM_TFTP=2");
   }
   if (job.method == kMethodEthernetOnly) options += QStringLiteral(" -ETH_ONLY");
+  if (job.dhcp) options += QStringLiteral(" -DHCP");
   return options;
 }
 

@@ -27,7 +27,7 @@ using SwitchInstallFunction = std::function<int(const LoadJob& job, WorkFolderLi
 
 // The option string the engine gets for `job`: "-NUM_TFTP=2" for a station
 // whose type fetches two images, then " -ETH_ONLY" for the Ethernet-only
-// method; empty when neither applies.
+// method, and " -DHCP" when the job asks for it; empty when none applies.
 QString EngineOptions(const LoadJob& job);
 
 // Runs the load `job` describes.

@@ -31,6 +31,7 @@ struct LoadJob {
   QString user;
   QString password;
   int loadStationConfig = 1;  // "Load station configuration on exit", checked by default
+  int dhcp = 0;               // tell the unit to use DHCP ("-DHCP"); the wizard never sets it
 };
 
 }  // namespace fwl

@@ -129,7 +129,7 @@ TEST_F(FwloadLoadTest, BadUsageExitsWith2AndSaysWhy) {
       {QStringList(good) << "--station-type"
                          << "x",
        "--station-type"},
-      {QStringList(good).replaceInStrings("serial", "ethernet"), "--method"},
+      {QStringList(good).replaceInStrings("serial", "bogus"), "--method"},
       {QStringList(good) << "--tftp-port", "needs a value"},
       {QStringList(good).replaceInStrings("ttyS0", "/dev/serial/by-id/usb-adapter-0"),
        "longer than 19 characters"},

@@ -54,6 +54,11 @@ TEST(EngineOptions, TwoTransferStationsAndEthernetOnlyAreSpelledOut) {
   EXPECT_EQ(EngineOptions(job), "-NUM_TFTP=2");
   job.product = kProductSwitch;
   EXPECT_EQ(EngineOptions(job), "");
+  // DHCP only when the job asks for it (the wizard never does).
+  job.product = kProductStation;
+  job.method = kMethodEthernetOnly;
+  job.dhcp = 1;
+  EXPECT_EQ(EngineOptions(job), "-NUM_TFTP=2 -ETH_ONLY -DHCP");
 }
 
 class DispatchTest : public ::testing::Test {

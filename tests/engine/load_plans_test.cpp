@@ -292,6 +292,47 @@ TEST_F(TransferWaitTest, LostClientEndsTheWait) {
                          "Failed while waiting for second TFTP to complete.\n"}));
 }
 
+TEST_F(TransferWaitTest, BothTransfersInsideOnePollAreEachCounted) {
+  // Small images: both transfers start and end before the wait looks again.
+  engine.planTimings.transferPollMs = 300;
+  engine.planTimings.secondStartPollMs = 300;
+  for (int code : {1, 2, 1, 2}) {
+    QTimer::singleShot(5, &engine, [this, code] { engine.OnTftpEvent(code); });
+  }
+  EXPECT_EQ(engine.WaitForTransfers(true), 1);
+  EXPECT_EQ(advanced, QList<int>({1, 2}));
+  EXPECT_EQ(engine.waitState, 5);
+}
+
+TEST_F(TransferWaitTest, EventsBeforeTheWaitBeganAreNotLost) {
+  engine.OnTftpEvent(1);
+  engine.OnTftpEvent(2);
+  EXPECT_EQ(engine.WaitForTransfers(false), 1);
+  // Cleared events are forgotten.
+  engine.OnTftpEvent(1);
+  engine.ClearTransferEvents();
+  engine.waitState = 1;
+  EXPECT_EQ(engine.WaitForTransfers(false), -1);
+  EXPECT_EQ(engine.waitState, 1);
+}
+
+TEST_F(TransferWaitTest, RunningTransferWithoutSignOfLifeIsGivenUp) {
+  Deliver({1});
+  EXPECT_EQ(engine.WaitForTransfers(false), -1);
+  EXPECT_EQ(engine.waitState, 2);
+  EXPECT_TRUE(advanced.isEmpty());
+
+  // Progress keeps a slow transfer alive past the same number of polls.
+  engine.ClearTransferEvents();
+  engine.waitState = 1;
+  QTimer progress;
+  QObject::connect(&progress, &QTimer::timeout, [this] { engine.NoteTransferActivity(); });
+  progress.start(2);
+  QTimer::singleShot(10, &engine, [this] { engine.OnTftpEvent(1); });
+  QTimer::singleShot(900, &engine, [this] { engine.OnTftpEvent(2); });
+  EXPECT_EQ(engine.WaitForTransfers(false), 1);
+}
+
 TEST_F(TransferWaitTest, NoTransferGivesUpAfter61Tries) {
   EXPECT_EQ(engine.WaitForTransfers(true), -1);
   EXPECT_EQ(engine.waitState, 1);

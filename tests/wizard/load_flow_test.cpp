@@ -13,6 +13,7 @@
 
 #include "engine/load_engine.h"
 #include "sim/sim_unit.h"
+#include "station/station_link.h"
 #include "wizard/ip_address_edit.h"
 #include "wizard/step_status_list.h"
 #include "wizard_fixture.h"
@@ -261,16 +262,18 @@ TEST_F(LoadFlowTest, StationOverEthernetOnlyIsConfirmedAndLoaded) {
   WriteFileOrFail(firmware + "kvimage_razeb3_2_0", RandomBytes(50000, 3));
   const QString project = WriteProject({{"Pump 5", 5100, "1234", "127.0.0.3"}});
   Open("Pump 5", project);
-  if (!sheet->engine().ethernetOnlyUpgrade || !SimulatorAvailable("station"))
-    GTEST_SKIP() << "the Ethernet-only station upgrade is not built into this wizard yet";
-  // The station answers on its own port; the upgrade is told that port the
-  // way its module reads it (set here once that module is in).
+  if (!SimulatorAvailable("station"))
+    GTEST_SKIP() << "the simulated station is not built into this fwload";
+  // The station answers on a port of its own, which the engine's station
+  // link is told.
   const quint16 stationPort = FreeUdpPort();
+  sheet->engine().stationLink->SetStationPort(stationPort);
   QProcess sim;
   sim.start(FwloadPath(), {"sim", "station", "--address", "127.0.0.3", "--station-port",
                            QString::number(stationPort), "--tftp-port", QString::number(tftpPort),
                            "--cpu", "ARM9", "--build", "3.2.0"});
   ASSERT_TRUE(sim.waitForStarted());
+  ASSERT_TRUE(sim.waitForReadyRead(20000));  // "station 127.0.0.3 port N": listening
   GoTo(CFWLoadPSheet::kPage3);
   Select(Control<QComboBox>(page3(), 1015), "Use Ethernet only (no serial port connection)");
   GoTo(CFWLoadPSheet::kPage5);

@@ -1,0 +1,136 @@
+// "fwload sim station": a simulated station answering the station link over
+// UDP on a loopback address, for trying the Ethernet-only upgrade without a
+// station on the desk.
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+
+#include "cli/cli_commands.h"
+#include "cli/sim_station_command.h"
+#include "sim/sim_station.h"
+
+namespace fwl::cli {
+
+namespace {
+
+int stationSignalPipe[2] = {-1, -1};
+
+void OnStationSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] ssize_t n = ::write(stationSignalPipe[1], &c, 1);
+}
+
+int Usage(const QString& text) {
+  std::fprintf(stderr, "fwload sim station: %s\n", qPrintable(text));
+  return kExitUsage;
+}
+
+void Save(const SimStation& station, const QString& folder) {
+  QDir().mkpath(folder);
+  auto write = [&folder](const QString& name, const QByteArray& data) {
+    // Names come from the peer: keep them inside the folder.
+    QString safe = name;
+    safe.replace(QLatin1Char('/'), QLatin1Char('_'));
+    if (safe.isEmpty() || safe == QLatin1String(".") || safe == QLatin1String("..")) return;
+    QFile file(folder + QLatin1Char('/') + safe);
+    if (file.open(QIODevice::WriteOnly)) file.write(data);
+  };
+  for (auto it = station.ReceivedImages().begin(); it != station.ReceivedImages().end(); ++it) {
+    write(it.key(), it.value());
+  }
+  for (auto it = station.Files().begin(); it != station.Files().end(); ++it) {
+    write(it.key(), it.value());
+  }
+}
+
+}  // namespace
+
+int RunSimStation(const QStringList& args) {
+  SimStationOptions o;
+  o.address = QHostAddress();
+  QString saveDir;
+  bool haveCpu = false;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString a = args[i];
+    if (a == "--mtd5") {
+      o.mtd5 = true;
+    } else if (a == "--silent") {
+      o.silent = true;
+    } else if (a == "--negative") {
+      o.negative = true;
+    } else if (a == "--never-fetch") {
+      o.neverFetch = true;
+    } else if (a == "--silent-after-reset") {
+      o.silentAfterReset = true;
+    } else {
+      if (i + 1 >= args.size()) return Usage("missing value after " + a);
+      const QString v = args[++i];
+      bool number = false;
+      const int n = v.toInt(&number);
+      if (a == "--address") {
+        o.address = QHostAddress(v);
+      } else if (a == "--cpu") {
+        o.cpu = v;
+        haveCpu = true;
+      } else if (a == "--build") {
+        o.build = v;
+      } else if (a == "--script-error") {
+        o.scriptError = v;
+      } else if (a == "--fail-status") {
+        o.failStatus << v;
+      } else if (a == "--cat-fails") {
+        o.catFails << v;
+      } else if (a == "--save") {
+        saveDir = v;
+      } else if (!number || n < 0) {
+        return Usage("unknown option or bad value: " + a + " " + v);
+      } else if (a == "--station-port" && n <= 65535) {
+        o.stationPort = quint16(n);
+      } else if (a == "--tftp-port" && n >= 1 && n <= 65535) {
+        o.tftpPort = quint16(n);
+      } else if (a == "--restart-ms") {
+        o.restartMs = n;
+      } else if (a == "--reply-delay") {
+        o.replyDelayMs = n;
+      } else if (a == "--tftp-lose-after") {
+        o.tftpLoseAfterBlocks = n;
+      } else if (a == "--tftp-blksize" && (n == 0 || (n >= 8 && n <= 65464))) {
+        o.tftpBlockSize = n;
+      } else {
+        return Usage("unknown option or bad value: " + a + " " + v);
+      }
+    }
+  }
+  if (o.address.isNull()) return Usage("--address 127.x.y.z is required");
+  if (!haveCpu) return Usage("--cpu is required (8xx, ARM9 or ARM7)");
+
+  SimStation station(o);
+  QString error;
+  if (!station.Start(&error)) {
+    std::fprintf(stderr, "fwload sim station: %s\n", qPrintable(error));
+    return kExitFailed;
+  }
+  std::printf("station %s port %u\n", qPrintable(o.address.toString()), station.Port());
+  std::fflush(stdout);
+  QObject::connect(&station, &SimStation::Restarted, [&station, &saveDir](bool) {
+    std::printf("restarted: %s\n", qPrintable(station.UpdateState()));
+    std::fflush(stdout);
+    if (!saveDir.isEmpty()) Save(station, saveDir);
+  });
+
+  if (::pipe(stationSignalPipe) != 0) return kExitFailed;
+  QSocketNotifier quit(stationSignalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&quit, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+  std::signal(SIGINT, OnStationSignal);
+  std::signal(SIGTERM, OnStationSignal);
+  QCoreApplication::exec();
+  station.Stop();
+  return kExitOk;
+}
+
+}  // namespace fwl::cli
