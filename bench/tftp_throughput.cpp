@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/settings.h"
+#include "platform/event_dispatcher.h"
 #include "tftp/tftp_server.h"
 
 namespace {
@@ -26,6 +27,7 @@ long StatusKib(const char* key) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  fwl::UseLeanEventDispatcher();  // as the programs do
   QCoreApplication app(argc, argv);
   QString root;
   QString preload;

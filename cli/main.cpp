@@ -2,8 +2,10 @@
 #include <QCoreApplication>
 
 #include "cli/cli_commands.h"
+#include "platform/event_dispatcher.h"
 
 int main(int argc, char** argv) {
+  fwl::UseLeanEventDispatcher();
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("fwload"));
   QCoreApplication::setApplicationVersion(QStringLiteral(FWL_VERSION));
