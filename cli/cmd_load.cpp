@@ -26,6 +26,7 @@ constexpr char kLoadUsage[] =
     "                   [--project P --station NAME | --station-type CODE]\n"
     "                   [--power-off-cmd CMD] [--power-on-cmd CMD] [--yes]\n"
     "                   [--json] [--verbose] [--tftp-port N] [--catch-timeout SECONDS]\n"
+    "                   [--no-verify]\n"
     "\n"
     "Loads FILE (an image, an archive or a firmware bundle) into the unit on the\n"
     "serial port PORT (a name such as ttyUSB0 or a device path): the unit is\n"
@@ -43,6 +44,8 @@ constexpr char kLoadUsage[] =
     "  --catch-timeout SECONDS      give up when the boot monitor has not answered\n"
     "                               SECONDS after the power-on prompt (default: wait\n"
     "                               until it answers or the prompt is cancelled)\n"
+    "  --no-verify                  do not check the images with the unit's crc32 for this\n"
+    "                               load (setting \"verify flash\" of section \"load\")\n"
     "Steps and their states go to stdout; boxes and prompts to stderr.\n"
     "Exit status: 0 loaded, 1 the load failed or was cancelled, 2 bad usage or input.";
 
@@ -57,6 +60,7 @@ struct LoadArgs {
   bool yes = false;
   bool json = false;
   bool verbose = false;
+  bool noVerify = false;
   int tftpPort = 69;
   int catchTimeoutSeconds = 0;  // 0: no limit
 };
@@ -116,6 +120,8 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
       out.json = true;
     else if (a == "--verbose")
       out.verbose = true;
+    else if (a == "--no-verify")
+      out.noVerify = true;
     else if (a == "--tftp-port") {
       QString text;
       ok = value(text);
@@ -204,6 +210,15 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
 
 const char* StateText(int state) { return state == kStepStateOk ? "OK" : "ERROR"; }
 
+// The word a display shows for the step that ends with `event`: a check
+// that could not be made ends OK with its reason instead.
+QString EndText(const LoadProgressEvent& event) {
+  if ((event.flags & LoadProgressEvent::kStateText) && !event.stateText.isEmpty()) {
+    return event.stateText;
+  }
+  return QString::fromLatin1(StateText(event.state));
+}
+
 // Prints the progress records as a display would show them: the plan, each
 // step starting, each step's end state, transfer texts and the result.
 class ProgressPrinter {
@@ -218,10 +233,11 @@ class ProgressPrinter {
         break;
       case LoadProgressEvent::kUpdate:
         if (event.flags & LoadProgressEvent::kStepIndex) Step(event);
+        if (event.flags & LoadProgressEvent::kCheck) Check(event);
         if (event.flags & LoadProgressEvent::kText) Text(event.text);
         break;
       case LoadProgressEvent::kFinal:
-        if (event.flags & LoadProgressEvent::kState) Final(event.state);
+        if (event.flags & LoadProgressEvent::kState) Final(event);
         break;
       default:
         break;
@@ -287,13 +303,14 @@ class ProgressPrinter {
     if (json_) {
       QJsonObject o{{"kind", "step"}, {"step", event.stepIndex}, {"name", Name(event.stepIndex)}};
       if (ends) {
-        o.insert("ended", QJsonObject{{"step", current_},
-                                      {"name", Name(current_)},
-                                      {"state", StateText(event.state)}});
+        QJsonObject ended{{"step", current_}, {"name", Name(current_)},
+                          {"state", StateText(event.state)}};
+        if (event.flags & LoadProgressEvent::kStateText) ended.insert("note", event.stateText);
+        o.insert("ended", ended);
       }
       Emit(o);
     } else {
-      if (ends) std::printf("%s: %s\n", qPrintable(Label(current_)), StateText(event.state));
+      if (ends) std::printf("%s: %s\n", qPrintable(Label(current_)), qPrintable(EndText(event)));
       if (event.stepIndex != current_) {
         std::printf("%s: Working...\n", qPrintable(Label(event.stepIndex)));
       }
@@ -301,6 +318,15 @@ class ProgressPrinter {
     }
     current_ = event.stepIndex;
     lastText_.clear();
+  }
+
+  // JSON only: the plain form shows a mismatch through its text.
+  void Check(const LoadProgressEvent& event) {
+    if (!json_ || current_ < 0) return;
+    Emit(QJsonObject{{"kind", "check"},
+                     {"step", current_},
+                     {"expected", QString::asprintf("%08x", unsigned(event.checkExpected))},
+                     {"found", QString::asprintf("%08x", unsigned(event.checkFound))}});
   }
 
   void Text(const QString& text) {
@@ -321,9 +347,11 @@ class ProgressPrinter {
     std::fflush(stdout);
   }
 
-  void Final(int state) {
+  void Final(const LoadProgressEvent& event) {
+    const int state = event.state;
     if (json_) {
       QJsonObject o{{"kind", "final"}, {"state", StateText(state)}};
+      if (event.flags & LoadProgressEvent::kStateText) o.insert("note", event.stateText);
       if (current_ >= 0) {
         o.insert("step", current_);
         o.insert("name", Name(current_));
@@ -331,7 +359,7 @@ class ProgressPrinter {
       Emit(o);
       return;
     }
-    if (current_ >= 0) std::printf("%s: %s\n", qPrintable(Label(current_)), StateText(state));
+    if (current_ >= 0) std::printf("%s: %s\n", qPrintable(Label(current_)), qPrintable(EndText(event)));
     std::fflush(stdout);
   }
 
@@ -367,6 +395,7 @@ int RunLoad(const QStringList& args) {
   LoadEngine engine;
   engine.tftpListenPort = static_cast<quint16>(parsed.tftpPort);
   engine.catchLimitMs = parsed.catchTimeoutSeconds * 1000;
+  engine.noVerify = parsed.noVerify;
   engine.SetProgressCallback(
       [&printer](const LoadProgressEvent& event, void*) { printer.OnEvent(event); }, nullptr);
   if (parsed.verbose) {
