@@ -203,7 +203,10 @@ Crc32Reply ParseCrc32Reply(const QByteArray& reply, uint64_t address, uint64_t s
     uint64_t start = 0, end = 0;
     uint32_t value = 0;
     if (ParseCrc32Line(line, start, end, value)) {
-      if (size > 0 && start == address && end == address + size - 1) {
+      // A range that would run past the top of the address space names no
+      // memory; its end must not wrap round into a match.
+      const bool fits = size > 0 && address <= UINT64_MAX - (size - 1);
+      if (fits && start == address && end == address + (size - 1)) {
         crc = value;
         return Crc32Reply::kValue;
       }
