@@ -15,6 +15,7 @@
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
+#include "engine/load_record.h"
 #include "switch/load_dispatch.h"
 
 namespace fwl::cli {
@@ -253,12 +254,15 @@ class ProgressPrinter {
     }
   }
 
-  void Result(int result) {
+  void Result(int result, const QString& recordPath) {
     if (json_) {
-      Emit(QJsonObject{{"kind", "result"}, {"result", result}, {"ok", result == 1}});
+      QJsonObject o{{"kind", "result"}, {"result", result}, {"ok", result == 1}};
+      if (!recordPath.isEmpty()) o.insert("record", recordPath);
+      Emit(o);
     } else {
       std::printf("%s (result %d)\n", result == 1 ? "Load completed successfully." : "Load failed.",
                   result);
+      if (!recordPath.isEmpty()) std::printf("Load record saved: %s\n", qPrintable(recordPath));
       std::fflush(stdout);
     }
   }
@@ -407,7 +411,7 @@ int RunLoad(const QStringList& args) {
     std::fprintf(stderr, "The boot monitor did not answer within %d seconds.\n",
                  parsed.catchTimeoutSeconds);
   }
-  printer.Result(result);
+  printer.Result(result, LastLoadRecordPath());
   return result == 1 ? kExitOk : kExitFailed;
 }
 
