@@ -70,8 +70,9 @@ class RecordingUi final : public Ui {
   int MessageBox(const QString& text, const QString& caption, UiIcon icon,
                  UiButtons buttons) override {
     const int answer = next_.MessageBox(text, caption, icon, buttons);
-    recorder_.messages_.append(QJsonObject{{"caption", recorder_.Scrub(caption)},
-                                           {"text", recorder_.Scrub(text)}});
+    const QJsonObject shown{{"caption", recorder_.Scrub(caption)}, {"text", recorder_.Scrub(text)}};
+    std::lock_guard<std::mutex> lock(recorder_.uiMutex_);
+    recorder_.messages_.append(shown);
     return answer;
   }
   void ShowPrompt(const QString& title, const QString& text) override {
@@ -90,7 +91,10 @@ class RecordingUi final : public Ui {
 
  private:
   bool Noted(bool cancelled) {
-    if (cancelled) recorder_.cancelled_ = true;
+    if (cancelled) {
+      std::lock_guard<std::mutex> lock(recorder_.uiMutex_);
+      recorder_.cancelled_ = true;
+    }
     return cancelled;
   }
   LoadRecorder& recorder_;
@@ -262,6 +266,7 @@ QJsonObject LoadRecorder::ToJson() const {
     steps.append(step);
   }
   o.insert("steps", steps);
+  std::lock_guard<std::mutex> lock(uiMutex_);
   if (haveResult_ || finished_) {
     o.insert("result", result_);
     QString outcome;

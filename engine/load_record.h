@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <mutex>
 
 #include "engine/load_progress.h"
 
@@ -109,6 +110,9 @@ class LoadRecorder {
   QElapsedTimer clock_;
   QList<Step> steps_;
   int current_ = -1;
+  // Boxes may be shown from another thread (the Ui service hands them to
+  // its own); the two fields they touch are guarded.
+  mutable std::mutex uiMutex_;
   QJsonArray messages_;
   QJsonObject unitFacts_;
   QJsonArray selectedFirmware_;

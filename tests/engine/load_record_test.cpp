@@ -208,6 +208,14 @@ TEST_F(LoadRecordTest, StationOverEthernetRecordsSuccessFailureAndADeclinedWarni
     e.AnnouncePlan({LoadStep{"Transfer file", 1000, 0}});
     e.ReportStep(0, true);
     e.ReportFinalResult(true);
+    // The restart countdown follows the final result: a program closed now
+    // still leaves the record, with the plan's outcome.
+    const QStringList saved = QDir(LoadRecordsFolder()).entryList(QDir::Files);
+    EXPECT_EQ(saved.size(), 1);
+    QJsonObject early;
+    EXPECT_TRUE(ReadLoadRecord(LoadRecordsFolder() + saved.value(0), early));
+    EXPECT_EQ(early["outcome"].toString(), "success");
+    EXPECT_FALSE(early["complete"].toBool());
     return 1;
   };
   EXPECT_EQ(StartLoad(job, engine), 1);
