@@ -207,9 +207,10 @@ int main(int argc, char** argv) {
     return v[v.size() / 2];
   };
   const qint64 without = median(plain), with = median(verified);
-  std::printf("wall time, median of %zu loads: %lld ms without verification, %lld ms with "
-              "(%+.1f %%, target under 10 %%)\n",
-              plain.size(), static_cast<long long>(without), static_cast<long long>(with),
-              without > 0 ? 100.0 * double(with - without) / double(without) : 0.0);
+  std::printf(
+      "wall time, median of %zu loads: %lld ms without verification, %lld ms with "
+      "(%+.1f %%, target under 10 %%)\n",
+      plain.size(), static_cast<long long>(without), static_cast<long long>(with),
+      without > 0 ? 100.0 * double(with - without) / double(without) : 0.0);
   return 0;
 }

@@ -32,10 +32,9 @@ int UsageError(const QString& text) {
 int Show(const QString& name) {
   // A bare name is looked up in the records folder; anything with a folder
   // part is taken as the path it is.
-  const QString path =
-      name.contains(QLatin1Char('/')) || name.contains(QDir::separator())
-          ? name
-          : LoadRecordsFolder() + name;
+  const QString path = name.contains(QLatin1Char('/')) || name.contains(QDir::separator())
+                           ? name
+                           : LoadRecordsFolder() + name;
   QJsonObject record;
   if (!ReadLoadRecord(path, record)) {
     std::fprintf(stderr, "fwload history: no readable load record '%s'\n", qPrintable(name));
@@ -67,9 +66,8 @@ int RunHistory(const QStringList& args) {
   if (last >= 0 && records.size() > last) records = records.mid(0, last);
   for (const LoadRecordSummary& r : records) {
     if (json) {
-      const QJsonObject o{{"file", r.fileName},   {"start", r.start},
-                          {"product", r.product}, {"unit", r.unit},
-                          {"firmware", r.firmware}, {"outcome", r.outcome},
+      const QJsonObject o{{"file", r.fileName}, {"start", r.start},       {"product", r.product},
+                          {"unit", r.unit},     {"firmware", r.firmware}, {"outcome", r.outcome},
                           {"result", r.result}};
       std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
     } else {

@@ -307,8 +307,8 @@ class ProgressPrinter {
     if (json_) {
       QJsonObject o{{"kind", "step"}, {"step", event.stepIndex}, {"name", Name(event.stepIndex)}};
       if (ends) {
-        QJsonObject ended{{"step", current_}, {"name", Name(current_)},
-                          {"state", StateText(event.state)}};
+        QJsonObject ended{
+            {"step", current_}, {"name", Name(current_)}, {"state", StateText(event.state)}};
         if (event.flags & LoadProgressEvent::kStateText) ended.insert("note", event.stateText);
         o.insert("ended", ended);
       }
@@ -363,7 +363,8 @@ class ProgressPrinter {
       Emit(o);
       return;
     }
-    if (current_ >= 0) std::printf("%s: %s\n", qPrintable(Label(current_)), qPrintable(EndText(event)));
+    if (current_ >= 0)
+      std::printf("%s: %s\n", qPrintable(Label(current_)), qPrintable(EndText(event)));
     std::fflush(stdout);
   }
 

@@ -310,8 +310,8 @@ Crc32Reply LoadEngine::ChecksumMemory(ComPort port, uint32_t address, uint32_t s
   QByteArray reply;
   bool promptSeen = false;
   SendAndCollect(port, command, kPromptLine, timings.checksumMs, reply, promptSeen);
-  const Crc32Reply result = promptSeen ? ParseCrc32Reply(reply, address, size, crc)
-                                       : Crc32Reply::kUnreadable;
+  const Crc32Reply result =
+      promptSeen ? ParseCrc32Reply(reply, address, size, crc) : Crc32Reply::kUnreadable;
   if (result == Crc32Reply::kUnreadable) {
     ReportFailure(Latin1("Failed to check memory. Message response was:"), reply);
   }

@@ -57,8 +57,7 @@ enum class Crc32Reply {
 // reply text before the prompt line. START must be `address` and END
 // address + size - 1; CRC has one to eight hex digits. Other forms are not
 // accepted. `crc` is set only for kValue.
-Crc32Reply ParseCrc32Reply(const QByteArray& reply, uint64_t address, uint64_t size,
-                           uint32_t& crc);
+Crc32Reply ParseCrc32Reply(const QByteArray& reply, uint64_t address, uint64_t size, uint32_t& crc);
 
 // Device path of a "Comport" value: a bare name lives in /dev, a path is
 // used as it is.

@@ -374,7 +374,7 @@ class LoadEngine : public QObject {
   bool CheckRange(ComPort port, uint32_t address, const ImageDigest& image,
                   const char* mismatchText);
 
-  bool verifying_ = false;         // this plan verifies
+  bool verifying_ = false;          // this plan verifies
   bool checksUnavailable_ = false;  // the unit has no crc32 command
   // Shown instead of the state word of the step that ends next.
   QString endingStateText_;

@@ -247,9 +247,9 @@ QJsonObject LoadRecorder::ToJson() const {
 
   QJsonArray files = selectedFirmware_;
   for (size_t i = 0; i < engine_.imageDigests.size(); ++i) {
-    files.append(FileEntry(i == 0 ? QStringLiteral("file system image")
-                                  : QStringLiteral("boot image"),
-                           engine_.imageDigests[i], true));
+    files.append(
+        FileEntry(i == 0 ? QStringLiteral("file system image") : QStringLiteral("boot image"),
+                  engine_.imageDigests[i], true));
   }
   o.insert("firmware", files);
 

@@ -127,7 +127,7 @@ class LoadRecorder {
 // One line of "fwload history": what a record says in brief.
 struct LoadRecordSummary {
   QString fileName;
-  QString start;     // ISO 8601 UTC
+  QString start;  // ISO 8601 UTC
   QString product;
   QString unit;      // station name, else the unit's address, else the port
   QString firmware;  // file name of the selected firmware

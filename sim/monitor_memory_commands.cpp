@@ -327,9 +327,8 @@ int BootMonitor::CmdNand(const QStringList& args) {
     if (args.size() != 5 || !ParseHex(args[2], &address) || !ParseHex(args[3], &off) ||
         !ParseHex(args[4], &size))
       return kUsage;
-    Print(QString("\nNAND read: device 0 offset 0x%1, size 0x%2\n")
-              .arg(off, 0, 16)
-              .arg(size, 0, 16));
+    Print(
+        QString("\nNAND read: device 0 offset 0x%1, size 0x%2\n").arg(off, 0, 16).arg(size, 0, 16));
     if (size == 0 || !m.Nand().Contains(off, size) || off % 0x800) {
       Print("nand_read: Attempt to read non page aligned data or outside the device\n");
       return kFailed;
@@ -377,8 +376,7 @@ int BootMonitor::CmdCrc32(const QStringList& args) {
   // Older generations print the name in capitals, newer ones in lower case.
   const bool older = options_.monitorName == "PPCBoot" || options_.monitorVersion.startsWith("1.");
   Print(QString("%1 for %2 ... %3 ==> %4\n")
-            .arg(older ? "CRC32" : "crc32", Hex8(address), Hex8(address + count - 1),
-                 Hex8(crc)));
+            .arg(older ? "CRC32" : "crc32", Hex8(address), Hex8(address + count - 1), Hex8(crc)));
   return kOk;
 }
 

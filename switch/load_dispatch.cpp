@@ -53,7 +53,8 @@ QString EngineOptions(const LoadJob& job) {
 
 namespace {
 
-int RunLoadPath(const LoadJob& job, LoadEngine& engine, const SwitchInstallFunction& installSwitch) {
+int RunLoadPath(const LoadJob& job, LoadEngine& engine,
+                const SwitchInstallFunction& installSwitch) {
   // Declared first so it outlives everything that may add to it.
   WorkFolderList folders;
 
@@ -99,9 +100,10 @@ int RunLoadPath(const LoadJob& job, LoadEngine& engine, const SwitchInstallFunct
 
 LoadRecordSubject RecordSubjectOf(const LoadJob& job) {
   LoadRecordSubject subject;
-  subject.product = job.product == kProductSwitch ? QStringLiteral("switch") : QStringLiteral("station");
-  subject.method =
-      job.method == kMethodEthernetOnly ? QStringLiteral("ethernet only") : QStringLiteral("serial");
+  subject.product =
+      job.product == kProductSwitch ? QStringLiteral("switch") : QStringLiteral("station");
+  subject.method = job.method == kMethodEthernetOnly ? QStringLiteral("ethernet only")
+                                                     : QStringLiteral("serial");
   subject.firmwareFile = job.firmwareFile;
   if (job.method != kMethodEthernetOnly) subject.comPort = job.comPort;
   subject.pcAddress = job.pcAddress;

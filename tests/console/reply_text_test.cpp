@@ -182,18 +182,17 @@ TEST(Crc32ReplyTest, AcceptsTheResultLineOfBothGenerationsForTheAskedRangeOnly) 
        Crc32Reply::kValue, 0x9f346b6c},
       {"=> crc32 40200000 40000\r\nCrC32   FOR\t40200000...4023FFFF==>9F346B6C  \r\n=> ",
        Crc32Reply::kValue, 0x9f346b6c},
-      {"crc32 40200000 40000\r\nCRC32 for 40200000 ... 4023ffff ==> 6c\n=> ",
-       Crc32Reply::kValue, 0x6c},
+      {"crc32 40200000 40000\r\nCRC32 for 40200000 ... 4023ffff ==> 6c\n=> ", Crc32Reply::kValue,
+       0x6c},
       // Another range, a second line after the prompt, or the range of a
       // stale reply: not this answer.
       {"x\r\nCRC32 for 40200000 ... 4024ffff ==> 9f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
-      {"x\r\n=> \r\nCRC32 for 40200000 ... 4023ffff ==> 9f346b6c\r\n=> ",
-       Crc32Reply::kUnreadable, 0},
-      // Not the form: prefixes, extra words, too many digits, missing parts.
-      {"x\r\nCRC32 for 0x40200000 ... 0x4023ffff ==> 0x9f346b6c\r\n=> ",
-       Crc32Reply::kUnreadable, 0},
-      {"x\r\nCRC32 for 40200000 ... 4023ffff ==> 9f346b6c (ok)\r\n=> ", Crc32Reply::kUnreadable,
+      {"x\r\n=> \r\nCRC32 for 40200000 ... 4023ffff ==> 9f346b6c\r\n=> ", Crc32Reply::kUnreadable,
        0},
+      // Not the form: prefixes, extra words, too many digits, missing parts.
+      {"x\r\nCRC32 for 0x40200000 ... 0x4023ffff ==> 0x9f346b6c\r\n=> ", Crc32Reply::kUnreadable,
+       0},
+      {"x\r\nCRC32 for 40200000 ... 4023ffff ==> 9f346b6c (ok)\r\n=> ", Crc32Reply::kUnreadable, 0},
       {"x\r\nCRC32 for 40200000 ... 4023ffff ==> 19f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
       {"x\r\nCRC32 for 40200000 ... 4023ffff ==>\r\n=> ", Crc32Reply::kUnreadable, 0},
       {"x\r\nCRC32for 40200000 ... 4023ffff ==> 9f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
@@ -231,8 +230,8 @@ TEST(Crc32ReplyTest, HostileRepliesAreRefusedInBoundedTime) {
   for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919) % 251 + 1);
   EXPECT_NE(ParseCrc32Reply(noise, 0, 16, crc), Crc32Reply::kValue);
   // A range at the top of the 64-bit space does not wrap into a match.
-  EXPECT_EQ(ParseCrc32Reply("x\nCRC32 for ffffffffffffffff ... 0 ==> 1\n=> ",
-                            0xffffffffffffffffull, 2, crc),
+  EXPECT_EQ(ParseCrc32Reply("x\nCRC32 for ffffffffffffffff ... 0 ==> 1\n=> ", 0xffffffffffffffffull,
+                            2, crc),
             Crc32Reply::kUnreadable);
   EXPECT_EQ(ParseCrc32Reply("x\nCRC32 for 0 ... ffffffffffffffff ==> 1\n=> ", 0, 0, crc),
             Crc32Reply::kUnreadable);

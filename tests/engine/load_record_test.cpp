@@ -2,6 +2,8 @@
 // and station over Ethernet only) and every outcome, with the CRCs of the
 // checks, the files' SHA-256, the messages shown and never the password;
 // and "fwload history" over a folder of records.
+#include "engine/load_record.h"
+
 #include <zlib.h>
 
 #include <QCryptographicHash>
@@ -9,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include "engine/load_record.h"
 #include "platform/system_folders.h"
 #include "serial_load_fixture.h"
 #include "switch/load_dispatch.h"
@@ -98,7 +99,8 @@ TEST_F(LoadRecordTest, SerialLoadsRecordStepsChecksFilesAndOutcome) {
   EXPECT_EQ(files[0]["sha256"].toString(),
             QCryptographicHash::hash(fs, QCryptographicHash::Sha256).toHex());
   EXPECT_EQ(files[2]["size"].toInt(), boot.size());
-  const uint32_t fsCrc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(fs.constData()), uInt(fs.size())));
+  const uint32_t fsCrc =
+      uint32_t(crc32(0, reinterpret_cast<const Bytef*>(fs.constData()), uInt(fs.size())));
   const uint32_t bootCrc =
       uint32_t(crc32(0, reinterpret_cast<const Bytef*>(boot.constData()), uInt(boot.size())));
   EXPECT_EQ(files[1]["crc32"].toString(), Hex8(fsCrc));
@@ -150,8 +152,8 @@ TEST_F(LoadRecordTest, SwitchOverEthernetRecordsEveryOutcomeWithoutThePassword) 
     bool cancel;
     const char* outcome;
   };
-  for (const Case c : {Case{1, false, "success"}, Case{0, false, "failed"},
-                       Case{-2, true, "cancelled"}}) {
+  for (const Case c :
+       {Case{1, false, "success"}, Case{0, false, "failed"}, Case{-2, true, "cancelled"}}) {
     SCOPED_TRACE(c.outcome);
     ui.CancelPromptAfter(c.cancel ? 0 : -1);
     const auto install = [&](const LoadJob& j, WorkFolderList&) {
@@ -248,13 +250,13 @@ TEST(LoadHistory, ListsNewestFirstAndShowsOne) {
   QTemporaryDir system;
   const QString folder = system.path() + "/loads/";
   auto record = [&](const char* name, const char* start, const char* outcome) {
-    const QJsonObject o{{"start", start},
-                        {"product", "station"},
-                        {"station", QJsonObject{{"name", "Pump 1"}}},
-                        {"firmware", QJsonArray{QJsonObject{{"role", "selected"},
-                                                            {"path", "/fw/kvimage_a"}}}},
-                        {"outcome", outcome},
-                        {"result", 1}};
+    const QJsonObject o{
+        {"start", start},
+        {"product", "station"},
+        {"station", QJsonObject{{"name", "Pump 1"}}},
+        {"firmware", QJsonArray{QJsonObject{{"role", "selected"}, {"path", "/fw/kvimage_a"}}}},
+        {"outcome", outcome},
+        {"result", 1}};
     WriteFileOrFail(folder + name, QJsonDocument(o).toJson());
   };
   record("20260101T100000.000Z.json", "2026-01-01T10:00:00.000Z", "success");
@@ -268,7 +270,8 @@ TEST(LoadHistory, ListsNewestFirstAndShowsOne) {
   ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
   const QStringList out = run.out.split('\n', Qt::SkipEmptyParts);
   ASSERT_EQ(out.size(), 4);
-  EXPECT_TRUE(out[0].startsWith("2026-03-01T10:00:00.000Z  station  Pump 1")) << out[0].toStdString();
+  EXPECT_TRUE(out[0].startsWith("2026-03-01T10:00:00.000Z  station  Pump 1"))
+      << out[0].toStdString();
   EXPECT_TRUE(out[0].contains("kvimage_a"));
   EXPECT_TRUE(out[1].contains("cancelled"));
   EXPECT_TRUE(out[3].contains("unreadable"));

@@ -178,8 +178,8 @@ TEST_F(VerifiedLoadTest, CorruptedFlashWriteFailsAtTheVerifyStepOfThatImage) {
   struct Case {
     const char* name;
     quint64 nandSize;
-    quint64 offset;      // in the NAND (or NOR without NAND)
-    int failingStep;     // the verify step that must fail
+    quint64 offset;   // in the NAND (or NOR without NAND)
+    int failingStep;  // the verify step that must fail
     int steps;
     bool resets;
   };

@@ -232,8 +232,9 @@ TEST_F(SimChecks, Crc32AndNandReadShowWhatFlashHolds) {
   StartUnit(o);
   ASSERT_TRUE(Cmd("mw.l 00100000 12345678 4").endsWith("=> "));
   // zlib's CRC-32 of 12 34 56 78 repeated four times.
-  EXPECT_EQ(Crc("crc32 100000 10"), "crc32 100000 10\r\nCRC32 for 00100000 ... 0010000f ==> "
-                                    "69b24190\r\n=> ");
+  EXPECT_EQ(Crc("crc32 100000 10"),
+            "crc32 100000 10\r\nCRC32 for 00100000 ... 0010000f ==> "
+            "69b24190\r\n=> ");
   // NAND write with a worn cell at 0x80005, read back into RAM.
   ASSERT_TRUE(Cmd("nand write.e 100000 80000 10").contains("16 bytes written: OK"));
   ASSERT_TRUE(Cmd("nand read.e 200000 80000 10").contains("16 bytes read: OK"));
