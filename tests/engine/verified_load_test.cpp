@@ -168,7 +168,9 @@ TEST_F(VerifiedLoadTest, CorruptedTransferStopsThePlanBeforeAnythingIsErased) {
       EXPECT_TRUE(Commands(command).isEmpty()) << command;
     }
     EXPECT_EQ(unit->ReadNor(0, 0x800000), norBefore);
-    if (c.nandSize) EXPECT_TRUE(unit->ReadNand(0, 0x400000).count(char(0xFF)) == 0x400000);
+    if (c.nandSize) {
+      EXPECT_EQ(unit->ReadNand(0, 0x400000).count(char(0xFF)), 0x400000);
+    }
     unit->Stop();
     unit.reset();
   }
@@ -214,7 +216,9 @@ TEST_F(VerifiedLoadTest, CorruptedFlashWriteFailsAtTheVerifyStepOfThatImage) {
                           checks.back().expected, checks.back().found)));
     // Nothing after the failed check but the classic plan's reset.
     QStringList log = unit->CommandLog();
-    if (c.resets) EXPECT_EQ(log.takeLast(), "reset");
+    if (c.resets) {
+      EXPECT_EQ(log.takeLast(), "reset");
+    }
     EXPECT_TRUE(log.last().startsWith("crc32")) << log.last().toStdString();
     unit->Stop();
     unit.reset();
@@ -254,6 +258,58 @@ TEST_F(VerifiedLoadTest, NoVerifySendsNoCheckAndAnnouncesThePlainPlan) {
   EXPECT_TRUE(Commands("crc32").isEmpty());
   EXPECT_TRUE(Commands("nand read").isEmpty());
   EXPECT_TRUE(Checks().empty());
+}
+
+TEST_F(VerifiedLoadTest, ClassicTwoImagePlanReadsTheNandBackAndChecksTheNorBootCopy) {
+  const QByteArray fs = MakeImage("kvimage_razeb1_5_99", 90000, 14);
+  const QByteArray boot = MakeImage("kvimageb_razeb1_5_99", 40000, 15);
+  StartUnit(UnitOptions("ppc855"), Path("kvimage_razeb1_5_99"));
+
+  ASSERT_EQ(engine.Run("-NUM_TFTP=2"), 1) << lines.join('\n').toStdString();
+
+  EXPECT_EQ(PlanSteps(), QStringList({"Transfer filesystem image", "Erase file system memory",
+                                      "Copy file system to memory", "Verify filesystem image",
+                                      "Transfer boot image", "Copy boot file to memory",
+                                      "Verify boot image", "Write clean markers"}));
+  ExpectStates(std::vector<int>(8, 3));
+  EXPECT_EQ(Commands("nand read"), QStringList({"nand read.e 100000 0 15f90"}));
+  EXPECT_EQ(Commands("crc32"), QStringList({"crc32 100000 15f90", "crc32 100000 15f90",
+                                            "crc32 100000 9c40", "crc32 f8080000 9c40"}));
+  EXPECT_EQ(Checks().size(), 4u);
+  EXPECT_EQ(unit->ReadNand(0, fs.size()), fs);
+}
+
+TEST_F(VerifiedLoadTest, ACheckThatCannotBeMadeFailsItsStep) {
+  struct Case {
+    const char* failing;  // command prefix the unit refuses
+    int failingStep;
+  };
+  // A refused crc32 right after the fetch fails the transfer before any
+  // erase; a refused read-back fails the verify step.
+  for (const Case c : {Case{"crc32", 0}, Case{"nand read", 4}}) {
+    SCOPED_TRACE(c.failing);
+    MakeImage("kvimagea_mums3_1_5", 50000, 16);
+    MakeImage("kvimageba_mums3_1_5", 20000, 17);
+    SimOptions o = UnitOptions("79524");
+    o.failCommands = {c.failing};
+    StartUnit(o, Path("kvimagea_mums3_1_5"));
+    events.clear();
+    lines.clear();
+
+    EXPECT_EQ(engine.Run(QString()), 0);
+
+    std::vector<int> expected(8, 2);
+    for (int i = 0; i < c.failingStep; ++i) expected[size_t(i)] = 3;
+    ExpectStates(expected);
+    EXPECT_TRUE(unit->CommandLog().last().startsWith(c.failing));
+    EXPECT_TRUE(Checks().empty() || c.failingStep > 0);
+    if (c.failingStep == 0) {
+      EXPECT_TRUE(lines.contains("Failed to check memory. Message response was:"));
+      EXPECT_TRUE(Commands("erase").isEmpty());
+    }
+    unit->Stop();
+    unit.reset();
+  }
 }
 
 }  // namespace
