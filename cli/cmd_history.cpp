@@ -17,9 +17,9 @@ constexpr char kHistoryUsage[] =
     "       fwload history show FILE\n"
     "\n"
     "Lists the records of the loads run on this computer, newest first, one line\n"
-    "each: start time (UTC), product, unit, firmware file and result. Every load\n"
-    "started from the wizard or from fwload load leaves one JSON file in the\n"
-    "folder loads/ of the system folder.\n"
+    "each: start time (UTC), product, unit, firmware file, result and the record's\n"
+    "file name. Every load started from the wizard or from fwload load leaves one\n"
+    "JSON file in the folder loads/ of the system folder.\n"
     "  --last N     only the N newest records\n"
     "  --json       one JSON object per record (with its file name)\n"
     "  show FILE    prints one record; FILE is a name from the list or a path";
@@ -72,9 +72,10 @@ int RunHistory(const QStringList& args) {
       std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
     } else {
       auto field = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : text; };
-      std::printf("%s  %-7s  %-20s  %-32s  %s\n", qPrintable(field(r.start)),
+      // The file name last, for "fwload history show".
+      std::printf("%s  %-7s  %-20s  %-32s  %-10s  %s\n", qPrintable(field(r.start)),
                   qPrintable(field(r.product)), qPrintable(field(r.unit)),
-                  qPrintable(field(r.firmware)), qPrintable(r.outcome));
+                  qPrintable(field(r.firmware)), qPrintable(r.outcome), qPrintable(r.fileName));
     }
   }
   std::fflush(stdout);
