@@ -203,7 +203,7 @@ TEST_F(LoadRecordTest, SwitchOverEthernetRecordsEveryOutcomeWithoutThePassword) 
   EXPECT_EQ(LoadRecorder::Active(), nullptr);
 }
 
-TEST_F(LoadRecordTest, StationOverEthernetRecordsSuccessFailureAndADeclinedWarning) {
+TEST_F(LoadRecordTest, StationOverEthernetRecordsSuccessFailureCancelAndADeclinedWarning) {
   MakeImage("kvimage_razeb3_1_5", 1000, 4);
   const LoadJob job = Job(kProductStation, kMethodEthernetOnly, Path("kvimage_razeb3_1_5"));
   engine.ethernetOnlyUpgrade = [](LoadEngine& e, const QString&) {
@@ -229,6 +229,16 @@ TEST_F(LoadRecordTest, StationOverEthernetRecordsSuccessFailureAndADeclinedWarni
   EXPECT_EQ(StartLoad(job, engine), 0);
   EXPECT_EQ(LastRecord()["outcome"].toString(), "failed");
 
+  // The operator cancels the upgrade's own prompt.
+  ui.CancelPromptAfter(0);
+  engine.ethernetOnlyUpgrade = [](LoadEngine&, const QString&) {
+    Ui::Current().ShowPrompt("Station restarting", "");
+    return Ui::Current().PromptCancelled() ? -2 : 1;
+  };
+  EXPECT_EQ(StartLoad(job, engine), -2);
+  EXPECT_EQ(LastRecord()["outcome"].toString(), "cancelled");
+
+  ui.CancelPromptAfter(-1);
   ui.QueueAnswer(kAnswerNo);
   EXPECT_EQ(StartLoad(job, engine), -2);
   r = LastRecord();
