@@ -49,6 +49,9 @@ constexpr SettingDef kSettings[] = {
     // Must match the boot monitor of the hardware: nine lower-case letters,
     // sent followed by a carriage return.
     {kSectionLoad, "autoboot stop string", true, 0, "interrupt", 0, 0},
+    // 1: every image is checked with the unit's crc32 after its fetch and
+    // after it was written to flash; 0: loads trust the copies.
+    {kSectionLoad, "verify flash", false, 1, "", 0, 0},
     {kSectionEthOnlyLoad, "ping retry count", false, 25, "", 0, 0},
     {kSectionEthOnlyLoad, "ping timeout ms", false, 5000, "", 0, 0},
     {kSectionEthOnlyLoad, "ping ttl", false, 10, "", 0, 0},

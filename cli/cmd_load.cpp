@@ -18,6 +18,7 @@
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
 #include "station/station_link.h"
+#include "engine/load_record.h"
 #include "switch/load_dispatch.h"
 
 namespace fwl::cli {
@@ -29,6 +30,7 @@ constexpr char kLoadUsage[] =
     "                   [--project P --station NAME | --station-type CODE]\n"
     "                   [--power-off-cmd CMD] [--power-on-cmd CMD] [--yes]\n"
     "                   [--json] [--verbose] [--tftp-port N] [--catch-timeout SECONDS]\n"
+    "                   [--no-verify]\n"
     "\n"
     "Loads FILE (an image, an archive or a firmware bundle) into the unit on the\n"
     "serial port PORT (a name such as ttyUSB0 or a device path): the unit is\n"
@@ -46,6 +48,8 @@ constexpr char kLoadUsage[] =
     "  --catch-timeout SECONDS      give up when the boot monitor has not answered\n"
     "                               SECONDS after the power-on prompt (default: wait\n"
     "                               until it answers or the prompt is cancelled)\n"
+    "  --no-verify                  do not check the images with the unit's crc32 for this\n"
+    "                               load (setting \"verify flash\" of section \"load\")\n"
     "\n"
     "       fwload load --product station --method eth --ip STATION --pc-ip A --subnet M\n"
     "                   [--gateway G] --firmware FILE [--station-type CODE |\n"
@@ -73,6 +77,7 @@ struct LoadArgs {
   bool yes = false;
   bool json = false;
   bool verbose = false;
+  bool noVerify = false;
   int tftpPort = 69;
   int stationPort = 0;  // 0: the station link's default
   int catchTimeoutSeconds = 0;  // 0: no limit
@@ -143,6 +148,8 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
       if (ok && (!number || out.stationPort < 1 || out.stationPort > 65535)) {
         return UsageError("--station-port needs a port number 1-65535");
       }
+    } else if (a == "--no-verify") {
+      out.noVerify = true;
     } else if (a == "--tftp-port") {
       QString text;
       ok = value(text);
@@ -258,6 +265,7 @@ int RunLoad(const QStringList& args) {
     engine.stationLink->SetStationPort(static_cast<uint16_t>(parsed.stationPort));
   }
   engine.catchLimitMs = parsed.catchTimeoutSeconds * 1000;
+  engine.noVerify = parsed.noVerify;
   engine.SetProgressCallback(
       [&printer](const LoadProgressEvent& event, void*) { printer.OnEvent(event); }, nullptr);
   if (parsed.verbose) {
@@ -269,7 +277,7 @@ int RunLoad(const QStringList& args) {
     std::fprintf(stderr, "The boot monitor did not answer within %d seconds.\n",
                  parsed.catchTimeoutSeconds);
   }
-  printer.Result(result);
+  printer.Result(result, LastLoadRecordPath());
   return result == 1 ? kExitOk : kExitFailed;
 }
 

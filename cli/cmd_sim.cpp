@@ -53,6 +53,12 @@ constexpr char kSimUsage[] =
     "  --tftp-blksize N      requested block size (default 1468, 0 = no options)\n"
     "  --tftp-timeout-ms MS  retransmission time-out (default 1000)\n"
     "  --tftp-stall-after N  stop acknowledging after N blocks\n"
+    "  --corrupt-write OFFSET     flash writes flip a bit of the byte at OFFSET of the\n"
+    "                             NOR or NAND (0x for hex; may be repeated)\n"
+    "  --corrupt-transfer BLOCK   every fetch flips a bit in TFTP data block BLOCK\n"
+    "                             (from 1; may be repeated)\n"
+    "  --no-crc32            a boot monitor built without the crc32 command\n"
+    "  --no-command NAME     a boot monitor built without the command NAME\n"
     "\n" FWL_SIM_SWITCH_USAGE;
 
 int signalPipe[2] = {-1, -1};
@@ -110,6 +116,8 @@ bool ParseFlag(const QString& a, SimOptions& o, std::optional<bool>& bigEndian) 
     o.bootOnOpen = false;
   } else if (a == "--no-autoboot") {
     o.autoboot = false;
+  } else if (a == "--no-crc32") {
+    o.missingCommands << QStringLiteral("crc32");
   } else if (a == "--little-endian") {
     bigEndian = false;
   } else if (a == "--big-endian") {
@@ -186,6 +194,13 @@ int RunUnit(const QStringList& args) {
     } else if (a == "--mem-error") {
       if (!ParseHexAddress(v, &addr)) return UsageError("bad address " + v);
       o.memErrorAddress = addr;
+    } else if (a == "--corrupt-write" || a == "--corrupt-transfer") {
+      if (!ParseNumber(v, &n) || (a == "--corrupt-transfer" && n == 0)) {
+        return UsageError("bad value for " + a + ": " + v);
+      }
+      (a == "--corrupt-write" ? o.corruptWriteOffsets : o.corruptTransferBlocks).push_back(n);
+    } else if (a == "--no-command") {
+      o.missingCommands << v;
     } else if (a == "--fail") {
       o.failCommands << v;
     } else if (a == "--hang") {

@@ -16,6 +16,15 @@ namespace fwl::cli {
 
 inline const char* StateText(int state) { return state == kStepStateOk ? "OK" : "ERROR"; }
 
+// The word a display shows for the step that ends with `event`: a check
+// that could not be made ends OK with its reason instead.
+inline QString EndText(const LoadProgressEvent& event) {
+  if ((event.flags & LoadProgressEvent::kStateText) && !event.stateText.isEmpty()) {
+    return event.stateText;
+  }
+  return QString::fromLatin1(StateText(event.state));
+}
+
 // One printer per load; feed it every progress record.
 class ProgressPrinter {
  public:
@@ -29,10 +38,11 @@ class ProgressPrinter {
         break;
       case LoadProgressEvent::kUpdate:
         if (event.flags & LoadProgressEvent::kStepIndex) Step(event);
+        if (event.flags & LoadProgressEvent::kCheck) Check(event);
         if (event.flags & LoadProgressEvent::kText) Text(event.text);
         break;
       case LoadProgressEvent::kFinal:
-        if (event.flags & LoadProgressEvent::kState) Final(event.state);
+        if (event.flags & LoadProgressEvent::kState) Final(event);
         break;
       default:
         break;
@@ -48,12 +58,15 @@ class ProgressPrinter {
     }
   }
 
-  void Result(int result) {
+  void Result(int result, const QString& recordPath = QString()) {
     if (json_) {
-      Emit(QJsonObject{{"kind", "result"}, {"result", result}, {"ok", result == 1}});
+      QJsonObject o{{"kind", "result"}, {"result", result}, {"ok", result == 1}};
+      if (!recordPath.isEmpty()) o.insert("record", recordPath);
+      Emit(o);
     } else {
       std::printf("%s (result %d)\n", result == 1 ? "Load completed successfully." : "Load failed.",
                   result);
+      if (!recordPath.isEmpty()) std::printf("Load record saved: %s\n", qPrintable(recordPath));
       std::fflush(stdout);
     }
   }
@@ -107,13 +120,14 @@ class ProgressPrinter {
     if (json_) {
       QJsonObject o{{"kind", "step"}, {"step", event.stepIndex}, {"name", Name(event.stepIndex)}};
       if (ends) {
-        o.insert("ended", QJsonObject{{"step", current_},
-                                      {"name", Name(current_)},
-                                      {"state", StateText(event.state)}});
+        QJsonObject ended{
+            {"step", current_}, {"name", Name(current_)}, {"state", StateText(event.state)}};
+        if (event.flags & LoadProgressEvent::kStateText) ended.insert("note", event.stateText);
+        o.insert("ended", ended);
       }
       Emit(o);
     } else {
-      if (ends) std::printf("%s: %s\n", qPrintable(Label(current_)), StateText(event.state));
+      if (ends) std::printf("%s: %s\n", qPrintable(Label(current_)), qPrintable(EndText(event)));
       if (event.stepIndex != current_) {
         std::printf("%s: Working...\n", qPrintable(Label(event.stepIndex)));
       }
@@ -121,6 +135,15 @@ class ProgressPrinter {
     }
     current_ = event.stepIndex;
     lastText_.clear();
+  }
+
+  // JSON only: the plain form shows a mismatch through its text.
+  void Check(const LoadProgressEvent& event) {
+    if (!json_ || current_ < 0) return;
+    Emit(QJsonObject{{"kind", "check"},
+                     {"step", current_},
+                     {"expected", QString::asprintf("%08x", unsigned(event.checkExpected))},
+                     {"found", QString::asprintf("%08x", unsigned(event.checkFound))}});
   }
 
   void Text(const QString& text) {
@@ -141,9 +164,11 @@ class ProgressPrinter {
     std::fflush(stdout);
   }
 
-  void Final(int state) {
+  void Final(const LoadProgressEvent& event) {
+    const int state = event.state;
     if (json_) {
       QJsonObject o{{"kind", "final"}, {"state", StateText(state)}};
+      if (event.flags & LoadProgressEvent::kStateText) o.insert("note", event.stateText);
       if (current_ >= 0) {
         o.insert("step", current_);
         o.insert("name", Name(current_));
@@ -151,7 +176,8 @@ class ProgressPrinter {
       Emit(o);
       return;
     }
-    if (current_ >= 0) std::printf("%s: %s\n", qPrintable(Label(current_)), StateText(state));
+    if (current_ >= 0)
+      std::printf("%s: %s\n", qPrintable(Label(current_)), qPrintable(EndText(event)));
     std::fflush(stdout);
   }
 

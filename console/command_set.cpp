@@ -284,4 +284,38 @@ bool LoadEngine::MemoryTest(ComPort port, uint32_t start, uint32_t end) {
   return false;
 }
 
+bool LoadEngine::ReadNandFile(ComPort port, uint32_t memoryAddress, uint32_t nandOffset,
+                              uint32_t size) {
+  const QByteArray command =
+      "nand read.e " + Hex(memoryAddress) + ' ' + Hex(nandOffset) + ' ' + Hex(size) + '\r';
+  return RunMarkerCommand(port, command, timings.readNandMs, DoneOrOk(),
+                          Latin1("Failed to read back NAND FLASH. Message response was:"));
+}
+
+bool LoadEngine::ReadNandJffs2(ComPort port, uint32_t memoryAddress, uint32_t nandOffset,
+                               uint32_t size) {
+  const QByteArray command =
+      "nand read.jffs2 " + Hex(memoryAddress) + ' ' + Hex(nandOffset) + ' ' + Hex(size) + '\r';
+  // As with the write of this form, "done" may stand for partial work.
+  return RunMarkerCommand(port, command, timings.readNandMs, {"OK"},
+                          Latin1("Failed to read back NAND FLASH. Message response was:"));
+}
+
+Crc32Reply LoadEngine::ChecksumMemory(ComPort port, uint32_t address, uint32_t size,
+                                      uint32_t& crc) {
+  const QByteArray command = "crc32 " + Hex(address) + ' ' + Hex(size) + '\r';
+  // The result line holds "==>", which contains the prompt's two bytes: the
+  // reply ends only at a prompt that begins a line.
+  static const QByteArray kPromptLine = QByteArrayLiteral("\n") + kPromptText;
+  QByteArray reply;
+  bool promptSeen = false;
+  SendAndCollect(port, command, kPromptLine, timings.checksumMs, reply, promptSeen);
+  const Crc32Reply result =
+      promptSeen ? ParseCrc32Reply(reply, address, size, crc) : Crc32Reply::kUnreadable;
+  if (result == Crc32Reply::kUnreadable) {
+    ReportFailure(Latin1("Failed to check memory. Message response was:"), reply);
+  }
+  return result;
+}
+
 }  // namespace fwl

@@ -125,4 +125,96 @@ int LeadingNumber(const QString& text) {
   return static_cast<int>(value);
 }
 
+namespace {
+
+// A cursor over one line of a crc32 reply; every step either consumes what
+// it names or leaves the cursor where it was and says no.
+class LineCursor {
+ public:
+  explicit LineCursor(const QByteArray& line) : line_(line) {}
+  int SkipBlanks() {
+    int n = 0;
+    while (at_ < line_.size() && (line_[at_] == ' ' || line_[at_] == '\t')) ++at_, ++n;
+    return n;
+  }
+  bool Word(const char* word) {
+    const qsizetype n = qsizetype(qstrlen(word));
+    if (line_.size() - at_ < n || qstrnicmp(line_.constData() + at_, word, n) != 0) return false;
+    at_ += n;
+    return true;
+  }
+  // One to `maxDigits` hex digits, no prefix.
+  bool Hex(int maxDigits, uint64_t& value) {
+    value = 0;
+    int digits = 0;
+    while (at_ < line_.size() && IsHexDigit(line_[at_])) {
+      if (++digits > maxDigits) return false;
+      value = value * 16 + uint64_t(HexValue(line_[at_++]));
+    }
+    return digits > 0;
+  }
+  bool AtEnd() const { return at_ == line_.size(); }
+
+ private:
+  const QByteArray& line_;
+  qsizetype at_ = 0;
+};
+
+bool ParseCrc32Line(const QByteArray& line, uint64_t& start, uint64_t& end, uint32_t& crc) {
+  LineCursor c(line);
+  uint64_t value = 0;
+  c.SkipBlanks();
+  if (!c.Word("crc32") || c.SkipBlanks() == 0 || !c.Word("for") || c.SkipBlanks() == 0) {
+    return false;
+  }
+  if (!c.Hex(16, start)) return false;
+  c.SkipBlanks();
+  if (!c.Word("...")) return false;
+  c.SkipBlanks();
+  if (!c.Hex(16, end)) return false;
+  c.SkipBlanks();
+  if (!c.Word("==>")) return false;
+  c.SkipBlanks();
+  if (!c.Hex(8, value)) return false;
+  c.SkipBlanks();
+  if (!c.AtEnd()) return false;
+  crc = uint32_t(value);
+  return true;
+}
+
+}  // namespace
+
+Crc32Reply ParseCrc32Reply(const QByteArray& reply, uint64_t address, uint64_t size,
+                           uint32_t& crc) {
+  const QByteArray text = ReplyText(reply);
+  bool unknown = false;
+  bool first = true;
+  qsizetype from = 0;
+  while (from < text.size()) {
+    qsizetype to = from;
+    while (to < text.size() && text[to] != '\r' && text[to] != '\n') ++to;
+    const QByteArray line = text.mid(from, to - from);
+    from = to + 1;
+    // The prompt line ends the reply; what follows it is not this answer.
+    // The first line is the echo, which may carry a prompt left over from
+    // before the command.
+    if (!first && line.startsWith(kPromptText)) break;
+    first = false;
+    uint64_t start = 0, end = 0;
+    uint32_t value = 0;
+    if (ParseCrc32Line(line, start, end, value)) {
+      // A range that would run past the top of the address space names no
+      // memory; its end must not wrap round into a match.
+      const bool fits = size > 0 && address <= UINT64_MAX - (size - 1);
+      if (fits && start == address && end == address + (size - 1)) {
+        crc = value;
+        return Crc32Reply::kValue;
+      }
+      continue;
+    }
+    if (line.toLower().contains("unknown command")) unknown = true;
+  }
+  return unknown ? Crc32Reply::kNoCommand : Crc32Reply::kUnreadable;
+}
+
 }  // namespace fwl

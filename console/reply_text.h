@@ -45,6 +45,20 @@ uint32_t NandSizeFromReply(const QByteArray& reply);
 // with an unknown value was found.
 int BoardCodeFromEnvironment(const QByteArray& reply, bool& unexpected);
 
+// What a reply to "crc32 ADDRESS SIZE" says.
+enum class Crc32Reply {
+  kValue,      // a result line for exactly that range; the CRC is stored
+  kNoCommand,  // the boot monitor has no such command ("Unknown command")
+  kUnreadable  // anything else: no line, another range, garbage
+};
+
+// Reads the result line "crc32 for START ... END ==> CRC" (any case, any
+// blanks around "..." and "==>", one or more between the words) from the
+// reply text before the prompt line. START must be `address` and END
+// address + size - 1; CRC has one to eight hex digits. Other forms are not
+// accepted. `crc` is set only for kValue.
+Crc32Reply ParseCrc32Reply(const QByteArray& reply, uint64_t address, uint64_t size, uint32_t& crc);
+
 // Device path of a "Comport" value: a bare name lives in /dev, a path is
 // used as it is.
 QString ComPortDevicePath(const QString& comport);

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "console/reply_text.h"
+#include "engine/image_digest.h"
 #include "engine/load_progress.h"
 
 class QDateTime;
@@ -53,6 +55,8 @@ struct ConsoleTimings {
   int detectBoardMs = 4000;    // printenv
   int environmentMs = 2000;    // each setenv / saveenv of the image fetch
   int tftpFetchMs = 300000;    // the boot monitor's tftp command
+  int readNandMs = 120000;     // nand read.e / read.jffs2 of a written image
+  int checksumMs = 60000;      // crc32 over an image in RAM or NOR
   int mtestStopDelayMs = 800;  // between mtest and its Ctrl-C
   int resetSettleMs = 3000;    // after closing the port on reset
   int reopenPauseMs = 1000;    // between two failed reopen attempts
@@ -164,6 +168,17 @@ class LoadEngine : public QObject {
   bool SetClockAt(ComPort port, const QDateTime& localTime);
   bool QueryBootMonitorName(ComPort port);
   bool MemoryTest(ComPort port, uint32_t start, uint32_t end);
+  // Read-back of a NAND range into RAM, with the read form that matches the
+  // write ("nand read.e" after "nand write.e", "nand read.jffs2" after
+  // "nand write.jffs2"): true when "done" or "OK" ("OK" alone for jffs2)
+  // came before the prompt.
+  bool ReadNandFile(ComPort port, uint32_t memoryAddress, uint32_t nandOffset, uint32_t size);
+  bool ReadNandJffs2(ComPort port, uint32_t memoryAddress, uint32_t nandOffset, uint32_t size);
+  // "crc32 ADDRESS SIZE": the unit's CRC-32 of a memory range (RAM, or NOR
+  // which is memory-mapped). kValue stores it in `crc`; kNoCommand for a
+  // boot monitor without the command; kUnreadable (any other reply, or no
+  // prompt) reports "Failed to check memory. Message response was:".
+  Crc32Reply ChecksumMemory(ComPort port, uint32_t address, uint32_t size, uint32_t& crc);
 
   // ---- Network settings and image fetch -----------------------------------
 
@@ -333,6 +348,35 @@ class LoadEngine : public QObject {
   // station answered.
   std::function<bool(LoadEngine& engine)> stationQuery;
 
+  // ---- Read-back verification ----------------------------------------------
+  // With verification on (settings "load" / "verify flash", default 1, and
+  // not `noVerify`) the plans check every image: its CRC-32 in RAM after the
+  // fetch (a mismatch stops the plan before anything is erased), and its
+  // copy in flash after the write, as steps of their own ("Verify
+  // filesystem image", "Verify boot image").
+
+  // Turns verification off for this engine's loads whatever the setting
+  // says (fwload load --no-verify).
+  bool noVerify = false;
+  // Size, CRC-32 and SHA-256 of the images of the last plan (file system
+  // first, then the boot image), computed once before the plan sends them.
+  std::vector<ImageDigest> imageDigests;
+
+  // Digests the plan's images and decides whether this plan verifies.
+  // Returns whether it does.
+  bool PrepareImageChecks();
+  // The checks; each is true when the copy matches or cannot be checked
+  // (a boot monitor without "crc32": reported once, load not verified). A
+  // mismatch reports its line and a check record, and gives false.
+  bool CheckImageInRam(ComPort port, const ImageDigest& image);
+  bool CheckNorCopy(ComPort port, uint32_t norAddress, const ImageDigest& image);
+  bool CheckNandCopy(ComPort port, uint32_t nandOffset, const ImageDigest& image,
+                     bool jffs2 = false);
+  // The digest of the plan's file-system / boot image (an invalid one when
+  // it was not computed).
+  const ImageDigest& FsImageDigest() const;
+  const ImageDigest& BootImageDigest() const;
+
   // Pauses of the load process and of WaitForTransfers, in milliseconds;
   // tests shorten them (the try counts are fixed).
   struct PlanTimings {
@@ -351,6 +395,19 @@ class LoadEngine : public QObject {
 
  private:
   std::unique_ptr<StationLink> ownStationLink_;
+
+  // Sends a check record for the current step.
+  void ReportCheck(uint32_t expected, uint32_t found, const QString& text);
+  // Compares the unit's CRC over a range with `image`; `mismatchText` is the
+  // message format for a difference (two %08x values).
+  bool CheckRange(ComPort port, uint32_t address, const ImageDigest& image,
+                  const char* mismatchText);
+
+  bool verifying_ = false;          // this plan verifies
+  bool checksUnavailable_ = false;  // the unit has no crc32 command
+  // Shown instead of the state word of the step that ends next.
+  QString endingStateText_;
+
   // The common shape of a wrapper: write `command`, collect up to `waitText`
   // within `timeoutMs` into `reply`. Returns whether the write succeeded;
   // `promptSeen` tells whether the wait text came.

@@ -31,6 +31,10 @@ constexpr uint32_t kNandEraseSizeBoard20 = 0xF80000;
 
 constexpr char kPpcBoot[] = "PPCBoot";
 
+// The read-back checks of the written images, steps of their own.
+constexpr char kVerifyFsStep[] = "Verify filesystem image";
+constexpr char kVerifyBootStep[] = "Verify boot image";
+
 // The step's byte count; files beyond the int range (no image is) are
 // shown at the largest count.
 int FileSizeOf(const QString& path) {
@@ -80,6 +84,11 @@ void LoadEngine::ReportStep(int index, bool previousOk) {
   event.flags = LoadProgressEvent::kStepFlags;
   event.stepIndex = index;
   event.state = previousOk ? kStepStateOk : kStepStateError;
+  if (previousOk && !endingStateText_.isEmpty()) {
+    event.flags |= LoadProgressEvent::kStateText;
+    event.stateText = endingStateText_;
+  }
+  endingStateText_.clear();
   progressCallback(event, progressUser);
   currentStep = index;
 }
@@ -95,6 +104,11 @@ void LoadEngine::ReportFinalResult(bool ok) {
   event.kind = LoadProgressEvent::kFinal;
   event.flags = LoadProgressEvent::kFinalFlags;
   event.state = ok ? kStepStateOk : kStepStateError;
+  if (ok && !endingStateText_.isEmpty()) {
+    event.flags |= LoadProgressEvent::kStateText;
+    event.stateText = endingStateText_;
+  }
+  endingStateText_.clear();
   progressCallback(event, progressUser);
 }
 
@@ -110,72 +124,97 @@ void LoadEngine::ReportProgressText(const QString& text) {
 bool LoadEngine::ClassicLoadProcess(ComPort& port) {
   bool ok = true;
   uint32_t imageSize = 0;
+  const bool verify = PrepareImageChecks();
+  const ImageDigest& fsImage = FsImageDigest();
+  int step = 0;
 
   if (useBootImage) {
-    AnnouncePlan({TransferStep("Transfer filesystem image", fsImagePath),
-                  CommandStep("Erase file system memory"),
-                  CommandStep("Copy file system to memory"),
-                  TransferStep("Transfer boot image", bootImagePath),
-                  CommandStep("Copy boot file to memory"), CommandStep("Write clean markers")});
+    const ImageDigest& bootImage = BootImageDigest();
+    std::vector<LoadStep> steps = {TransferStep("Transfer filesystem image", fsImagePath),
+                                   CommandStep("Erase file system memory"),
+                                   CommandStep("Copy file system to memory")};
+    if (verify) steps.push_back(CommandStep(kVerifyFsStep));
+    steps.push_back(TransferStep("Transfer boot image", bootImagePath));
+    steps.push_back(CommandStep("Copy boot file to memory"));
+    if (verify) steps.push_back(CommandStep(kVerifyBootStep));
+    steps.push_back(CommandStep("Write clean markers"));
+    AnnouncePlan(steps);
 
-    ReportStep(0, ok);
+    ReportStep(step++, ok);
     ReportLine("Getting NAND FLASH System file...");
-    ok = FetchByTftp(port, tempRamAddress, fsImagePath) && ProtectFlashOn(port) &&
-         ProtectFlashOff(port, norBootAddress, fsRegionSize);
+    ok = FetchByTftp(port, tempRamAddress, fsImagePath) && CheckImageInRam(port, fsImage) &&
+         ProtectFlashOn(port) && ProtectFlashOff(port, norBootAddress, fsRegionSize);
 
-    ReportStep(1, ok);
+    ReportStep(step++, ok);
     if (ok) {
       ReportLine("Erasing File System memory...");
       ok = EraseFlash(port, norBootAddress, fsRegionSize) && EraseNandAllClean(port);
     }
 
-    ReportStep(2, ok);
+    ReportStep(step++, ok);
     if (ok) {
       ReportLine("Copying NAND FLASH System file to memory...");
       ok = WriteNandFile(port, tempRamAddress, 0);
     }
 
-    ReportStep(3, ok);
-    if (ok) {
-      ReportLine("Getting NOR FLASH System file to memory...");
-      ok = FetchByTftp(port, tempRamAddress, bootImagePath) && GetFileSize(port, imageSize) &&
-           imageSize <= fsRegionSize;
+    if (verify) {
+      ReportStep(step++, ok);
+      if (ok) ok = CheckNandCopy(port, 0, fsImage);
     }
 
-    ReportStep(4, ok);
+    ReportStep(step++, ok);
+    if (ok) {
+      ReportLine("Getting NOR FLASH System file to memory...");
+      ok = FetchByTftp(port, tempRamAddress, bootImagePath) && CheckImageInRam(port, bootImage) &&
+           GetFileSize(port, imageSize) && imageSize <= fsRegionSize;
+    }
+
+    ReportStep(step++, ok);
     if (ok) {
       ReportLine("Copying NOR FLASH System file to memory...");
       ok = CopyMemory(port, tempRamAddress, norBootAddress);
     }
-    // Step 5 is reported on either path so a failure marks it ERROR too.
-    ReportStep(5, ok);
+
+    if (verify) {
+      ReportStep(step++, ok);
+      if (ok) ok = CheckNorCopy(port, norBootAddress, bootImage);
+    }
+    // The last step is reported on either path so a failure marks it ERROR too.
+    ReportStep(step++, ok);
     if (ok) {
       const CleanMarkerRange markers = CleanMarkersAbove(norBootAddress, imageSize, fsRegionSize);
       ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);
     }
   } else {
-    AnnouncePlan({TransferStep("Transfer filesystem image", fsImagePath),
-                  CommandStep("Erase file system memory"),
-                  CommandStep("Copy file system to memory"), CommandStep("Write clean markers")});
+    std::vector<LoadStep> steps = {TransferStep("Transfer filesystem image", fsImagePath),
+                                   CommandStep("Erase file system memory"),
+                                   CommandStep("Copy file system to memory")};
+    if (verify) steps.push_back(CommandStep(kVerifyFsStep));
+    steps.push_back(CommandStep("Write clean markers"));
+    AnnouncePlan(steps);
 
-    ReportStep(0, ok);
+    ReportStep(step++, ok);
     ReportLine("Getting FLASH File System file...");
-    ok = FetchByTftp(port, tempRamAddress, fsImagePath) && GetFileSize(port, imageSize) &&
-         imageSize <= fsRegionSize && ProtectFlashOn(port) &&
+    ok = FetchByTftp(port, tempRamAddress, fsImagePath) && CheckImageInRam(port, fsImage) &&
+         GetFileSize(port, imageSize) && imageSize <= fsRegionSize && ProtectFlashOn(port) &&
          ProtectFlashOff(port, norFsAddress, fsRegionSize);
 
-    ReportStep(1, ok);
+    ReportStep(step++, ok);
     if (ok) {
       ReportLine("Erasing File System memory...");
       ok = EraseFlash(port, norFsAddress, fsRegionSize);
     }
 
-    ReportStep(2, ok);
+    ReportStep(step++, ok);
     if (ok) {
       ReportLine("Copying File System file to memory...");
       ok = CopyMemory(port, tempRamAddress, norFsAddress);
     }
-    ReportStep(3, ok);
+    if (verify) {
+      ReportStep(step++, ok);
+      if (ok) ok = CheckNorCopy(port, norFsAddress, fsImage);
+    }
+    ReportStep(step++, ok);
     if (ok) {
       const CleanMarkerRange markers = CleanMarkersAbove(norFsAddress, imageSize, fsRegionSize);
       ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);
@@ -191,26 +230,32 @@ bool LoadEngine::ClassicLoadProcess(ComPort& port) {
 
 bool LoadEngine::NewLoadProcess(ComPort& port) {
   const bool ppcBoot = bootMonitorName == QLatin1String(kPpcBoot);
+  const bool verify = PrepareImageChecks();
+  const ImageDigest& fsImage = FsImageDigest();
+  const ImageDigest& bootImage = BootImageDigest();
   std::vector<LoadStep> steps = {TransferStep("Transfer filesystem image", fsImagePath),
                                  CommandStep("Erase file system memory"),
                                  CommandStep("Erase NAND Flash"),
-                                 CommandStep("Copy NAND Flash contents"),
-                                 TransferStep("Transfer boot image", bootImagePath),
-                                 CommandStep("Copy NAND boot contents")};
-  if (ppcBoot) {
-    steps.push_back(CommandStep("Copy NOR Flash contents"));
-    steps.push_back(CommandStep("Write clean markers"));
-  }
+                                 CommandStep("Copy NAND Flash contents")};
+  if (verify) steps.push_back(CommandStep(kVerifyFsStep));
+  steps.push_back(TransferStep("Transfer boot image", bootImagePath));
+  steps.push_back(CommandStep("Copy NAND boot contents"));
+  if (ppcBoot) steps.push_back(CommandStep("Copy NOR Flash contents"));
+  if (verify) steps.push_back(CommandStep(kVerifyBootStep));
+  if (ppcBoot) steps.push_back(CommandStep("Write clean markers"));
   AnnouncePlan(steps);
 
   bool ok = true;
   uint32_t imageSize = 0;
+  int step = 0;
+  const uint32_t fsOffset = boardCode == kBoardPowerPc855T ? kNandFsOffsetBoard10 : kNandFsOffset;
+  const uint32_t bootOffset = boardCode == kBoardPowerPc855T ? 0 : kNandBootOffset;
 
-  ReportStep(0, ok);
+  ReportStep(step++, ok);
   ReportLine("Getting NAND FLASH System file...");
-  ok = FetchByTftp(port, tempRamAddress, fsImagePath);
+  ok = FetchByTftp(port, tempRamAddress, fsImagePath) && CheckImageInRam(port, fsImage);
 
-  ReportStep(1, ok);
+  ReportStep(step++, ok);
   if (ok) {
     ReportLine("Erasing File System memory...");
     if (ppcBoot) {
@@ -222,7 +267,7 @@ bool LoadEngine::NewLoadProcess(ComPort& port) {
     }
   }
 
-  ReportStep(2, ok);
+  ReportStep(step++, ok);
   if (ok) {
     switch (boardCode) {
       case kBoardPowerPc855T:
@@ -248,33 +293,48 @@ bool LoadEngine::NewLoadProcess(ComPort& port) {
     }
   }
 
-  ReportStep(3, ok);
+  ReportStep(step++, ok);
   if (ok) {
     ReportLine("Copying NAND FLASH System file to memory...");
-    ok = WriteNandFile(port, tempRamAddress,
-                       boardCode == kBoardPowerPc855T ? kNandFsOffsetBoard10 : kNandFsOffset);
+    ok = WriteNandFile(port, tempRamAddress, fsOffset);
   }
 
-  ReportStep(4, ok);
+  if (verify) {
+    ReportStep(step++, ok);
+    if (ok) ok = CheckNandCopy(port, fsOffset, fsImage);
+  }
+
+  ReportStep(step++, ok);
   if (ok) {
     ReportLine("Getting FLASH Boot file to memory...");
-    ok = FetchByTftp(port, tempRamAddress, bootImagePath) && GetFileSize(port, imageSize) &&
-         imageSize <= kMaxBootImageSize;
+    ok = FetchByTftp(port, tempRamAddress, bootImagePath) && CheckImageInRam(port, bootImage) &&
+         GetFileSize(port, imageSize) && imageSize <= kMaxBootImageSize;
   }
 
-  ReportStep(5, ok);
+  ReportStep(step++, ok);
   if (ok) {
     ReportLine("Copying NAND FLASH Boot file to memory...");
-    ok = WriteNandFile(port, tempRamAddress, boardCode == kBoardPowerPc855T ? 0 : kNandBootOffset);
+    ok = WriteNandFile(port, tempRamAddress, bootOffset);
   }
 
   if (ppcBoot) {
-    ReportStep(6, ok);
+    ReportStep(step++, ok);
     if (ok) {
       ReportLine("Copying NOR FLASH Boot file to memory...");
       ok = CopyMemory(port, tempRamAddress, norBootAddress);
     }
-    ReportStep(7, ok);
+  }
+  if (verify) {
+    // The NAND read-back lands on the RAM copy; the NOR copy was taken from
+    // it before, and NOR is checked where it lies.
+    ReportStep(step++, ok);
+    if (ok) {
+      ok = CheckNandCopy(port, bootOffset, bootImage) &&
+           (!ppcBoot || CheckNorCopy(port, norBootAddress, bootImage));
+    }
+  }
+  if (ppcBoot) {
+    ReportStep(step++, ok);
     if (ok) {
       const CleanMarkerRange markers = CleanMarkersAbove(norBootAddress, imageSize, fsRegionSize);
       ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);

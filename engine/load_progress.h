@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -30,6 +31,12 @@ struct LoadProgressEvent {
     kStepList = 0x08,
     kText = 0x10,
     kState = 0x20,
+    // The step that ends shows `stateText` instead of its state word (a
+    // check that could not be made ends OK with the reason).
+    kStateText = 0x40,
+    // A check of the current step's image: `checkExpected` is the loader's
+    // CRC-32 of the file, `checkFound` the unit's. Sent before the step ends.
+    kCheck = 0x80,
   };
   // Flag combinations the senders use.
   static constexpr int kPlanFlags = kValid | kStepList;            // 0x09
@@ -43,6 +50,9 @@ struct LoadProgressEvent {
   int stepIndex = 0;            // kUpdate with kStepIndex: the step that begins
   QString text;                 // kUpdate with kText: progress text of the current step
   int state = 0;                // kStepStateOk or kStepStateError
+  QString stateText;            // with kStateText
+  uint32_t checkExpected = 0;   // with kCheck
+  uint32_t checkFound = 0;      // with kCheck
 };
 
 // The receiver of progress records and the owner's user value. The record is

@@ -4,7 +4,7 @@ FWL_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-serialport-dev libgl-dev
   libcurl4-openssl-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev zlib1g-dev
   p7zip-full
   curl tftp-hpa atftp busybox
   iproute2

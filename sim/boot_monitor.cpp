@@ -32,8 +32,10 @@ BootMonitor::BootMonitor(const SimOptions& options, QObject* parent)
       {"mw.b", &BootMonitor::CmdMemoryWrite}, {"mw.w", &BootMonitor::CmdMemoryWrite},
       {"mw.l", &BootMonitor::CmdMemoryWrite}, {"mtest", &BootMonitor::CmdMtest},
       {"tftp", &BootMonitor::CmdTftp},        {"tftpboot", &BootMonitor::CmdTftp},
+      {"crc32", &BootMonitor::CmdCrc32},
   };
   if (options_.nandSize > 0) commands_.insert("nand", &BootMonitor::CmdNand);
+  for (const QString& name : options_.missingCommands) commands_.remove(name);
   ResetDefaults();
   clockBase_ = QDateTime::currentDateTime();
   clockRunning_.start();

@@ -94,11 +94,15 @@ class BootMonitor : public QObject {
   int CmdMtest(const QStringList& args);
   int CmdNand(const QStringList& args);
   int CmdTftp(const QStringList& args);
+  int CmdCrc32(const QStringList& args);
 
   // Helpers of the flash commands.
   bool NorSectorRange(quint64 start, quint64 end, int* first, int* last);
   void MtestPass();
   void FinishAsync(int rc);
+  // Stores `data` into flash area `flash` at `offset` the way programming
+  // does (AND with what is there), with the configured corruptions.
+  void ProgramFlash(SparseMemory& flash, quint64 offset, QByteArray data);
   void OnCtrlC();
 
   SimOptions options_;

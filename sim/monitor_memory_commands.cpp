@@ -2,6 +2,7 @@
 // mtest and nand. Addresses and counts are hexadecimal, with or without "0x".
 #include <QTimer>
 
+#include "platform/crc32.h"
 #include "sim/boot_monitor.h"
 
 namespace fwl {
@@ -153,7 +154,7 @@ int BootMonitor::CmdCopy(const QStringList& args) {
     }
     for (quint64 at = 0; at < bytes; at += kChunk) {
       const quint64 n = std::min(kChunk, bytes - at);
-      to.memory->AndWrite(to.offset + at, from.memory->Read(from.offset + at, n));
+      ProgramFlash(*to.memory, to.offset + at, from.memory->Read(from.offset + at, n));
     }
     Print("done\n");
     return kOk;
@@ -316,12 +317,67 @@ int BootMonitor::CmdNand(const QStringList& args) {
     // was not erased leaves the AND of both.
     for (quint64 at = 0; at < size; at += kChunk) {
       const quint64 n = std::min(kChunk, size - at);
-      m.Nand().AndWrite(off + at, from.memory->Read(from.offset + at, n));
+      ProgramFlash(m.Nand(), off + at, from.memory->Read(from.offset + at, n));
     }
     Print(QString(" %1 bytes written: OK\n").arg(size));
     return kOk;
   }
+  if (sub == "read" || sub == "read.e" || sub == "read.jffs2") {
+    quint64 address = 0, off = 0, size = 0;
+    if (args.size() != 5 || !ParseHex(args[2], &address) || !ParseHex(args[3], &off) ||
+        !ParseHex(args[4], &size))
+      return kUsage;
+    Print(
+        QString("\nNAND read: device 0 offset 0x%1, size 0x%2\n").arg(off, 0, 16).arg(size, 0, 16));
+    if (size == 0 || !m.Nand().Contains(off, size) || off % 0x800) {
+      Print("nand_read: Attempt to read non page aligned data or outside the device\n");
+      return kFailed;
+    }
+    const SimMemoryMap::Place to = m.Locate(address, size);
+    if (to.memory == nullptr || to.area == SimMemoryMap::Area::kNor) {
+      Print(QString("## Error: target 0x%1 is not RAM\n").arg(Hex8(address)));
+      return kFailed;
+    }
+    for (quint64 at = 0; at < size; at += kChunk) {
+      const quint64 n = std::min(kChunk, size - at);
+      to.memory->Write(to.offset + at, m.Nand().Read(off + at, n));
+    }
+    Print(QString(" %1 bytes read: OK\n").arg(size));
+    return kOk;
+  }
   return kUsage;
+}
+
+void BootMonitor::ProgramFlash(SparseMemory& flash, quint64 offset, QByteArray data) {
+  for (const quint64 at : options_.corruptWriteOffsets) {
+    if (at >= offset && at - offset < quint64(data.size())) data[qsizetype(at - offset)] ^= 0x01;
+  }
+  flash.AndWrite(offset, data);
+}
+
+// "crc32 ADDRESS COUNT": the CRC-32 of a range of RAM or NOR, printed as the
+// boot monitor's generation prints it.
+int BootMonitor::CmdCrc32(const QStringList& args) {
+  quint64 address = 0, count = 0;
+  if (args.size() != 3 || !ParseHex(args[1], &address) || !ParseHex(args[2], &count)) {
+    return kUsage;
+  }
+  const SimMemoryMap::Place place = memory_.Locate(address, count);
+  if (count == 0 || place.memory == nullptr) {
+    Print(QString("## Error: 0x%1 .. 0x%2 is not memory\n")
+              .arg(Hex8(address), Hex8(address + count - 1)));
+    return kFailed;
+  }
+  uint32_t crc = 0;
+  for (quint64 at = 0; at < count; at += kChunk) {
+    const QByteArray chunk = place.memory->Read(place.offset + at, std::min(kChunk, count - at));
+    crc = Crc32(crc, chunk.constData(), size_t(chunk.size()));
+  }
+  // Older generations print the name in capitals, newer ones in lower case.
+  const bool older = options_.monitorName == "PPCBoot" || options_.monitorVersion.startsWith("1.");
+  Print(QString("%1 for %2 ... %3 ==> %4\n")
+            .arg(older ? "CRC32" : "crc32", Hex8(address), Hex8(address + count - 1), Hex8(crc)));
+  return kOk;
 }
 
 }  // namespace fwl

@@ -2,6 +2,7 @@
 // memory with the unit's own TFTP client, printing hash marks as it goes.
 #include <QHostAddress>
 #include <QTimer>
+#include <algorithm>
 
 #include "sim/boot_monitor.h"
 #include "sim/sim_tftp_client.h"
@@ -66,7 +67,16 @@ int BootMonitor::CmdTftp(const QStringList& args) {
   SimTftpClient::Callbacks cb;
   cb.block = [this, target, base](quint64 offset, const QByteArray& data) {
     if (!target->Contains(base + offset, quint64(data.size()))) return false;
-    target->Write(base + offset, data);
+    // Blocks arrive in order, so the count so far numbers this one.
+    const quint64 number = tftpBlocks_ + 1;
+    const auto& corrupt = options_.corruptTransferBlocks;
+    if (!data.isEmpty() && std::find(corrupt.begin(), corrupt.end(), number) != corrupt.end()) {
+      QByteArray damaged = data;
+      damaged[0] = char(damaged[0] ^ 0x01);
+      target->Write(base + offset, damaged);
+    } else {
+      target->Write(base + offset, data);
+    }
     if (++tftpBlocks_ % 10 == 0) {
       Print("#");
       if (++tftpHashes_ % 65 == 0) Print("\n         ");

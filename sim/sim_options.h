@@ -67,6 +67,15 @@ struct SimOptions {
   std::optional<quint32> memErrorAddress;
   // The TFTP client stops acknowledging after this many data blocks.
   std::optional<int> tftpStallAfterBlocks;
+  // Flash writes (cp into NOR, nand write) flip the lowest bit of the byte
+  // they store at each of these offsets (from the start of the NOR or of
+  // the NAND), as a worn cell or a faulty driver would.
+  std::vector<quint64> corruptWriteOffsets;
+  // Every fetch flips the lowest bit of the first byte of each of these
+  // TFTP data blocks (numbered from 1) before storing it.
+  std::vector<quint64> corruptTransferBlocks;
+  // Commands this boot monitor was built without ("Unknown command").
+  QStringList missingCommands;
 };
 
 // Sets the memory bases and byte order that belong to the board in `o.board`

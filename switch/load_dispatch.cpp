@@ -7,6 +7,7 @@
 #include "catalogue/work_folder_list.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
+#include "engine/load_record.h"
 #include "platform/ini_file.h"
 #include "platform/ui.h"
 #include "switch/switch_install.h"
@@ -52,7 +53,10 @@ QString EngineOptions(const LoadJob& job) {
   return options;
 }
 
-int StartLoad(const LoadJob& job, LoadEngine& engine, const SwitchInstallFunction& installSwitch) {
+namespace {
+
+int RunLoadPath(const LoadJob& job, LoadEngine& engine,
+                const SwitchInstallFunction& installSwitch) {
   // Declared first so it outlives everything that may add to it.
   WorkFolderList folders;
 
@@ -89,6 +93,36 @@ int StartLoad(const LoadJob& job, LoadEngine& engine, const SwitchInstallFunctio
 
   WriteZebFirmware(kKeyLoadComplete, QString::number(result));
   WriteZebFirmware(kKeyLoadStationConfig, QString::number(job.loadStationConfig));
+  return result;
+}
+
+LoadRecordSubject RecordSubjectOf(const LoadJob& job) {
+  LoadRecordSubject subject;
+  subject.product =
+      job.product == kProductSwitch ? QStringLiteral("switch") : QStringLiteral("station");
+  subject.method = job.method == kMethodEthernetOnly ? QStringLiteral("ethernet only")
+                                                     : QStringLiteral("serial");
+  subject.firmwareFile = job.firmwareFile;
+  if (job.method != kMethodEthernetOnly) subject.comPort = job.comPort;
+  subject.pcAddress = job.pcAddress;
+  subject.unitAddress = job.stationAddress;
+  subject.subnet = job.subnet;
+  subject.gateway = job.gateway;
+  subject.stationName = job.stationName;
+  subject.stationType = job.stationType;
+  subject.serialNumber = job.serialNumber;
+  subject.userName = job.user;
+  subject.password = job.password;
+  return subject;
+}
+
+}  // namespace
+
+int StartLoad(const LoadJob& job, LoadEngine& engine, const SwitchInstallFunction& installSwitch) {
+  // Every load leaves a record, whichever path it took and however it ended.
+  LoadRecorder recorder(RecordSubjectOf(job), engine);
+  const int result = RunLoadPath(job, engine, installSwitch);
+  recorder.Finish(result);
   return result;
 }
 

@@ -42,7 +42,8 @@ QString EngineOptions(const LoadJob& job);
 //   and "LoadStaCfg".
 // Returns 1 success, 0 errors found, -1/-2 failure already reported or a
 // load the operator declined. Temporary folders of the load (bundle images)
-// are removed before it returns.
+// are removed before it returns. Every call writes a load record
+// (engine/load_record.h); LastLoadRecordPath() names it afterwards.
 int StartLoad(const LoadJob& job, LoadEngine& engine,
               const SwitchInstallFunction& installSwitch = SwitchInstallFunction());
 

@@ -1,6 +1,6 @@
 // libFuzzer target: the text rules applied to whatever a serial line
 // delivers as a boot monitor's reply - prompt search, markers, numbers,
-// board names, NAND sizes, and the splitting of a reply into report lines.
+// board names, NAND sizes, crc32 results, and the splitting of a reply into report lines.
 #include <QByteArray>
 #include <cstdint>
 
@@ -19,6 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fwl::BdinfoValue(reply, name, found);
   }
   fwl::NandSizeFromReply(reply);
+  uint32_t crc = 0;
+  fwl::ParseCrc32Reply(reply, 0x40200000, 0x40000, crc);
+  fwl::ParseCrc32Reply(reply, 0, 0, crc);
+  fwl::ParseCrc32Reply(reply, UINT64_MAX, 2, crc);
   fwl::BoardCodeFromEnvironment(reply, unexpected);
   fwl::ParseHexPrefix(reply);
   fwl::LeadingNumber(QString::fromLatin1(reply));

@@ -165,20 +165,29 @@ TEST_F(FwloadLoadTest, JsonLoadReportsEveryStepAndProgramsTheUnit) {
   }
   ASSERT_FALSE(objects.isEmpty());
   EXPECT_EQ(objects.first()["kind"].toString(), "plan");
-  EXPECT_EQ(objects.first()["steps"].toArray().size(), 6);
+  // Verification is on by default: each image is checked in RAM and in NAND.
+  EXPECT_EQ(objects.first()["steps"].toArray().size(), 8);
   EXPECT_EQ(objects.first()["steps"].toArray()[0].toObject()["bytes"].toInt(), 60000);
   QStringList ended;
+  QList<int> checkedSteps;
   for (const QJsonObject& o : objects) {
     if (o["kind"] == "step" && o.contains("ended")) {
       ended << o["ended"].toObject()["state"].toString();
     }
+    if (o["kind"] == "check") {
+      checkedSteps << o["step"].toInt();
+      EXPECT_EQ(o["expected"].toString().size(), 8);
+      EXPECT_EQ(o["expected"], o["found"]);
+    }
   }
-  EXPECT_EQ(ended, QStringList({"OK", "OK", "OK", "OK", "OK"}));
+  EXPECT_EQ(ended, QStringList(7, "OK"));
+  EXPECT_EQ(checkedSteps, QList<int>({0, 4, 5, 7}));
   const QJsonObject final = objects[objects.size() - 2];
   EXPECT_EQ(final["kind"].toString(), "final");
   EXPECT_EQ(final["state"].toString(), "OK");
   EXPECT_EQ(objects.last()["kind"].toString(), "result");
   EXPECT_EQ(objects.last()["result"].toInt(), 1);
+  EXPECT_TRUE(QFile::exists(objects.last()["record"].toString()));
   EXPECT_TRUE(r.out.contains("\"text\":\"100%\""));
 
   EXPECT_EQ(unit->ReadNand(0x280000, quint64(fs.size())), fs);
@@ -190,10 +199,11 @@ TEST_F(FwloadLoadTest, FailedStepShowsErrorsAndTheUnitsReplyWhenVerbose) {
   const ProgramRun r = Fwload(LoadArgs() << "--verbose");
   EXPECT_EQ(r.exitCode, 1) << r.out.toStdString() << r.err.toStdString();
   const QString out = QString::fromUtf8(r.out);
-  EXPECT_TRUE(out.contains("Plan: 6 steps")) << out.toStdString();
-  EXPECT_TRUE(out.contains("[2/6] Erase file system memory: OK"));
-  EXPECT_TRUE(out.contains("[3/6] Erase NAND Flash: ERROR"));
-  EXPECT_TRUE(out.contains("[6/6] Copy NAND boot contents: ERROR"));
+  EXPECT_TRUE(out.contains("Plan: 8 steps")) << out.toStdString();
+  EXPECT_TRUE(out.contains("[2/8] Erase file system memory: OK"));
+  EXPECT_TRUE(out.contains("[3/8] Erase NAND Flash: ERROR"));
+  EXPECT_TRUE(out.contains("[8/8] Verify boot image: ERROR"));
+  EXPECT_TRUE(out.contains("Load record saved: "));
   EXPECT_TRUE(out.contains("  | Failed to erase range of NAND FLASH. Message response was:"));
   EXPECT_TRUE(out.contains("Load failed. (result 0)"));
   EXPECT_FALSE(out.contains("nand write"));
@@ -260,6 +270,27 @@ TEST_F(FwloadLoadTest, ACatchTimeoutDoesNotCutShortAUnitThatAnswers) {
   EXPECT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
   EXPECT_FALSE(r.err.contains("did not answer"));
   EXPECT_EQ(unit->ReadNand(0x280000, quint64(fs.size())), fs);
+}
+
+TEST_F(FwloadLoadTest, NoVerifyLoadsThePlainPlanAndAUnitWithoutCrc32SaysSoOnItsChecks) {
+  StartUnit();
+  ProgramRun r = Fwload(LoadArgs() << "--no-verify");
+  ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+  EXPECT_TRUE(r.out.contains("Plan: 6 steps")) << r.out.toStdString();
+  for (const QString& line : unit->CommandLog()) EXPECT_FALSE(line.startsWith("crc32"));
+  unit->Stop();
+  unit.reset();
+
+  StartUnit({}, [](SimOptions& o) { o.missingCommands = {"crc32"}; });
+  r = Fwload(LoadArgs() << "--verbose");
+  ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+  const QString out = QString::fromUtf8(r.out);
+  const QString line =
+      "This boot monitor cannot check images (no crc32 command); load not verified.";
+  EXPECT_EQ(out.count("  | " + line), 1) << out.toStdString();
+  EXPECT_TRUE(out.contains("[5/8] Verify filesystem image: " + line));
+  EXPECT_TRUE(out.contains("[8/8] Verify boot image: " + line));
+  EXPECT_TRUE(out.contains("[1/8] Transfer filesystem image: OK"));
 }
 
 }  // namespace

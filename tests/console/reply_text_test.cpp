@@ -162,3 +162,80 @@ TEST(ReplyTextTest, HostileRepliesGiveBoundedAnswers) {
 
 }  // namespace
 }  // namespace fwl
+
+namespace fwl {
+namespace {
+
+struct Crc32Case {
+  const char* reply;
+  Crc32Reply expected;
+  uint32_t crc;
+};
+
+TEST(Crc32ReplyTest, AcceptsTheResultLineOfBothGenerationsForTheAskedRangeOnly) {
+  constexpr uint64_t kAt = 0x40200000, kSize = 0x40000;
+  const Crc32Case cases[] = {
+      // Transcripts as boot monitors print them, with the echo and the prompt.
+      {"crc32 40200000 40000\r\nCRC32 for 40200000 ... 4023ffff ==> 9f346b6c\r\n=> ",
+       Crc32Reply::kValue, 0x9f346b6c},
+      {"crc32 40200000 40000\r\ncrc32 for 40200000 ... 4023ffff ==> 9f346b6c\r\n=> ",
+       Crc32Reply::kValue, 0x9f346b6c},
+      {"=> crc32 40200000 40000\r\nCrC32   FOR\t40200000...4023FFFF==>9F346B6C  \r\n=> ",
+       Crc32Reply::kValue, 0x9f346b6c},
+      {"crc32 40200000 40000\r\nCRC32 for 40200000 ... 4023ffff ==> 6c\n=> ", Crc32Reply::kValue,
+       0x6c},
+      // Another range, a second line after the prompt, or the range of a
+      // stale reply: not this answer.
+      {"x\r\nCRC32 for 40200000 ... 4024ffff ==> 9f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"x\r\n=> \r\nCRC32 for 40200000 ... 4023ffff ==> 9f346b6c\r\n=> ", Crc32Reply::kUnreadable,
+       0},
+      // Not the form: prefixes, extra words, too many digits, missing parts.
+      {"x\r\nCRC32 for 0x40200000 ... 0x4023ffff ==> 0x9f346b6c\r\n=> ", Crc32Reply::kUnreadable,
+       0},
+      {"x\r\nCRC32 for 40200000 ... 4023ffff ==> 9f346b6c (ok)\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"x\r\nCRC32 for 40200000 ... 4023ffff ==> 19f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"x\r\nCRC32 for 40200000 ... 4023ffff ==>\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"x\r\nCRC32for 40200000 ... 4023ffff ==> 9f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"x\r\nCRC32 for 40200000 .. 4023ffff ==> 9f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"x\r\nCRC32 for 40200000 ... 4023ffff => 9f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"x\r\nCRC for 40200000 ... 4023ffff ==> 9f346b6c\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"x\r\n## Error: 'crc32' failed\r\n=> ", Crc32Reply::kUnreadable, 0},
+      {"", Crc32Reply::kUnreadable, 0},
+      // A boot monitor without the command.
+      {"crc32 40200000 40000\r\nUnknown command 'crc32' - try 'help'\r\n=> ",
+       Crc32Reply::kNoCommand, 0},
+      {"crc32 40200000 40000\r\nunknown command 'crc32' - try 'help' without arguments\r\n=> ",
+       Crc32Reply::kNoCommand, 0},
+  };
+  for (const Crc32Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    uint32_t crc = 0x12345678;
+    EXPECT_EQ(ParseCrc32Reply(c.reply, kAt, kSize, crc), c.expected);
+    EXPECT_EQ(crc, c.expected == Crc32Reply::kValue ? c.crc : 0x12345678u);
+  }
+}
+
+TEST(Crc32ReplyTest, HostileRepliesAreRefusedInBoundedTime) {
+  uint32_t crc = 0;
+  // A NUL ends the text; what follows it is not read.
+  EXPECT_EQ(ParseCrc32Reply(QByteArray("x\r\n\0CRC32 for 0 ... f ==> 1\r\n=> ", 31), 0, 16, crc),
+            Crc32Reply::kUnreadable);
+  // Endless digits, blanks and dots, a reply of 10,000 "=" and ">".
+  const QByteArray digits = "x\r\nCRC32 for " + QByteArray(9000, '4') + " ... 0 ==> 1\r\n=> ";
+  EXPECT_EQ(ParseCrc32Reply(digits, 0, 16, crc), Crc32Reply::kUnreadable);
+  const QByteArray blanks = "x\r\nCRC32" + QByteArray(9000, ' ') + "for 0 ... f ==> 1\r\n=> ";
+  EXPECT_EQ(ParseCrc32Reply(blanks, 0, 16, crc), Crc32Reply::kValue);
+  EXPECT_EQ(ParseCrc32Reply(QByteArray(10000, '='), 0, 16, crc), Crc32Reply::kUnreadable);
+  QByteArray noise(10000, '\0');
+  for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919) % 251 + 1);
+  EXPECT_NE(ParseCrc32Reply(noise, 0, 16, crc), Crc32Reply::kValue);
+  // A range at the top of the 64-bit space does not wrap into a match.
+  EXPECT_EQ(ParseCrc32Reply("x\nCRC32 for ffffffffffffffff ... 0 ==> 1\n=> ", 0xffffffffffffffffull,
+                            2, crc),
+            Crc32Reply::kUnreadable);
+  EXPECT_EQ(ParseCrc32Reply("x\nCRC32 for 0 ... ffffffffffffffff ==> 1\n=> ", 0, 0, crc),
+            Crc32Reply::kUnreadable);
+}
+
+}  // namespace
+}  // namespace fwl

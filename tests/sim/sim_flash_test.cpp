@@ -210,3 +210,48 @@ TEST_F(SimFlash, HostileInputNeverUpsetsTheUnit) {
 
 }  // namespace
 }  // namespace fwl
+
+namespace fwl {
+namespace {
+
+class SimChecks : public SimFlash {
+ protected:
+  // crc32's result line holds "==> ", so its reply ends only at a prompt
+  // that begins a line.
+  QByteArray Crc(const QByteArray& line) {
+    term_.Take();
+    if (!term_.Send(line + "\r") || !term_.WaitFor("\r\n=> ")) return {};
+    return term_.Take();
+  }
+};
+
+TEST_F(SimChecks, Crc32AndNandReadShowWhatFlashHolds) {
+  SimOptions o;
+  ApplyBoardDefaults(o);
+  o.corruptWriteOffsets = {0x80005};
+  StartUnit(o);
+  ASSERT_TRUE(Cmd("mw.l 00100000 12345678 4").endsWith("=> "));
+  // zlib's CRC-32 of 12 34 56 78 repeated four times.
+  EXPECT_EQ(Crc("crc32 100000 10"),
+            "crc32 100000 10\r\nCRC32 for 00100000 ... 0010000f ==> "
+            "69b24190\r\n=> ");
+  // NAND write with a worn cell at 0x80005, read back into RAM.
+  ASSERT_TRUE(Cmd("nand write.e 100000 80000 10").contains("16 bytes written: OK"));
+  ASSERT_TRUE(Cmd("nand read.e 200000 80000 10").contains("16 bytes read: OK"));
+  EXPECT_EQ(unit_->ReadDram(0x200000, 8), QByteArray::fromHex("1234567812355678"));
+  EXPECT_TRUE(Crc("crc32 200000 10").contains("==> "));
+  EXPECT_FALSE(Crc("crc32 200000 10").contains("69b24190"));
+  EXPECT_TRUE(Cmd("nand read.jffs2 200000 80001 10").contains("non page aligned"));
+  EXPECT_TRUE(Crc("crc32 7ffffff0 20").contains("is not memory"));
+}
+
+TEST_F(SimChecks, ABootMonitorWithoutCrc32SaysUnknownCommand) {
+  SimOptions o;
+  ApplyBoardDefaults(o);
+  o.missingCommands = {"crc32"};
+  StartUnit(o);
+  EXPECT_TRUE(Cmd("crc32 100000 10").contains("Unknown command 'crc32' - try 'help'"));
+}
+
+}  // namespace
+}  // namespace fwl

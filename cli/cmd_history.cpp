@@ -1,0 +1,90 @@
+// "fwload history": the load records of this computer, newest first, and
+// one record in full.
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+
+#include "cli/cli_commands.h"
+#include "engine/load_record.h"
+
+namespace fwl::cli {
+namespace {
+
+constexpr char kHistoryUsage[] =
+    "Usage: fwload history [--last N] [--json]\n"
+    "       fwload history show FILE\n"
+    "\n"
+    "Lists the records of the loads run on this computer, newest first, one line\n"
+    "each: start time (UTC), product, unit, firmware file, result and the record's\n"
+    "file name. Every load started from the wizard or from fwload load leaves one\n"
+    "JSON file in the folder loads/ of the system folder.\n"
+    "  --last N     only the N newest records\n"
+    "  --json       one JSON object per record (with its file name)\n"
+    "  show FILE    prints one record; FILE is a name from the list or a path";
+
+int UsageError(const QString& text) {
+  std::fprintf(stderr, "fwload history: %s\n", qPrintable(text));
+  return kExitUsage;
+}
+
+int Show(const QString& name) {
+  // A bare name is looked up in the records folder; anything with a folder
+  // part is taken as the path it is.
+  const QString path = name.contains(QLatin1Char('/')) || name.contains(QDir::separator())
+                           ? name
+                           : LoadRecordsFolder() + name;
+  QJsonObject record;
+  if (!ReadLoadRecord(path, record)) {
+    std::fprintf(stderr, "fwload history: no readable load record '%s'\n", qPrintable(name));
+    return kExitFailed;
+  }
+  std::fputs(QJsonDocument(record).toJson(QJsonDocument::Indented).constData(), stdout);
+  return kExitOk;
+}
+
+int RunHistory(const QStringList& args) {
+  if (!args.isEmpty() && args[0] == QLatin1String("show")) {
+    if (args.size() != 2) return UsageError("show needs one FILE");
+    return Show(args[1]);
+  }
+  int last = -1;
+  bool json = false;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    if (args[i] == QLatin1String("--json")) {
+      json = true;
+    } else if (args[i] == QLatin1String("--last")) {
+      bool ok = false;
+      last = i + 1 < args.size() ? args[++i].toInt(&ok) : -1;
+      if (!ok || last < 0) return UsageError("--last needs a number");
+    } else {
+      return UsageError(QStringLiteral("unknown option '%1'").arg(args[i]));
+    }
+  }
+  QList<LoadRecordSummary> records = ListLoadRecords(LoadRecordsFolder());
+  if (last >= 0 && records.size() > last) records = records.mid(0, last);
+  for (const LoadRecordSummary& r : records) {
+    if (json) {
+      const QJsonObject o{{"file", r.fileName}, {"start", r.start},       {"product", r.product},
+                          {"unit", r.unit},     {"firmware", r.firmware}, {"outcome", r.outcome},
+                          {"result", r.result}};
+      std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    } else {
+      auto field = [](const QString& text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+      // The file name last, for "fwload history show".
+      std::printf("%s  %-7s  %-20s  %-32s  %-10s  %s\n", qPrintable(field(r.start)),
+                  qPrintable(field(r.product)), qPrintable(field(r.unit)),
+                  qPrintable(field(r.firmware)), qPrintable(r.outcome), qPrintable(r.fileName));
+    }
+  }
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+}  // namespace
+
+FWL_REGISTER_SUBCOMMAND(history, "history", "list the load records, or show one", kHistoryUsage,
+                        RunHistory);
+
+}  // namespace fwl::cli
