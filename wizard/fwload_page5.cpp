@@ -1,6 +1,7 @@
 #include "wizard/fwload_page5.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 
 #include "catalogue/firmware_names.h"
 #include "engine/load_engine.h"
+#include "engine/load_record.h"
 #include "platform/ui.h"
 #include "switch/load_dispatch.h"
 #include "tftp/tftp_server.h"
@@ -87,6 +89,12 @@ CFWLoadPage5::CFWLoadPage5(QWidget* parent)
   buttonRow->addStretch(1);
   layout->addLayout(buttonRow);
   layout->addWidget(view_, 1);
+  // Where the record of the last load went, for the operator's report.
+  recordLine_ = new QLabel(this);
+  recordLine_->setObjectName(QStringLiteral("recordLine"));
+  recordLine_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  recordLine_->setWordWrap(true);
+  layout->addWidget(recordLine_);
   setTabOrder(loadNow_, view_);
 
   connect(loadNow_, &QPushButton::clicked, this, [this] { LoadNow(); });
@@ -158,6 +166,7 @@ int CFWLoadPage5::LoadNow() {
   loadNow_->setEnabled(false);
   loadNow_->hide();
   status_->Clear();
+  recordLine_->clear();
 
   const LoadJob job = s->CurrentLoadJob();
   const bool ethernetOnly = job.method == kMethodEthernetOnly;
@@ -169,6 +178,10 @@ int CFWLoadPage5::LoadNow() {
   s->SetWizardButtons(0);
 
   const int result = StartLoad(job, s->engine(), s->switchInstall);
+  const QString record = LastLoadRecordPath();
+  if (!record.isEmpty()) {
+    recordLine_->setText(QStringLiteral("Load record saved: %1").arg(QDir::toNativeSeparators(record)));
+  }
 
   if (!RemoveStationArpEntry(s->page4()->stationAddress())) ShowMessage(QLatin1String(kArpFailed));
 

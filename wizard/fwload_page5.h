@@ -39,6 +39,8 @@ class CFWLoadPage5 : public CFWLoadPage {
   StepStatusList* statusList() const { return status_; }
   QTreeView* statusView() const { return view_; }
   QPushButton* loadNowButton() const { return loadNow_; }
+  // "Load record saved: <path>" after a load, empty before.
+  QLabel* recordLine() const { return recordLine_; }
 
  private:
   void DeleteSwitchTftpServer();
@@ -48,6 +50,7 @@ class CFWLoadPage5 : public CFWLoadPage {
   QPushButton* loadNow_;
   QTreeView* view_;
   StepStatusList* status_;
+  QLabel* recordLine_;
 };
 
 }  // namespace fwl

@@ -11,6 +11,15 @@
 namespace fwl {
 namespace {
 
+// What a step's progress column says when it ends: its state, or the
+// reason a check could not be made (the step still ends OK).
+QString EndText(const LoadProgressEvent& event) {
+  if ((event.flags & LoadProgressEvent::kStateText) && !event.stateText.isEmpty()) {
+    return event.stateText;
+  }
+  return QString::fromLatin1(event.state == kStepStateOk ? kOkText : kErrorText);
+}
+
 constexpr auto kLockWait = std::chrono::milliseconds(2000);
 constexpr int kBlinkPollMs = 100;
 
@@ -143,10 +152,7 @@ void StepStatusList::OnLoadProgress(const LoadProgressEvent& event) {
           if (event.flags & LoadProgressEvent::kState) {
             SetImage(currentRow_, event.state);
             // The first report of a plan starts row 0 and ends nothing.
-            if (event.stepIndex != 0) {
-              SetProgress(currentRow_,
-                          QString::fromLatin1(event.state == kStepStateOk ? kOkText : kErrorText));
-            }
+            if (event.stepIndex != 0) SetProgress(currentRow_, EndText(event));
           }
           if (event.stepIndex != currentRow_) {
             if (currentRow_ >= 0 && currentRow_ < int(rowDone_.size()))
@@ -170,8 +176,7 @@ void StepStatusList::OnLoadProgress(const LoadProgressEvent& event) {
       if (!lock) return;
       if (currentRow_ >= 0 && currentRow_ < int(rowDone_.size())) rowDone_[size_t(currentRow_)] = 1;
       SetImage(currentRow_, event.state);
-      SetProgress(currentRow_,
-                  QString::fromLatin1(event.state == kStepStateOk ? kOkText : kErrorText));
+      SetProgress(currentRow_, EndText(event));
       break;
     }
     default:

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -130,6 +131,10 @@ TEST_F(LoadFlowTest, StationOverSerialIsLoadedAndEndsOnTheConfigurationPage) {
   EXPECT_EQ(PlexmonValue("LoadComplete"), "1");
   EXPECT_EQ(PlexmonValue("last pkg"), firmware + "kvimage_razeb3_2_0");
   EXPECT_TRUE(loadNow->isVisible() && loadNow->isEnabled());
+  // The load's record is kept, and named under the list.
+  const QString recordText = page5()->recordLine()->text();
+  ASSERT_TRUE(recordText.startsWith("Load record saved: ")) << qPrintable(recordText);
+  EXPECT_TRUE(QFileInfo::exists(recordText.mid(19))) << qPrintable(recordText);
 
   // A controller load moves on to the configuration page by itself.
   ASSERT_TRUE(WaitPumpingUntil([&] { return sheet->currentId() == CFWLoadPSheet::kPage6; }, 3000));

@@ -90,6 +90,23 @@ TEST_F(StatusListTest, PlanStepsAndFinalMoveThroughTheRows) {
   EXPECT_EQ(list.data(first, Qt::AccessibleDescriptionRole).toString(), "OK");
 }
 
+TEST_F(StatusListTest, ACheckThatCouldNotBeMadeEndsOkWithItsReason) {
+  const QString reason =
+      "This boot monitor cannot check images (no crc32 command); load not verified.";
+  list.OnLoadProgress(Step(0, true));
+  LoadProgressEvent next = Step(1, true);
+  next.flags |= LoadProgressEvent::kStateText;
+  next.stateText = reason;
+  list.OnLoadProgress(next);
+  EXPECT_EQ(Row(0), "Erase NAND|" + reason + "|3");
+  list.OnLoadProgress(Step(2, true));
+  LoadProgressEvent last = Final(true);
+  last.flags |= LoadProgressEvent::kStateText;
+  last.stateText = reason;
+  list.OnLoadProgress(last);
+  EXPECT_EQ(Row(2), "Write NAND|" + reason + "|3");
+}
+
 TEST_F(StatusListTest, RecordsWithoutTheValidFlagAndStrayIndexesChangeNothing) {
   LoadProgressEvent invalid = Plan({{"Other", 0, 1}});
   invalid.flags &= ~LoadProgressEvent::kValid;
