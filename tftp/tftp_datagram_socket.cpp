@@ -2,12 +2,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 namespace fwl {
 
@@ -168,6 +170,21 @@ int TftpDatagramSocket::SendBatch(const char* headers, int headerSize, const cha
     }
   }
   return done;
+}
+
+bool TftpDatagramSocket::SpinUntilReadable(qint64 nanoseconds) {
+  if (fd_ < 0) return false;
+  pollfd entry{fd_, POLLIN, 0};
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    if (::poll(&entry, 1, 0) > 0) return true;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const qint64 elapsed =
+        (now.tv_sec - start.tv_sec) * 1000000000LL + (now.tv_nsec - start.tv_nsec);
+    if (elapsed >= nanoseconds) return false;
+  }
 }
 
 qint64 TftpDatagramSocket::ReceiveFrom(char* buffer, qint64 size, quint32* address, quint16* port) {

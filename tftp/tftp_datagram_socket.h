@@ -44,6 +44,9 @@ class TftpDatagramSocket : public QObject {
   // `count` with ErrorCode() set when one failed.
   int SendBatch(const char* headers, int headerSize, const char* const* payloads,
                 const qint64* payloadSizes, int count, const QHostAddress& address, quint16 port);
+  // Waits up to `nanoseconds` for a datagram, polling instead of sleeping.
+  // True when one is pending.
+  bool SpinUntilReadable(qint64 nanoseconds);
   // Reads one pending datagram (cut to `size`): its length, -2 when none is
   // pending, -1 on an error (ErrorCode() set).
   qint64 ReceiveFrom(char* buffer, qint64 size, quint32* address, quint16* port);

@@ -16,6 +16,13 @@ namespace fwl {
 namespace {
 
 constexpr int kReceiveSize = 4096;
+// ACKs that come back faster than this are waited for without sleeping
+// (for up to twice the time the last ones took). Waking a sleeping thread
+// costs tens of microseconds on a virtual machine, more than a client on
+// the same computer or segment takes to answer.
+constexpr qint64 kAckSpinLimitNs = 100000;
+// The longest one socket notification keeps the thread.
+constexpr int kMaxBusyMs = 10;
 
 // Progress and completion texts are printf texts: exact halves round as the
 // C library rounds them (12.5 -> "12"), which QString::asprintf does not.
@@ -234,6 +241,8 @@ void TftpTransfer::ReportProgress(qint64 offset) {
 }
 
 void TftpTransfer::OnReadyRead() {
+  QElapsedTimer busy;
+  busy.start();
   for (;;) {
     quint32 senderIp = 0;
     quint16 senderPort = 0;
@@ -254,13 +263,27 @@ void TftpTransfer::OnReadyRead() {
       continue;
     }
     HandleDatagram(QByteArray::fromRawData(receiveBuffer_.constData(), size));
+    if (ended_ || !WaitBrieflyForAck(busy)) return;
   }
+}
+
+bool TftpTransfer::WaitBrieflyForAck(const QElapsedTimer& busy) {
+  // A client that answers within a few microseconds (on this computer, or
+  // next to it) answers sooner than this thread could go back to the event
+  // loop, sleep and be woken: wait for it here, a little longer than it
+  // took last time. A slow client, or a busy computer where the client
+  // waits for a processor, makes the measured time long and the wait off.
+  if (ackLatencyNs_ < 0 || ackLatencyNs_ > kAckSpinLimitNs) return true;
+  if (busy.elapsed() >= kMaxBusyMs) return false;
+  return socket_->SpinUntilReadable(2 * ackLatencyNs_);
 }
 
 void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
   if (!sending_ || ended_) return;
   if (const auto block = tftp::ParseAck(datagram)) {
     retryCount_ = 0;
+    const qint64 latency = lastSend_.nsecsElapsed();
+    ackLatencyNs_ = ackLatencyNs_ < 0 ? latency : (3 * ackLatencyNs_ + latency) / 4;
     Act(window_.OnAck(*block));
     return;
   }

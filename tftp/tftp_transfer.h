@@ -65,6 +65,9 @@ class TftpTransfer : public QObject {
  private:
   void OnReadyRead();
   void OnTimer();
+  // After a block went out: true when the client's next datagram is already
+  // there, or arrived during a short wait.
+  bool WaitBrieflyForAck(const QElapsedTimer& busy);
   void ArmTimer();
   void HandleDatagram(const QByteArray& datagram);
   void Act(const tftp::SendWindow::Action& action);
@@ -103,7 +106,8 @@ class TftpTransfer : public QObject {
   bool ended_ = false;
   bool clientBrokeOff_ = false;  // the client sent an ERROR
   bool lastBlockOut_ = false;  // the last block left at least once
-  int reportedPercent_ = -1;   // whole percentage of the last progress text
+  int reportedPercent_ = -1;
+  qint64 ackLatencyNs_ = -1;  // smoothed time from a send to the ACK that followed   // whole percentage of the last progress text
   int retryCount_ = 0;
   QElapsedTimer started_;
   QElapsedTimer lastSend_;
