@@ -7,7 +7,6 @@
 #include "app/command_line.h"
 #include "app/help.h"
 #include "app/settings.h"
-#include "platform/event_dispatcher.h"
 #include "wizard/fwload_psheet.h"
 #include "wizard/qt_ui.h"
 #include "wizard/screenshot_tour.h"
@@ -20,7 +19,6 @@ constexpr char kSheetCaption[] = "Wizard";
 }  // namespace
 
 int main(int argc, char** argv) {
-  fwl::UseLeanEventDispatcher();
   QApplication qapp(argc, argv);
   // Settings live under <config dir>/<company>/<application>.
   QApplication::setOrganizationName(fwl::OemString(fwl::kOemCompanyKey));

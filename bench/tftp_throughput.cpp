@@ -9,7 +9,6 @@
 #include <cstdio>
 
 #include "app/settings.h"
-#include "platform/event_dispatcher.h"
 #include "tftp/tftp_server.h"
 
 namespace {
@@ -27,7 +26,6 @@ long StatusKib(const char* key) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  fwl::UseLeanEventDispatcher();  // as the programs do
   QCoreApplication app(argc, argv);
   QString root;
   QString preload;

@@ -2,10 +2,8 @@
 #include <QCoreApplication>
 
 #include "cli/cli_commands.h"
-#include "platform/event_dispatcher.h"
 
 int main(int argc, char** argv) {
-  fwl::UseLeanEventDispatcher();
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("fwload"));
   QCoreApplication::setApplicationVersion(QStringLiteral(FWL_VERSION));

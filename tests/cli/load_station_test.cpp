@@ -127,13 +127,13 @@ TEST_F(FwloadStationTest, RefusalIsReportedAndExitsWith1) {
 }
 
 TEST_F(FwloadStationTest, EthernetOnlyUsage) {
-  // A switch cannot take the station's Ethernet-only path; no port needed
-  // for a station; unknown methods are refused.
+  // A switch over Ethernet only takes the switch's install, which knows no
+  // station link; no port needed for a station; unknown methods are refused.
   QStringList sw = LoadArgs();
   sw[2] = "switch";
   FwloadRun run = RunFwload(sw, Env());
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_TRUE(run.err.contains("--method")) << run.err.toStdString();
+  EXPECT_TRUE(run.err.contains("--station-port")) << run.err.toStdString();
   run = RunFwload(LoadArgs() << "--station-port"
                              << "0",
                   Env());

@@ -51,8 +51,10 @@ class EthernetUpgradeTest : public ::testing::Test {
     engine.tftpListenPort = tftpPort;
     engine.tftpBindAddress = QStringLiteral("127.0.0.1");
     engine.stationLink->SetStationPort(stationPort);
-    engine.planTimings.transferPollMs = 20;
-    engine.planTimings.secondStartPollMs = 20;
+    // Short polls keep the tests quick; 61 of them must still outlast a
+    // station that restarts slowly on a loaded machine.
+    engine.planTimings.transferPollMs = 100;
+    engine.planTimings.secondStartPollMs = 100;
     engine.planTimings.restartPollMs = 20;
     engine.SetProgressCallback([this](const LoadProgressEvent& e, void*) { events.push_back(e); },
                                nullptr);
@@ -206,7 +208,7 @@ TEST_F(EthernetUpgradeTest, StationWithoutMtd5FetchesTheImageOnly) {
   WriteParameters(Path("kvimage_lozeb3_2_5"), QStringLiteral("127.0.0.254"));
 
   ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1)
-      << ui.messageTexts().join('\n').toStdString();
+      << (ui.messageTexts() + lines).join('\n').toStdString();
   EXPECT_EQ(station->ReceivedImages().keys(), QStringList{"kvimage_lozeb3_2_5"});
   EXPECT_EQ(station->ReceivedImages().value("kvimage_lozeb3_2_5"), fs);
   EXPECT_EQ(StationConfig(), ExpectedConfig("kvimage_lozeb3_2_5", 3000, "kvimageb_lozeb3_2_5", 1000,
@@ -231,7 +233,7 @@ TEST_F(EthernetUpgradeTest, TwoImageFormThroughTheDispatcherAsTheWizardFillsTheJ
   job.stationAddress = QStringLiteral("127.0.0.1");
   job.subnet = QStringLiteral("255.0.0.0");
   job.dhcp = 1;
-  ASSERT_EQ(StartLoad(job, engine), 1) << ui.messageTexts().join('\n').toStdString();
+  ASSERT_EQ(StartLoad(job, engine), 1) << (ui.messageTexts() + lines).join('\n').toStdString();
 
   ASSERT_EQ(ui.messages().size(), 1u);  // the Ethernet-only warning, answered Yes
   EXPECT_TRUE(ui.messages()[0].text.startsWith("Warning: With the Ethernet-only option"));
@@ -251,7 +253,7 @@ TEST_F(EthernetUpgradeTest, ImagesFromAnArchive) {
   WriteParameters(Path("kvfirm_mugt3_3_0.tgz"));
 
   ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1)
-      << ui.messageTexts().join('\n').toStdString();
+      << (ui.messageTexts() + lines).join('\n').toStdString();
   EXPECT_EQ(station->ReceivedImages().value("kvimage_mugt3_3_0"), fs);
   EXPECT_EQ(station->ReceivedImages().value("kvimageb_mugt3_3_0"), boot);
   EXPECT_EQ(StationConfig(),
@@ -278,7 +280,7 @@ TEST_F(EthernetUpgradeTest, ImagesFromTheBundleFolderOfTheStationsProcessor) {
   WriteParameters(Path("firmware.fwb"));
 
   ASSERT_EQ(engine.Run(QStringLiteral("-NUM_TFTP=2 -ETH_ONLY")), 1)
-      << ui.messageTexts().join('\n').toStdString();
+      << (ui.messageTexts() + lines).join('\n').toStdString();
   EXPECT_EQ(station->ReceivedImages().value("kvimage6_razeb3_2_1"), fs6C);
   EXPECT_EQ(station->ReceivedImages().value("kvimageb_razeb3_2_1"), bootC);
   EXPECT_EQ(StationConfig(),
@@ -425,7 +427,7 @@ TEST_F(EthernetUpgradeTest, ConfigurationIsWrittenInBlocksOf230Bytes) {
   StartStation(Options("8xx", false, "3.2.0"));
   WriteParameters(Path(name));
   ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1)
-      << ui.messageTexts().join('\n').toStdString();
+      << (ui.messageTexts() + lines).join('\n').toStdString();
   EXPECT_EQ(StationConfig().size(), 500);
   EXPECT_EQ(Writes(), (QList<std::pair<quint32, int>>{{0, 230}, {230, 230}, {460, 40}}));
   EXPECT_EQ(station->ReceivedImages().value(name).size(), size);

@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 
 #include "app/settings.h"
-#include "platform/event_dispatcher.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -15,7 +14,6 @@ int main(int argc, char** argv) {
   qputenv("FWLOADER_SYSTEM_DIR", (sandbox.path() + "/system").toLocal8Bit());
   qputenv("TMPDIR", (sandbox.path()).toLocal8Bit());
   fwl::SetSettingsFile(sandbox.path() + "/settings/FirmwareLoader.ini");
-  fwl::UseLeanEventDispatcher();  // as the programs do
   QCoreApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -74,8 +74,8 @@ class SwitchInstallTest : public ::testing::Test {
     settings.httpLimits.connectTimeoutMs = 2000;
     settings.httpLimits.transferTimeoutMs = 5000;
     settings.infoPackagePollMs = 100;
-    settings.firstStartPollMs = 20;
-    settings.secondStartPollMs = 20;
+    settings.firstStartPollMs = 100;  // 61 polls outlast a slow start on a loaded machine
+    settings.secondStartPollMs = 100;
     settings.transferPollMs = 50;
     settings.transferIdleMs = 5000;
     settings.restartPollMs = 50;

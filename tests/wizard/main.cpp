@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 
 #include "app/settings.h"
-#include "platform/event_dispatcher.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
@@ -16,7 +15,6 @@ int main(int argc, char** argv) {
   qputenv("TMPDIR", (sandbox.path()).toLocal8Bit());
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   fwl::SetSettingsFile(sandbox.path() + "/settings/FirmwareLoader.ini");
-  fwl::UseLeanEventDispatcher();  // as the wizard does
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }
