@@ -16,11 +16,14 @@ namespace fwl {
 namespace {
 
 constexpr int kReceiveSize = 4096;
-// ACKs that come back faster than this are waited for without sleeping
-// (for up to twice the time the last ones took). Waking a sleeping thread
+// How long to wait for an ACK without sleeping. Waking a sleeping thread
 // costs tens of microseconds on a virtual machine, more than a client on
 // the same computer or segment takes to answer.
-constexpr qint64 kAckSpinLimitNs = 100000;
+constexpr qint64 kAckSpinNs = 150000;
+// After a wait that ended without an ACK, 16 << misses ACKs (misses counted
+// up to 8) go by before the next wait.
+constexpr int kSpinHoldoffBlocks = 16;
+constexpr int kMaxSpinMisses = 8;
 // The longest one socket notification keeps the thread.
 constexpr int kMaxBusyMs = 10;
 
@@ -268,22 +271,30 @@ void TftpTransfer::OnReadyRead() {
 }
 
 bool TftpTransfer::WaitBrieflyForAck(const QElapsedTimer& busy) {
-  // A client that answers within a few microseconds (on this computer, or
-  // next to it) answers sooner than this thread could go back to the event
-  // loop, sleep and be woken: wait for it here, a little longer than it
-  // took last time. A slow client, or a busy computer where the client
-  // waits for a processor, makes the measured time long and the wait off.
-  if (ackLatencyNs_ < 0 || ackLatencyNs_ > kAckSpinLimitNs) return true;
+  // A client that answers within microseconds (on this computer, or next
+  // to it) answers sooner than this thread could go back to the event loop,
+  // sleep and be woken: wait for it here. A wait that ends without an ACK
+  // means a slow client, or a busy computer where the client needs the
+  // processor this thread holds, so the waits stop for a while, longer
+  // after each miss, and start again after a success.
+  if (spinHoldoff_ > 0) {
+    --spinHoldoff_;
+    return true;
+  }
   if (busy.elapsed() >= kMaxBusyMs) return false;
-  return socket_->SpinUntilReadable(2 * ackLatencyNs_);
+  if (socket_->SpinUntilReadable(kAckSpinNs)) {
+    spinMisses_ = 0;
+    return true;
+  }
+  spinMisses_ = qMin(spinMisses_ + 1, kMaxSpinMisses);
+  spinHoldoff_ = kSpinHoldoffBlocks << spinMisses_;
+  return false;
 }
 
 void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
   if (!sending_ || ended_) return;
   if (const auto block = tftp::ParseAck(datagram)) {
     retryCount_ = 0;
-    const qint64 latency = lastSend_.nsecsElapsed();
-    ackLatencyNs_ = ackLatencyNs_ < 0 ? latency : (3 * ackLatencyNs_ + latency) / 4;
     Act(window_.OnAck(*block));
     return;
   }

@@ -107,7 +107,8 @@ class TftpTransfer : public QObject {
   bool clientBrokeOff_ = false;  // the client sent an ERROR
   bool lastBlockOut_ = false;  // the last block left at least once
   int reportedPercent_ = -1;
-  qint64 ackLatencyNs_ = -1;  // smoothed time from a send to the ACK that followed   // whole percentage of the last progress text
+  int spinHoldoff_ = 0;  // ACKs still to go before waiting for one again
+  int spinMisses_ = 0;   // waits in a row that ended without an ACK   // whole percentage of the last progress text
   int retryCount_ = 0;
   QElapsedTimer started_;
   QElapsedTimer lastSend_;
