@@ -3,7 +3,6 @@
 // state are printed as lines (or JSON lines), the power prompts are asked on
 // the terminal or answered by commands.
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +11,7 @@
 #include "catalogue/firmware_names.h"
 #include "catalogue/project_file.h"
 #include "cli/cli_commands.h"
+#include "cli/load_checks.h"
 #include "cli/progress_printer.h"
 #include "cli/switch_load.h"
 #include "cli/terminal_ui.h"
@@ -86,12 +86,6 @@ struct LoadArgs {
 int UsageError(const QString& text) {
   std::fprintf(stderr, "fwload load: %s\n", qPrintable(text));
   return kExitUsage;
-}
-
-bool IsIpv4(const QString& text) {
-  QHostAddress address;
-  return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol &&
-         text.count(QLatin1Char('.')) == 3;
 }
 
 // Parses the arguments into `out`; returns kExitOk or a usage error.
@@ -202,18 +196,7 @@ int ParseArgs(const QStringList& args, LoadArgs& out) {
     }
     job.comPort = portText;
   }
-  if (job.firmwareFile.isEmpty()) return UsageError("--firmware is required");
-  const QFileInfo firmware(job.firmwareFile);
-  if (!firmware.isFile()) {
-    return UsageError(QStringLiteral("no firmware file '%1'").arg(job.firmwareFile));
-  }
-  job.firmwareFile = firmware.absoluteFilePath();
-  if (!IsIpv4(job.pcAddress)) return UsageError("--pc-ip needs a dotted IPv4 address");
-  if (!IsIpv4(job.stationAddress)) return UsageError("--ip needs a dotted IPv4 address");
-  if (!IsIpv4(job.subnet)) return UsageError("--subnet needs a dotted IPv4 mask");
-  if (!job.gateway.isEmpty() && !IsIpv4(job.gateway)) {
-    return UsageError("--gateway needs a dotted IPv4 address");
-  }
+  if (const int status = CheckFirmwareAndAddresses(job); status != kExitOk) return status;
 
   if (!out.project.isEmpty() || !job.stationName.isEmpty()) {
     if (out.project.isEmpty() || job.stationName.isEmpty()) {

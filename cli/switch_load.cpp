@@ -6,8 +6,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QFileInfo>
-#include <QHostAddress>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <cstdio>
@@ -15,6 +13,7 @@
 
 #include "catalogue/work_folder_list.h"
 #include "cli/cli_commands.h"
+#include "cli/load_checks.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
@@ -41,12 +40,6 @@ struct SwitchLoadArgs {
 int UsageError(const QString& text) {
   std::fprintf(stderr, "fwload load: %s\n", qPrintable(text));
   return kExitUsage;
-}
-
-bool IsIpv4(const QString& text) {
-  QHostAddress address;
-  return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol &&
-         text.count(QLatin1Char('.')) == 3;
 }
 
 bool ParsePort(const QString& text, int* port) {
@@ -126,18 +119,7 @@ int ParseArgs(const QStringList& args, SwitchLoadArgs& out) {
           QStringLiteral("unknown option '%1' for a switch over Ethernet only").arg(a));
     }
   }
-  if (job.firmwareFile.isEmpty()) return UsageError("--firmware is required");
-  const QFileInfo firmware(job.firmwareFile);
-  if (!firmware.isFile()) {
-    return UsageError(QStringLiteral("no firmware file '%1'").arg(job.firmwareFile));
-  }
-  job.firmwareFile = firmware.absoluteFilePath();
-  if (!IsIpv4(job.pcAddress)) return UsageError("--pc-ip needs a dotted IPv4 address");
-  if (!IsIpv4(job.stationAddress)) return UsageError("--ip needs a dotted IPv4 address");
-  if (!IsIpv4(job.subnet)) return UsageError("--subnet needs a dotted IPv4 mask");
-  if (!job.gateway.isEmpty() && !IsIpv4(job.gateway)) {
-    return UsageError("--gateway needs a dotted IPv4 address");
-  }
+  if (const int status = CheckFirmwareAndAddresses(job); status != kExitOk) return status;
   if (!out.passwordGiven) {
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (env.contains(kPasswordVariable)) {
