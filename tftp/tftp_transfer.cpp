@@ -277,6 +277,9 @@ bool TftpTransfer::WaitBrieflyForAck(const QElapsedTimer& busy) {
   // means a slow client, or a busy computer where the client needs the
   // processor this thread holds, so the waits stop for a while, longer
   // after each miss, and start again after a success.
+  // With other transfers on this thread, their clients must not wait for
+  // this one's: back to the event loop.
+  if (server_->ActiveTransfers() > 1) return true;
   if (spinHoldoff_ > 0) {
     --spinHoldoff_;
     return true;
