@@ -260,7 +260,7 @@ int RunLoad(const QStringList& args) {
     std::fprintf(stderr, "The boot monitor did not answer within %d seconds.\n",
                  parsed.catchTimeoutSeconds);
   }
-  printer.Result(result, LastLoadRecordPath());
+  printer.Result(result, LastLoadRecordPath(), LastLoadRecordError());
   return result == 1 ? kExitOk : kExitFailed;
 }
 
