@@ -389,9 +389,9 @@ void LoadEngine::OnTftpEvent(int code, const QString& text) {
       break;
     case 4:
       if (fileNotFoundText.isEmpty()) {
-        fileNotFoundText =
-            text.isEmpty() ? QStringLiteral("The requested file was not found on the server.")
-                           : text;
+        fileNotFoundText = text.isEmpty()
+                               ? QStringLiteral("The requested file was not found on the server.")
+                               : text;
       }
       break;
     default:

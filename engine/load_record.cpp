@@ -341,8 +341,8 @@ QString LoadRecorder::Save() {
   const QString folder = LoadRecordsFolder();
   saveError_.clear();
   if (!QDir().mkpath(folder)) {
-    saveError_ = QStringLiteral("the folder %1 cannot be created").arg(
-        QDir::toNativeSeparators(folder));
+    saveError_ =
+        QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(folder));
     return QString();
   }
   const QByteArray bytes = QJsonDocument(ToJson()).toJson(QJsonDocument::Indented);

@@ -62,8 +62,7 @@ bool SyncFolder(const QString& folder, QString& error) {
 
 // Writes `bytes` into a new hidden file of `folder` (not named *.json, so
 // no reader takes it for a record). True with `temp` set.
-bool WriteTemporary(const QString& folder, const QByteArray& bytes, QString& temp,
-                    QString& error) {
+bool WriteTemporary(const QString& folder, const QByteArray& bytes, QString& temp, QString& error) {
   QByteArray name = Native(folder + QStringLiteral(".record-XXXXXX"));
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
@@ -122,8 +121,8 @@ bool CreateRecordFile(const QString& folder, const QString& stem, const QByteArr
   if (!WriteTemporary(folder, bytes, temp, error)) return false;
   const QByteArray tempName = Native(temp);
   for (int n = 1; n <= kMaxNumberedNames; ++n) {
-    const QString candidate = folder + stem +
-                              (n == 1 ? QStringLiteral(".json") : QStringLiteral("-%1.json").arg(n));
+    const QString candidate =
+        folder + stem + (n == 1 ? QStringLiteral(".json") : QStringLiteral("-%1.json").arg(n));
     const int published = PublishExclusively(tempName, Native(candidate));
     if (published == 0) continue;
     if (published < 0) {
@@ -139,8 +138,8 @@ bool CreateRecordFile(const QString& folder, const QString& stem, const QByteArr
   return false;
 #else
   for (int n = 1; n <= kMaxNumberedNames; ++n) {
-    const QString candidate = folder + stem +
-                              (n == 1 ? QStringLiteral(".json") : QStringLiteral("-%1.json").arg(n));
+    const QString candidate =
+        folder + stem + (n == 1 ? QStringLiteral(".json") : QStringLiteral("-%1.json").arg(n));
     QFile file(candidate);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
       if (QFileInfo::exists(candidate)) continue;

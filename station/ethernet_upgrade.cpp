@@ -244,9 +244,9 @@ class EthernetUpgrade {
       digest.path = path;
       engine_.imageDigests.push_back(digest);
       if (problem) {
-        return Fail(QStringLiteral("The %1 %2 %3. Nothing was changed on the station.")
-                        .arg(QLatin1String(role), QDir::toNativeSeparators(path),
-                             QLatin1String(problem)));
+        return Fail(
+            QStringLiteral("The %1 %2 %3. Nothing was changed on the station.")
+                .arg(QLatin1String(role), QDir::toNativeSeparators(path), QLatin1String(problem)));
       }
     }
     return true;
