@@ -19,7 +19,8 @@ constexpr char kHistoryUsage[] =
     "Lists the records of the loads run on this computer, newest first, one line\n"
     "each: start time (UTC), product, unit, firmware file, result and the record's\n"
     "file name. Every load started from the wizard or from fwload load leaves one\n"
-    "JSON file in the folder loads/ of the system folder.\n"
+    "JSON file in the folder loads/ of the system folder. Control characters in\n"
+    "a record's fields are shown as escapes (\\x1b, \\u202e, \\\\ for a backslash).\n"
     "  --last N     only the N newest records\n"
     "  --json       one JSON object per record (with its file name)\n"
     "  show FILE    prints one record; FILE is a name from the list or a path";

@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kMaxNumberedNames = 999;
 
-QString Reason(int error, const QString& path) {
+[[maybe_unused]] QString Reason(int error, const QString& path) {
   return QStringLiteral("%1 (%2)").arg(QString::fromLocal8Bit(std::strerror(error)),
                                        QDir::toNativeSeparators(path));
 }
