@@ -249,6 +249,7 @@ void PackageTest::CheckSubcommandLists() {
   EXPECT_EQ(complete("fwload help pr"), "project");
   EXPECT_EQ(complete("fwload tftpd --r"), "--retries --root");
   EXPECT_EQ(complete("fwload load --product "), "station switch");
+  EXPECT_EQ(complete("fwload load --method "), "serial eth");
   EXPECT_EQ(complete("fwload bundle "), "create extract");
   EXPECT_TRUE(complete("fwload sim ").split(' ').contains("power-cycle"));
   EXPECT_EQ(complete("fwload scan samples"), "");  // file names: bash's own completion
