@@ -208,9 +208,13 @@ TEST_F(SwitchInstallTest, RequestsGoOutByteForByte) {
   ASSERT_EQ(update.size(), 1);
   EXPECT_EQ(update[0], "POST /cgi-bin/updcommit.cgi HTTP/1.0\r\n" + headers + host +
                            "Content-Length: 34\r\n\r\ntftp=127.0.0.1&file=switchinfo.tgz");
+  // The information page: to identify the switch, and once more after its
+  // restart to see which firmware it runs.
   const auto info = RequestsStartingWith("GET /%2fcgi%2dbin%2fgetinfo%2ecgi HTTP/1.0\r\n");
-  ASSERT_EQ(info.size(), 1);
+  ASSERT_EQ(info.size(), 2);
   EXPECT_EQ(info[0], "GET /%2fcgi%2dbin%2fgetinfo%2ecgi HTTP/1.0\r\n" + headers + host + "\r\n");
+  EXPECT_EQ(info[1], info[0]);
+  EXPECT_EQ(sw->Requests().last().raw, info[1]);
   EXPECT_EQ(RequestsStartingWith("GET /cgi%2dbin%2frmtconf%2ecgi HTTP/1.0\r\n" + headers).size(),
             1);
   // An empty gateway still goes out as an empty value.
@@ -218,7 +222,7 @@ TEST_F(SwitchInstallTest, RequestsGoOutByteForByte) {
       "GET /cgi-bin/perform_fwinstall.cgi?ipaddr=127.0.0.1&netmask=255.0.0.0&serverip=127.0.0.1"
       "&gatewayip=&bootimage=kvimageba_mums3_8_1&rootimage=kvimagea_mums3_8_1 HTTP/1.0\r\n";
   EXPECT_EQ(RequestsStartingWith(install + headers).size(), 1);
-  EXPECT_EQ(sw->Requests().size(), 4);
+  EXPECT_EQ(sw->Requests().size(), 5);
 }
 
 TEST_F(SwitchInstallTest, EachBoardGetsItsOwnImagePairWhicheverVariantWasChosen) {
@@ -469,13 +473,34 @@ TEST_F(SwitchInstallTest, DisabledNetworkLoadingOpensTheSwitchPage) {
   EXPECT_TRUE(sw->Installs().isEmpty());
 }
 
-TEST_F(SwitchInstallTest, TftpServerThatCannotStart) {
-  // Another program holds the port: the switch cannot fetch anything.
+TEST_F(SwitchInstallTest, TftpServersThatCannotStartSayWhy) {
+  // Another program holds the port: the information package cannot be
+  // served, and the operator is told that, not that the switch is too old.
   options.infoInstalled = true;
+  {
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress(QStringLiteral("127.0.0.1")), options.tftpPort));
+    EXPECT_EQ(Load(), -1);
+    ASSERT_EQ(ui.messageTexts().size(), 1);
+    EXPECT_TRUE(ui.messageTexts()[0].startsWith("Failed to start TFTP server.\n"))
+        << ui.messageTexts()[0].toStdString();
+    EXPECT_TRUE(ui.messageTexts()[0].contains(QString::number(options.tftpPort)));
+    EXPECT_TRUE(sw->Requests().isEmpty());
+  }
+  // The port is taken while the remote configuration is read, after the
+  // package was served: the install's own server fails, with its reason.
   QUdpSocket holder;
-  ASSERT_TRUE(holder.bind(QHostAddress(QStringLiteral("127.0.0.1")), options.tftpPort));
+  int requests = 0;
+  settings.httpDisplay = [&](const QString& line) {
+    if (line == "Sending request..." && ++requests == 3) {
+      EXPECT_TRUE(holder.bind(QHostAddress(QStringLiteral("127.0.0.1")), options.tftpPort));
+    }
+  };
+  sw.reset();
   EXPECT_EQ(Load(), -1);
-  EXPECT_EQ(ui.messageTexts().last(), "Failed to start TFTP server.");
+  ASSERT_EQ(ui.messageTexts().size(), 2);
+  EXPECT_TRUE(ui.messageTexts()[1].startsWith("Failed to start TFTP server.\n"));
+  EXPECT_EQ(sw->Requests().size(), 3);
   EXPECT_TRUE(sw->Installs().isEmpty());
 }
 
@@ -539,11 +564,15 @@ TEST_F(SwitchInstallTest, StaleEventsDoNotCountForTheNextInstall) {
   StartSwitch();
   ScopedUi scoped(&ui);
   SwitchInstaller installer(engine, settings);
-  // Events of an earlier server, arriving while nothing waits.
-  installer.OnTftpEvent(kTftpEventTransferStarted, QString());
-  installer.OnTftpEvent(kTftpEventTransferComplete, QString());
-  installer.OnTftpEvent(kTftpEventTransferStarted, QString());
-  installer.OnTftpEvent(kTftpEventTransferComplete, QString());
+  // Events of an earlier server, arriving while nothing waits: the very
+  // transfer ids and files the next install's downloads will have.
+  int id = 0;
+  for (const QString& name : {Root("kvimagea"), Root("kvimageba")}) {
+    for (const int kind : {kTftpEventTransferStarted, kTftpEventTransferComplete}) {
+      installer.OnTftpEvent(TftpEvent{kind, QString(), "127.0.0.1", id, folder + name});
+    }
+    ++id;
+  }
   WorkFolderList folders;
   EXPECT_EQ(installer.InstallSwitchEthernetOnly(job, folders), 0);
   EXPECT_EQ(installer.upgradeState(), 1);
