@@ -39,19 +39,18 @@ QString CleanAbsolute(const QString& path) {
 // and how to get past it.
 QString StartFailureText(unsigned long code, int port, const QString& detail) {
   if (code == 10048) {
-    return QString(
-               "UDP port %1 is already in use by another program (another TFTP server?). "
-               "Stop that program, or use another port.")
+    return QString("UDP port %1 is already in use by another program (another TFTP server?). "
+                   "Stop that program, or use another port.")
         .arg(port);
   }
   if (code == 10013) {
-    const QString program =
-        QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString("PROGRAM");
-    return QString(
-               "Permission denied for UDP port %1: only privileged programs may use ports "
-               "below 1024. Run the program as root, or give it that right with "
-               "\"sudo setcap cap_net_bind_service=+ep %2\", or open the low ports to "
-               "every user with \"sudo sysctl net.ipv4.ip_unprivileged_port_start=%1\".")
+    const QString program = QCoreApplication::instance()
+                                ? QCoreApplication::applicationFilePath()
+                                : QString("PROGRAM");
+    return QString("Permission denied for UDP port %1: only privileged programs may use ports "
+                   "below 1024. Run the program as root, or give it that right with "
+                   "\"sudo setcap cap_net_bind_service=+ep %2\", or open the low ports to "
+                   "every user with \"sudo sysctl net.ipv4.ip_unprivileged_port_start=%1\".")
         .arg(port)
         .arg(program);
   }

@@ -25,8 +25,8 @@ class TftpTransfer;
 // Event kinds sent to the event callback.
 inline constexpr int kTftpEventTransferStarted = 1;   // read (or write) request accepted
 inline constexpr int kTftpEventTransferComplete = 2;  // the file went out completely
-inline constexpr int kTftpEventClientLost = 3;    // transfer given up, or broken off by its client
-inline constexpr int kTftpEventFileNotFound = 4;  // requested file does not exist
+inline constexpr int kTftpEventClientLost = 3;        // transfer given up, or broken off by its client
+inline constexpr int kTftpEventFileNotFound = 4;      // requested file does not exist
 
 // Transfers running at once: from one client address, and in all. A request
 // beyond either limit is refused with ERROR 0 before anything is allocated,
