@@ -39,6 +39,7 @@ struct Exchange {
   bool connected = false;
   bool sending = false;
   bool responded = false;
+  bool headersEnded = false;  // the blank line after the reply's headers came
 
   void Show(const QString& line) const {
     if (display && *display) (*display)(line.left(kMaxStatusChars));
@@ -52,6 +53,15 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   if (room > 0) exchange->body.append(data, qsizetype(std::min(room, bytes)));
   // Accepting everything keeps the status intact; extra bytes are dropped.
   return size * count;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* exchange = static_cast<Exchange*>(user);
+  const size_t bytes = size * count;
+  const bool blank =
+      (bytes == 2 && data[0] == '\r' && data[1] == '\n') || (bytes == 1 && data[0] == '\n');
+  if (blank) exchange->headersEnded = true;
+  return bytes;
 }
 
 // Turns curl's trace into the status lines of the request's stages.
@@ -284,6 +294,8 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
   curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, OnTrace);
   curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &exchange);
   curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
@@ -314,7 +326,9 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
   // Only a whole reply counts: one cut off after its status line or short
   // of its Content-Length would hand half a page to the caller.
   if (NoUsableStatus(result, status)) return 0;
-  if (result != CURLE_OK || status < 100 || status > 999) return Failed(limits.showFailure);
+  if (result != CURLE_OK || !exchange.headersEnded || status < 100 || status > 999) {
+    return Failed(limits.showFailure);
+  }
   if (output) *output = exchange.body;
   return int(status);
 }

@@ -100,6 +100,7 @@ class SwitchInstallTest : public ::testing::Test {
 
     engine.SetProgressCallback([this](const LoadProgressEvent& e, void*) { progress.push_back(e); },
                                nullptr);
+    engine.SetMessageSink([this](const QString& line, void*) { lines << line; }, nullptr);
   }
 
   void StartSwitch() {
@@ -165,6 +166,7 @@ class SwitchInstallTest : public ::testing::Test {
   LoadEngine engine;
   ScriptedUi ui;
   std::vector<LoadProgressEvent> progress;
+  QStringList lines;  // diagnostic lines
   QStringList browserUrls;
 };
 
@@ -292,7 +294,7 @@ TEST_F(SwitchInstallTest, ArchiveAndNameFailuresLocateNothing) {
   WriteFileOrFail(other, "x");
   job.firmwareFile = other;
   EXPECT_EQ(Load(), 0);
-  EXPECT_EQ(ui.messageTexts().last(), "Unable to locate all required image files.");
+  EXPECT_EQ(ui.messageTexts().mid(1), QStringList("Unable to locate all required image files."));
   EXPECT_TRUE(sw->Requests().isEmpty());
 }
 
@@ -352,7 +354,7 @@ TEST_F(SwitchBundleTest, ForeignBrandIsRefused) {
   options.kvid = "mums";
   sw.reset();
   EXPECT_EQ(Load(), -2);
-  EXPECT_EQ(ui.messageTexts().last(), "This is not a ACME switch!");
+  EXPECT_EQ(ui.messageTexts().mid(1), QStringList("This is not a ACME switch!"));
   // The maker's own bundle (no OEM word) fits any switch.
   job.firmwareFile = WriteBundle(QString(), true);
   sw.reset();
@@ -446,8 +448,10 @@ TEST_F(SwitchInstallTest, IdentificationFailures) {
     sw = std::make_unique<SimSwitch>(o);
     QString error;
     ASSERT_TRUE(sw->Start(&error));
+    // Exactly this case's one box: the list grows from case to case.
+    const qsizetype before = ui.messageTexts().size();
     EXPECT_EQ(Load(), c.result);
-    EXPECT_EQ(ui.messageTexts().last(), c.message);
+    EXPECT_EQ(ui.messageTexts().mid(before), QStringList(c.message));
     EXPECT_TRUE(sw->Installs().isEmpty());
   }
 }
@@ -557,6 +561,99 @@ TEST_F(SwitchInstallTest, SwitchThatNeverAnswersAgainFailsAfterTheRetries) {
   sw.reset();
   EXPECT_EQ(Load(), 0);
   EXPECT_EQ(pings, 3);
+}
+
+TEST_F(SwitchInstallTest, FetchesWhileTheReplyIsHeldOrSideBySideStillLoad) {
+  // Images of many blocks, so the second request comes while the first
+  // download still runs.
+  images[Root("kvimagea")] = RandomBytes(300000, 91);
+  images[Root("kvimageba")] = RandomBytes(120000, 92);
+  WriteFileOrFail(folder + Root("kvimagea"), images[Root("kvimagea")]);
+  WriteFileOrFail(folder + Root("kvimageba"), images[Root("kvimageba")]);
+  struct Case {
+    bool hold;
+    bool overlap;
+  };
+  for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+    SCOPED_TRACE(testing::Message() << "hold " << c.hold << " overlap " << c.overlap);
+    options.holdInstallReply = c.hold;
+    options.overlapFetch = c.overlap;
+    sw.reset();
+    progress.clear();
+    ASSERT_EQ(Load(), 1) << ui.messageTexts().join('|').toStdString();
+    EXPECT_TRUE(ui.messageTexts().isEmpty()) << ui.messageTexts().join('|').toStdString();
+    ASSERT_EQ(sw->Installs().size(), 1);
+    EXPECT_EQ(sw->Installs()[0].root, images[Root("kvimagea")]);
+    EXPECT_EQ(sw->Installs()[0].boot, images[Root("kvimageba")]);
+    EXPECT_EQ(StepsStarted(), QList<int>({0, 1, 2}));
+    EXPECT_TRUE(FinalOk());
+    EXPECT_EQ(sw->FwRev(), "3.8.1");
+  }
+}
+
+TEST_F(SwitchInstallTest, SwitchThatWasNotUpgradedFailsAndSaysWhy) {
+  struct Case {
+    std::function<void(SimSwitchOptions&)> set;
+    QString message;
+    QList<int> stepsStarted;
+  };
+  const Case cases[] = {
+      // The boot image twice and never the filesystem image.
+      {[](SimSwitchOptions& o) { o.bootTwice = true; },
+       "The switch did not fetch the image kvimagea_mums3_8_1.",
+       {0}},
+      // Both images fetched, but the switch came back on its old firmware.
+      {[](SimSwitchOptions& o) { o.stayOld = true; },
+       "The switch restarted but still runs firmware 3.7.2.",
+       {0, 1, 2}},
+      {[](SimSwitchOptions& o) { o.rejectImages = true; },
+       "The switch restarted but still runs firmware 3.7.2.",
+       {0, 1, 2}},
+  };
+  settings.secondStartPollMs = 20;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message.toStdString());
+    SimSwitchOptions o = options;
+    o.fwRev = "3.7.2";
+    c.set(o);
+    sw = std::make_unique<SimSwitch>(o);
+    QString error;
+    ASSERT_TRUE(sw->Start(&error));
+    progress.clear();
+    const int before = int(ui.messageTexts().size());
+    EXPECT_EQ(Load(), 0);
+    EXPECT_EQ(ui.messageTexts().mid(before), QStringList(c.message));
+    EXPECT_EQ(StepsStarted(), c.stepsStarted);
+    // The step it stopped at ends as ERROR, for the list to keep showing.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().kind, LoadProgressEvent::kFinal);
+    EXPECT_EQ(progress.back().state, kStepStateError);
+  }
+}
+
+TEST_F(SwitchBundleTest, RevisionAfterTheRestartIsCheckedWhereThePageAnswers) {
+  // The bundle's version is 3.8.1; its images carry none in their names.
+  job.firmwareFile = WriteBundle(QString(), true);
+  options.installedRev = "3.8.1";
+  ASSERT_EQ(Load(), 1) << ui.messageTexts().join('|').toStdString();
+  EXPECT_TRUE(lines.contains("Switch after its restart: fwRev=3.8.1"))
+      << lines.join('|').toStdString();
+
+  options.installedRev = "3.7.9";
+  sw.reset();
+  EXPECT_EQ(Load(), 0);
+  EXPECT_EQ(ui.messageTexts(), QStringList("The switch restarted but still runs firmware 3.7.9."));
+
+  // A page gone after the upgrade is only a line: the ping said it is back.
+  options.installedRev.clear();
+  sw.reset();
+  lines.clear();
+  ASSERT_EQ(Load(), 1) << ui.messageTexts().join('|').toStdString();
+  EXPECT_TRUE(
+      lines.contains("The switch's information page did not answer after its restart; "
+                     "its firmware revision was not checked."))
+      << lines.join('|').toStdString();
+  EXPECT_EQ(ui.messageTexts().size(), 1);
 }
 
 TEST_F(SwitchInstallTest, StaleEventsDoNotCountForTheNextInstall) {
