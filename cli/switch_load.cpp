@@ -183,7 +183,7 @@ int RunSwitchEthernetLoad(const QStringList& args) {
   if (result == 0) {
     ShowMessage(QString::fromLatin1(kSwitchLoadErrors), QStringLiteral("Error"), UiIcon::kError);
   }
-  printer.Result(result, LastLoadRecordPath());
+  printer.Result(result, LastLoadRecordPath(), LastLoadRecordError());
   return result == 1 ? kExitOk : kExitFailed;
 }
 

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCryptographicHash>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,6 +20,7 @@
 
 #include "catalogue/firmware_bundle.h"
 #include "engine/load_engine.h"
+#include "engine/load_record.h"
 #include "sim/sim_unit.h"
 #include "station/station_link.h"
 #include "wizard/ip_address_edit.h"
@@ -139,8 +141,9 @@ TEST_F(LoadFlowTest, StationOverSerialIsLoadedAndEndsOnTheConfigurationPage) {
   EXPECT_TRUE(loadNow->isVisible() && loadNow->isEnabled());
   // The load's record is kept, and named under the list.
   const QString recordText = page5()->recordLine()->text();
-  ASSERT_TRUE(recordText.startsWith("Load record saved: ")) << qPrintable(recordText);
-  EXPECT_TRUE(QFileInfo::exists(recordText.mid(19))) << qPrintable(recordText);
+  const QString saved = QStringLiteral("Load record saved (loaded): ");
+  ASSERT_TRUE(recordText.startsWith(saved)) << qPrintable(recordText);
+  EXPECT_TRUE(QFileInfo::exists(recordText.mid(saved.size()))) << qPrintable(recordText);
 
   // A controller load moves on to the configuration page by itself.
   ASSERT_TRUE(WaitPumpingUntil([&] { return sheet->currentId() == CFWLoadPSheet::kPage6; }, 3000));
@@ -170,6 +173,8 @@ TEST_F(LoadFlowTest, FailedLoadShowsTheErrorBoxOverAnEmptyList) {
   EXPECT_EQ(last.icon, QMessageBox::Critical);
   EXPECT_EQ(rowsAtError, 0);
   EXPECT_EQ(PlexmonValue("LoadComplete"), "0");
+  EXPECT_TRUE(page5()->recordLine()->text().startsWith("Load record saved (failed): "))
+      << qPrintable(page5()->recordLine()->text());
   // The page stays, with Back and Next, and Load Now can be pressed again.
   WaitPumping(100);
   EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
@@ -207,6 +212,20 @@ TEST_F(LoadFlowTest, CancelOnThePowerPromptEndsTheLoad) {
       << qPrintable(watcher.texts().join('\n'));
   EXPECT_EQ(watcher.texts().last(), "Error(s) were found during the load process.");
   EXPECT_EQ(page5()->statusList()->rowCount(), 0);
+  EXPECT_TRUE(page5()->recordLine()->text().startsWith("Load record saved (cancelled): "))
+      << qPrintable(page5()->recordLine()->text());
+
+  // Once more with the records folder's place taken by a file: the line
+  // says the record was not saved, and why.
+  QDir(LoadRecordsFolder()).removeRecursively();
+  WriteFileOrFail(LoadRecordsFolder().chopped(1), "not a folder");
+  operatorHand.start(50);
+  Control<QPushButton>(page5(), 304)->click();
+  operatorHand.stop();
+  const QString line = page5()->recordLine()->text();
+  QFile::remove(LoadRecordsFolder().chopped(1));
+  EXPECT_TRUE(line.startsWith("Load record could not be saved: ")) << qPrintable(line);
+  EXPECT_FALSE(line.contains("saved (")) << qPrintable(line);
 }
 
 TEST_F(LoadFlowTest, SwitchOverSerialStaysOnThePageWithBackAndNext) {
@@ -326,6 +345,8 @@ TEST_F(SwitchEthernetFlowTest, BundleIsInstalledAndTheLoadEndsWithBackAndFinish)
   EXPECT_EQ(install["bootSha256"].toString(), Sha256Hex(images[1]));
   EXPECT_EQ(state["restarts"].toInt(), 1);
   EXPECT_EQ(state["fwRev"].toString(), "3.3.1");
+  EXPECT_TRUE(page5()->recordLine()->text().startsWith("Load record saved (loaded): "))
+      << qPrintable(page5()->recordLine()->text());
 
   sheet->finishButton()->click();
   EXPECT_EQ(sheet->result(), QDialog::Accepted);
@@ -363,6 +384,8 @@ TEST_F(SwitchEthernetFlowTest, SwitchBackOnItsOldFirmwareLeavesTheFailedStepInVi
   const QJsonArray installs = SwitchState()["installs"].toArray();
   ASSERT_EQ(installs.size(), 1);
   EXPECT_EQ(installs[0].toObject()["rootimage"].toString(), "kvimagea_mums3_8_1");
+  EXPECT_TRUE(page5()->recordLine()->text().startsWith("Load record saved (failed): "))
+      << qPrintable(page5()->recordLine()->text());
   EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardFinish);
 }
 
