@@ -1,8 +1,6 @@
 // Every command wrapper: the exact line it sends, the answers it accepts and
 // the ones it rejects, with the failure report it gives.
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <functional>
 #include <mutex>
 
 #include "console_fixture.h"
@@ -114,38 +112,6 @@ TEST_F(CommandSetTest, CopyAndFillMemory) {
   AnswerRaw("");
   EXPECT_FALSE(engine.FillMemory(port, 0x40000000, 0x80000, 0xff));
   EXPECT_TRUE(Reported("Error setting memory. Message response was:"));
-}
-
-TEST_F(CommandSetTest, KnownErrorReplyEndsTheWaitAtItsPrompt) {
-  // Waits of minutes, as on a unit: an error answer must not sit them out.
-  engine.timings.copyMemoryMs = engine.timings.protectMs = 150000;
-  struct Case {
-    const char* reply;
-    std::function<bool()> command;
-    const char* heading;
-  };
-  const Case cases[] = {
-      {"Zero length ???\r\n", [this] { return engine.CopyMemory(port, 0x100000, 0x44080000); },
-       "Error copying memory. Message response was:"},
-      {"Copy to Flash... Can't write to protected Flash sectors\r\n",
-       [this] { return engine.CopyMemory(port, 0x100000, 0x44080000, 0x10); },
-       "Error copying memory. Message response was:"},
-      {"Error: no flash\r\n", [this] { return engine.ProtectFlashOn(port); },
-       "Error write protecting FLASH. Response was:"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.reply);
-    lines.clear();
-    Answer(c.reply);
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_FALSE(c.command());
-    EXPECT_LT(clock.elapsed(), 10000);
-    EXPECT_TRUE(Reported(c.heading));
-    // The unit's words are in the report.
-    const QString first = QString::fromLatin1(c.reply).section(QLatin1Char('\r'), 0, 0);
-    EXPECT_TRUE(lines.contains(first)) << lines.join('\n').toStdString();
-  }
 }
 
 TEST_F(CommandSetTest, CleanMarkersTemplateThenOneCopyPerBlock) {
