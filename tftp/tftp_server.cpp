@@ -337,9 +337,10 @@ void TftpServer::ReportStatus(int transferId, const QString& text, int flag) {
   statusCallback_(transferId, text, flag, statusUser_);
 }
 
-void TftpServer::ReportEvent(int kind, const QString& text, const QString& clientAddress) {
+void TftpServer::ReportEvent(int kind, const QString& text, const QString& clientAddress,
+                             int transferId, const QString& filePath) {
   if (!eventCallback_) return;
-  eventCallback_(TftpEvent{kind, text, clientAddress}, eventUser_);
+  eventCallback_(TftpEvent{kind, text, clientAddress, transferId, filePath}, eventUser_);
 }
 
 void TftpServer::Stop() {
@@ -372,8 +373,12 @@ void TftpServer::Stop() {
 }
 
 QString TftpStartFailureMessage(const TftpServer& server) {
-  const QString reason = server.StartFailureReason();
-  return reason.isEmpty() ? QString(kTftpStartFailed) : QString("%1\n%2").arg(kTftpStartFailed, reason);
+  return TftpStartFailureMessage(server.StartFailureReason());
+}
+
+QString TftpStartFailureMessage(const QString& reason) {
+  return reason.isEmpty() ? QString(kTftpStartFailed)
+                          : QString("%1\n%2").arg(kTftpStartFailed, reason);
 }
 
 }  // namespace fwl
