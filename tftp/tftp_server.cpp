@@ -39,18 +39,19 @@ QString CleanAbsolute(const QString& path) {
 // and how to get past it.
 QString StartFailureText(unsigned long code, int port, const QString& detail) {
   if (code == 10048) {
-    return QString("UDP port %1 is already in use by another program (another TFTP server?). "
-                   "Stop that program, or use another port.")
+    return QString(
+               "UDP port %1 is already in use by another program (another TFTP server?). "
+               "Stop that program, or use another port.")
         .arg(port);
   }
   if (code == 10013) {
-    const QString program = QCoreApplication::instance()
-                                ? QCoreApplication::applicationFilePath()
-                                : QString("PROGRAM");
-    return QString("Permission denied for UDP port %1: only privileged programs may use ports "
-                   "below 1024. Run the program as root, or give it that right with "
-                   "\"sudo setcap cap_net_bind_service=+ep %2\", or open the low ports to "
-                   "every user with \"sudo sysctl net.ipv4.ip_unprivileged_port_start=%1\".")
+    const QString program =
+        QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString("PROGRAM");
+    return QString(
+               "Permission denied for UDP port %1: only privileged programs may use ports "
+               "below 1024. Run the program as root, or give it that right with "
+               "\"sudo setcap cap_net_bind_service=+ep %2\", or open the low ports to "
+               "every user with \"sudo sysctl net.ipv4.ip_unprivileged_port_start=%1\".")
         .arg(port)
         .arg(program);
   }
@@ -102,6 +103,11 @@ void TftpServer::SetTimeout(int seconds) {
 void TftpServer::SetRetransmitInterval(int milliseconds) {
   if (milliseconds < 1 || milliseconds > 255000) return;
   retransmitMs_ = milliseconds;
+}
+
+void TftpServer::SetAdaptive(bool adaptive) {
+  adaptive_ = adaptive;
+  SetSettingInt(kSectionTftp, "adaptive", adaptive ? 1 : 0);
 }
 
 void TftpServer::SetPercentOnly(int flag) { percentOnly_ = flag; }
@@ -190,6 +196,7 @@ int TftpServer::Start() {
   SetListenPort(GetSettingInt(kSectionTftp, "listen", 69));
   SetRetries(GetSettingInt(kSectionTftp, "retries", 3));
   SetTimeout(GetSettingInt(kSectionTftp, "timeout", 3));
+  SetAdaptive(GetSettingInt(kSectionTftp, "adaptive", 1) != 0);
   // The list is emptied before an old log is read back, so that log's lines
   // are kept in the file rather than dropped on the first save.
   log_->Clear();
@@ -306,6 +313,7 @@ void TftpServer::HandleRequest(const QByteArray& datagram, const QHostAddress& s
   }
   auto* transfer = new TftpTransfer(this, nextTransferId_++, socket, path, client, senderPort,
                                     request->options, percentOnly_, retransmitMs_);
+  transfer->SetAdaptive(adaptive_);
   if (isRead) byClient_[key] = transfer;
   ++perClient_[clientIp];
   transfers_.push_back(transfer);
@@ -373,7 +381,8 @@ void TftpServer::Stop() {
 
 QString TftpStartFailureMessage(const TftpServer& server) {
   const QString reason = server.StartFailureReason();
-  return reason.isEmpty() ? QString(kTftpStartFailed) : QString("%1\n%2").arg(kTftpStartFailed, reason);
+  return reason.isEmpty() ? QString(kTftpStartFailed)
+                          : QString("%1\n%2").arg(kTftpStartFailed, reason);
 }
 
 }  // namespace fwl
