@@ -46,8 +46,9 @@ class TftpRelayFixture : public TftpFixture {
     server_->SetRetransmitInterval(3000);
   }
   void TearDown() override {
-    relay_.Stop();
+    // The server first: closing ACKs still on their way get through.
     TftpFixture::TearDown();
+    relay_.Stop();
   }
 
   // Starts the relay in front of `serverPort` (default: the fixture's
