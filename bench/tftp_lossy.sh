@@ -13,6 +13,8 @@
 # windowsize 16). Prints seconds, tftpd-hpa's time over ours, our time over
 # our own on the clean link, and DATA packets sent per block needed.
 #   bench/tftp_lossy.sh [MIB] [SEED]     (file size, default 2 MiB; seed 7)
+# LINKS="clean loss1" and CLIENTS="curl" pick cases (default: all; the
+# ours/clean column needs the clean link).
 # Requests themselves pass unimpaired: their loss would time only the
 # client's own timer. tftpd-hpa may take minutes per case on the lossy links.
 set -euo pipefail
@@ -99,8 +101,8 @@ echo "$mib MiB at blksize 1468 ($blocks blocks), seed $seed, one run per case"
 printf "%-7s %-8s %10s %10s %8s %10s %12s %12s\n" link client tftpd-hpa "fwload" "hpa/ours" \
   "ours/clean" "DATA/blocks" "(tftpd-hpa)"
 declare -A clean_time
-for link in clean loss1 mixed rtt20; do
-  for client in curl busybox atftp; do
+for link in ${LINKS:-clean loss1 mixed rtt20}; do
+  for client in ${CLIENTS:-curl busybox atftp}; do
     read -r h hdata <<< "$(run "$link" "$client" "$hpa_port")"
     read -r o odata <<< "$(run "$link" "$client" "$ours_port")"
     [ "$link" = clean ] && clean_time[$client]=$o
@@ -109,6 +111,6 @@ for link in clean loss1 mixed rtt20; do
     [ "$odata" = corrupt ] && { echo "fwload tftpd: corrupt transfer ($link, $client)" >&2; exit 1; }
     hshare="-"; [ "$hdata" != corrupt ] && hshare=$(calc "$hdata / $blocks")
     printf "%-7s %-8s %10.2f %10.2f %8s %10.2f %12.3f %12s\n" "$link" "$client" "$h" "$o" \
-      "$ratio" "$(calc "$o / ${clean_time[$client]}")" "$(calc "$odata / $blocks")" "$hshare"
+      "$ratio" "$(calc "$o / ${clean_time[$client]:-0}")" "$(calc "$odata / $blocks")" "$hshare"
   done
 done

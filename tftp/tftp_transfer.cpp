@@ -320,15 +320,14 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
       Act(action);
       return;
     }
-    const qint64 acked = window_.Acknowledged();
-    if (acked == sampleBlock_ && sampleValid_) {
-      // The ACK of the highest packet, sent once: a clean round trip. The
-      // doublings end only with such an ACK (Karn): after a resend the ACK
-      // may answer either copy, and a link that became slower would have
-      // every packet resent at the old estimate, never measured again.
+    // The ACK of the highest packet, sent once, is a clean round trip; after
+    // a resend the ACK may answer either copy and measures nothing (Karn).
+    if (window_.Acknowledged() == sampleBlock_ && sampleValid_) {
       rtt_.AddSample(now - sampleSentUs_);
-      rtt_.ResetBackoff();
     }
+    // The client is answering again: the next packet waits the estimate,
+    // not the doubled time-out of the one before.
+    rtt_.ResetBackoff();
     Act(ShowsGap(action, highest, now) ? action : OnlyNewBlocks(action, highest));
     return;
   }
