@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QVariant>
+#include <QStandardPaths>
 
 #include "platform/ini_file.h"
 #include "platform/system_folders.h"
@@ -153,8 +153,8 @@ int ParseInt(const QString& text, int fallback) {
 }  // namespace
 
 QString ProgramFolder() {
-  const QString dir =
-      QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+  const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                   : QDir::currentPath();
   return WithTrailingSeparator(dir);
 }
 
@@ -195,7 +195,8 @@ QString GetSettingText(const QString& section, const QString& value) {
   return GetSettingText(section, value, def ? TextDefault(*def) : QString());
 }
 
-QString GetSettingText(const QString& section, const QString& value, const QString& defaultValue) {
+QString GetSettingText(const QString& section, const QString& value,
+                       const QString& defaultValue) {
   const QString raw = ReadRaw(section, value);
   return raw == MissingMarker() ? defaultValue : raw;
 }
@@ -210,43 +211,34 @@ void SetSettingText(const QString& section, const QString& value, const QString&
 
 QString OemString(int entry) {
   switch (entry) {
-    case 57344:
-      return QStringLiteral("FirmwareLoader");
-    case 61300:
-      return QStringLiteral("MODIFY STRINGS BELOW HERE FOR OEM");
-    case 61301:
-      return QStringLiteral("Next string is the name of the INI file");
-    case 61302:
-      return QStringLiteral("plexmon.ini");
-    case 61303:
-      return QStringLiteral("Next string is the main registry key for software");
-    case 61304:
-      return QStringLiteral("Brantwell");
+    case 57344: return QStringLiteral("FirmwareLoader");
+    case 61300: return QStringLiteral("MODIFY STRINGS BELOW HERE FOR OEM");
+    case 61301: return QStringLiteral("Next string is the name of the INI file");
+    case 61302: return QStringLiteral("plexmon.ini");
+    case 61303: return QStringLiteral("Next string is the main registry key for software");
+    case 61304: return QStringLiteral("Brantwell");
     case 61305:
       return QStringLiteral(
           "Next string is the OEM string to look for in a firmware bundle (leading and trailing "
           "spaces are removed)");
-    case 61306:
-      return QStringLiteral("KORVID");
+    case 61306: return QStringLiteral("KORVID");
     case 61307:
       return QStringLiteral(
           "Next string is 0 if old firmware should be invisible, 1 if it can be chosen");
-    case 61308:
-      return QStringLiteral("1");
+    case 61308: return QStringLiteral("1");
     case 61309:
       return QStringLiteral(
           "Next string is the firmware bundle extension, in lower case, including the dot "
           "(normally .fwb)");
-    case 61310:
-      return QStringLiteral(".fwb");
-    default:
-      return QString();
+    case 61310: return QStringLiteral(".fwb");
+    default: return QString();
   }
 }
 
 QString InstallationFolder() {
-  return GetPrivateProfileString(QStringLiteral("Installation Directory"), QStringLiteral("Path32"),
-                                 QString(), 1024, OemString(kOemIniFileName));
+  return GetPrivateProfileString(QStringLiteral("Installation Directory"),
+                                 QStringLiteral("Path32"), QString(), 1024,
+                                 OemString(kOemIniFileName));
 }
 
 }  // namespace fwl

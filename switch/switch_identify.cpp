@@ -11,6 +11,7 @@
 #include "platform/ui.h"
 #include "platform/wait_pumping.h"
 #include "switch/switch_install.h"
+#include "tftp/tftp_server.h"
 #include "tftp/tftp_thread.h"
 
 namespace fwl {
@@ -91,6 +92,11 @@ int SwitchInstaller::IdentifySwitch(SwitchIdentifyRequest& request) {
   infoThread_->start();
   // The switch fetches as soon as it has answered; the server must be up.
   WaitPumpingUntil([this] { return infoThread_->StartResult() != 1; }, kServerStartWaitMs);
+  if (infoThread_->StartResult() < 0) {
+    // Nothing could serve the package: say why, not that the switch is old.
+    ShowMessage(TftpStartFailureMessage(infoThread_->StartFailureReason()));
+    return -1;
+  }
 
   const SwitchWebTarget target = Target(request.switchAddress, request.user, request.password);
   const int sent = SendSwitchInfoPackage(target, request.pcAddress);

@@ -39,19 +39,18 @@ QString CleanAbsolute(const QString& path) {
 // and how to get past it.
 QString StartFailureText(unsigned long code, int port, const QString& detail) {
   if (code == 10048) {
-    return QString(
-               "UDP port %1 is already in use by another program (another TFTP server?). "
-               "Stop that program, or use another port.")
+    return QString("UDP port %1 is already in use by another program (another TFTP server?). "
+                   "Stop that program, or use another port.")
         .arg(port);
   }
   if (code == 10013) {
-    const QString program =
-        QCoreApplication::instance() ? QCoreApplication::applicationFilePath() : QString("PROGRAM");
-    return QString(
-               "Permission denied for UDP port %1: only privileged programs may use ports "
-               "below 1024. Run the program as root, or give it that right with "
-               "\"sudo setcap cap_net_bind_service=+ep %2\", or open the low ports to "
-               "every user with \"sudo sysctl net.ipv4.ip_unprivileged_port_start=%1\".")
+    const QString program = QCoreApplication::instance()
+                                ? QCoreApplication::applicationFilePath()
+                                : QString("PROGRAM");
+    return QString("Permission denied for UDP port %1: only privileged programs may use ports "
+                   "below 1024. Run the program as root, or give it that right with "
+                   "\"sudo setcap cap_net_bind_service=+ep %2\", or open the low ports to "
+                   "every user with \"sudo sysctl net.ipv4.ip_unprivileged_port_start=%1\".")
         .arg(port)
         .arg(program);
   }
@@ -345,9 +344,10 @@ void TftpServer::ReportStatus(int transferId, const QString& text, int flag) {
   statusCallback_(transferId, text, flag, statusUser_);
 }
 
-void TftpServer::ReportEvent(int kind, const QString& text, const QString& clientAddress) {
+void TftpServer::ReportEvent(int kind, const QString& text, const QString& clientAddress,
+                             int transferId, const QString& filePath) {
   if (!eventCallback_) return;
-  eventCallback_(TftpEvent{kind, text, clientAddress}, eventUser_);
+  eventCallback_(TftpEvent{kind, text, clientAddress, transferId, filePath}, eventUser_);
 }
 
 void TftpServer::Stop() {
@@ -380,7 +380,10 @@ void TftpServer::Stop() {
 }
 
 QString TftpStartFailureMessage(const TftpServer& server) {
-  const QString reason = server.StartFailureReason();
+  return TftpStartFailureMessage(server.StartFailureReason());
+}
+
+QString TftpStartFailureMessage(const QString& reason) {
   return reason.isEmpty() ? QString(kTftpStartFailed)
                           : QString("%1\n%2").arg(kTftpStartFailed, reason);
 }

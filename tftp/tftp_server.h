@@ -25,8 +25,8 @@ class TftpTransfer;
 // Event kinds sent to the event callback.
 inline constexpr int kTftpEventTransferStarted = 1;   // read (or write) request accepted
 inline constexpr int kTftpEventTransferComplete = 2;  // the file went out completely
-inline constexpr int kTftpEventClientLost = 3;    // transfer given up, or broken off by its client
-inline constexpr int kTftpEventFileNotFound = 4;  // requested file does not exist
+inline constexpr int kTftpEventClientLost = 3;        // transfer given up, or broken off by its client
+inline constexpr int kTftpEventFileNotFound = 4;      // requested file does not exist
 
 // Transfers running at once: from one client address, and in all. A request
 // beyond either limit is refused with ERROR 0 before anything is allocated,
@@ -43,6 +43,12 @@ struct TftpEvent {
   int kind = 0;
   QString text;  // kind 4: "The requested file %s was not found on the server."
   QString clientAddress;
+  // Which transfer it is about, so an owner can follow each download from
+  // its start to its end however the events of several transfers interleave:
+  // the transfer id (as in the status callback; -1 when none) and the path
+  // of the file it serves.
+  int transferId = -1;
+  QString filePath;
 };
 
 // (transfer id, progress or completion text, flag -1 progress / 1 complete, user value)
@@ -152,7 +158,8 @@ class TftpServer : public QObject {
   bool HasStatusCallback() const { return static_cast<bool>(statusCallback_); }
   const QByteArray& PreloadedData() const { return preloadData_; }
   void ReportStatus(int transferId, const QString& text, int flag);
-  void ReportEvent(int kind, const QString& text, const QString& clientAddress);
+  void ReportEvent(int kind, const QString& text, const QString& clientAddress, int transferId = -1,
+                   const QString& filePath = QString());
   void LogForClient(const QString& clientAddress, quint16 clientPort, const QString& text);
   // An ended transfer hands itself back: it leaves the registry, so its
   // client may ask again, and is destroyed once control returns to the
@@ -209,5 +216,7 @@ class TftpServer : public QObject {
 // Start() fails.
 inline constexpr char kTftpStartFailed[] = "Failed to start TFTP server.";
 QString TftpStartFailureMessage(const TftpServer& server);
+// The same box for a server whose reason came another way (a server thread).
+QString TftpStartFailureMessage(const QString& reason);
 
 }  // namespace fwl
