@@ -377,7 +377,9 @@ bool TftpTransfer::ShowsGap(const tftp::SendWindow::Action& action, qint64 highe
   if (!first) return true;
   const qint64 age = now - first->lastUs;
   if (age < rtt_.SmoothedUs()) return false;
-  return first->copies <= 1 || age >= rtt_.EstimateUs();
+  // Paced blocks leave one by one: the ACKs of one copy cannot come in a
+  // burst that multiplies the next.
+  return first->copies <= 1 || age >= rtt_.EstimateUs() || congestionWindow_ < windowSize_;
 }
 
 tftp::SendWindow::Action TftpTransfer::OnlyNewBlocks(tftp::SendWindow::Action action,
