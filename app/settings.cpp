@@ -60,6 +60,9 @@ constexpr SettingDef kSettings[] = {
     {kSectionTftp, "listen", false, 69, "", 0, 0},
     {kSectionTftp, "retries", false, 3, "", 0, 0},
     {kSectionTftp, "timeout", false, 3, "", 0, 0},
+    // 1: a transfer's retransmission time-out follows its measured round
+    // trips (10 ms up to the interval); 0: the fixed interval.
+    {kSectionTftp, "adaptive", false, 1, "", 0, 0},
     {kSectionTftp, "log file", true, 0, "", 0, 0},
     {kSectionTftp, "log to file", false, 0, "", 0, 0},
 };

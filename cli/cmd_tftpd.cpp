@@ -23,7 +23,7 @@ namespace {
 
 constexpr char kUsage[] =
     "Usage: fwload tftpd --root DIR [--port 69] [--retries N] [--timeout S]\n"
-    "                    [--log FILE] [--once] [--bind ADDR] [--json]\n"
+    "                    [--fixed-timer] [--log FILE] [--once] [--bind ADDR] [--json]\n"
     "\n"
     "Serves the files of DIR by TFTP (read requests only; the options blksize,\n"
     "tsize, timeout and windowsize are understood) until SIGINT or SIGTERM.\n"
@@ -32,8 +32,11 @@ constexpr char kUsage[] =
     "\n"
     "  --root DIR     folder to serve (a requested path is reduced to its bare name)\n"
     "  --port N       UDP port to listen on (default 69)\n"
-    "  --retries N    retransmissions per packet, 0..10 (default 3)\n"
-    "  --timeout S    seconds before a retransmission, 1..255 (default 3)\n"
+    "  --retries N    retransmissions per packet, 0..10 (default 3): a silent\n"
+    "                 client is given up after (retries + 1) time-outs\n"
+    "  --timeout S    longest wait before a retransmission, 1..255 s (default 3)\n"
+    "  --fixed-timer  always wait the whole time-out before a retransmission\n"
+    "                 (default: follow the measured round trip, 10 ms at least)\n"
     "  --log FILE     also keep the server's log in FILE\n"
     "  --once         exit after the first completed transfer\n"
     "  --bind ADDR    listen on this IPv4 address only (default: all)\n"
@@ -66,6 +69,7 @@ struct Options {
   int port = 69;
   int retries = 3;
   int timeout = 3;
+  bool fixedTimer = false;
   QString logFile;
   bool once = false;
   bool json = false;
@@ -98,6 +102,8 @@ QString ParseArgs(const QStringList& args, Options& o) {
     } else if (a == "--bind" && i + 1 < args.size()) {
       o.bind = QHostAddress(args[++i]);
       if (o.bind.protocol() != QAbstractSocket::IPv4Protocol) return "--bind needs an IPv4 address";
+    } else if (a == "--fixed-timer") {
+      o.fixedTimer = true;
     } else if (a == "--once") {
       o.once = true;
     } else if (a == "--json") {
@@ -173,6 +179,7 @@ int RunTftpd(const QStringList& args) {
   server.SetRetries(options.retries);
   server.SetTimeout(qMin(options.timeout, 10));
   server.SetRetransmitInterval(options.timeout * 1000);
+  server.SetAdaptive(!options.fixedTimer);
   if (!options.logFile.isEmpty()) {
     SetSettingText(kSectionTftp, "log file", QFileInfo(options.logFile).absoluteFilePath());
     SetSettingInt(kSectionTftp, "log to file", 1);

@@ -29,6 +29,7 @@ SendWindow::Action SendWindow::OnAck(uint16_t number) {
   // At most window + 1 candidates, fewer than 65536, so the match is unique.
   for (int64_t k = low; k <= sent_; ++k) {
     if (static_cast<uint16_t>(k & 0xFFFF) != number) continue;
+    if (k == acked_) break;  // acknowledged before: a duplicate
     if (k >= lastBlock_) {
       acked_ = k;
       completed_ = true;
@@ -37,7 +38,9 @@ SendWindow::Action SendWindow::OnAck(uint16_t number) {
     acked_ = k;
     return WindowFrom(k);
   }
-  return OnTimeout();
+  Action resend = OnTimeout();
+  resend.duplicate = true;
+  return resend;
 }
 
 SendWindow::Action SendWindow::OnTimeout() const {

@@ -15,6 +15,10 @@ class SendWindow {
     Step step = Step::kNothing;
     int64_t first = 0;  // kSendBlocks: blocks first..last, in order
     int64_t last = -1;
+    // The ACK acknowledged nothing new (a duplicate, a stale or a foreign
+    // number): the resend it asks for repeats what went out before, and the
+    // transfer decides whether one is due.
+    bool duplicate = false;
   };
 
   // `lastBlock` = file size / block size + 1 (the closing short or empty
@@ -23,10 +27,13 @@ class SendWindow {
   void Reset(int64_t lastBlock, int window, bool oackFirst);
   Action Begin();
 
-  // An ACK carrying `number`. A number matching a block between the last
-  // acknowledged one and the highest sent releases the window past it (the
-  // last block: complete); any other number resends from the block after
-  // the last acknowledged one, as a lost ACK would have it.
+  // An ACK carrying `number`. A number matching a block after the last
+  // acknowledged one, up to the highest sent, releases the window past it
+  // (the last block: complete); below the highest sent it shows a gap, and
+  // the window resent from there starts with the first missing block. Any
+  // other number (the last acknowledged block again, or none of the
+  // outstanding ones) asks to resend from the block after the last
+  // acknowledged one, marked `duplicate`.
   Action OnAck(uint16_t number);
   // What a retransmission time-out resends: the OACK while it is
   // unacknowledged, else the window after the last acknowledged block.

@@ -105,6 +105,11 @@ void TftpServer::SetRetransmitInterval(int milliseconds) {
   retransmitMs_ = milliseconds;
 }
 
+void TftpServer::SetAdaptive(bool adaptive) {
+  adaptive_ = adaptive;
+  SetSettingInt(kSectionTftp, "adaptive", adaptive ? 1 : 0);
+}
+
 void TftpServer::SetPercentOnly(int flag) { percentOnly_ = flag; }
 
 void TftpServer::SetStatusCallback(TftpStatusCallback callback, void* user) {
@@ -200,6 +205,7 @@ int TftpServer::Start() {
   SetListenPort(GetSettingInt(kSectionTftp, "listen", 69));
   SetRetries(GetSettingInt(kSectionTftp, "retries", 3));
   SetTimeout(GetSettingInt(kSectionTftp, "timeout", 3));
+  SetAdaptive(GetSettingInt(kSectionTftp, "adaptive", 1) != 0);
   // The list is emptied before an old log is read back, so that log's lines
   // are kept in the file rather than dropped on the first save.
   log_->Clear();
@@ -318,6 +324,7 @@ void TftpServer::HandleRequest(const QByteArray& datagram, const QHostAddress& s
   }
   auto* transfer = new TftpTransfer(this, nextTransferId_++, socket, path, client, senderPort,
                                     request->options, percentOnly_, retransmitMs_);
+  transfer->SetAdaptive(adaptive_);
   if (isRead) byClient_[key] = transfer;
   ++perClient_[clientIp];
   transfers_.push_back(transfer);

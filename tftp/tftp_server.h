@@ -94,6 +94,10 @@ class TftpServer : public QObject {
   // not persisted; 1..255000). A client's "timeout" option overrides it for
   // its own transfer.
   void SetRetransmitInterval(int milliseconds);
+  // True: each transfer's retransmission time-out follows its measured
+  // round trips, never below 10 ms nor above the retransmission interval;
+  // false: the fixed interval (persists "adaptive", 1 or 0).
+  void SetAdaptive(bool adaptive);
   // Bit 0 set: progress and completion texts are bare percentages.
   void SetPercentOnly(int flag);
   // Callbacks (either may be empty). They run on the server's thread.
@@ -140,6 +144,7 @@ class TftpServer : public QObject {
   int Retries() const { return retries_; }
   int Timeout() const { return timeout_; }
   int RetransmitInterval() const { return retransmitMs_; }
+  bool Adaptive() const { return adaptive_; }
   int PercentOnly() const { return percentOnly_; }
   // Why the last Start() failed, for the line under "Failed to start TFTP
   // server.": the port in use, or the permission denied with the ways out.
@@ -184,6 +189,7 @@ class TftpServer : public QObject {
   int retries_ = 3;
   int timeout_ = 3;
   int retransmitMs_ = 3000;
+  bool adaptive_ = true;
   int percentOnly_ = 0;
 
   // Preloaded file.

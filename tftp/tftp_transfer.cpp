@@ -116,13 +116,17 @@ void TftpTransfer::Begin() {
   const tftp::Negotiation negotiation = tftp::NegotiateOptions(options_, fileSize_);
   blockSize_ = negotiation.blockSize;
   if (negotiation.timeoutSeconds > 0) retransmitMs_ = negotiation.timeoutSeconds * 1000;
+  // With no retransmissions allowed there is nothing to adapt: the one
+  // interval is waited, as always.
+  rtt_ = tftp::RttEstimator(retransmitMs_, adaptive_ && server_->Retries() > 0);
   const qint64 lastBlock = fileSize_ / blockSize_ + 1;
   sending_ = true;
+  lastHeardUs_ = NowUs();
   if (!negotiation.acknowledged.empty()) {
     windowSize_ = negotiation.windowSize;
     oack_ = tftp::MakeOack(negotiation.acknowledged);
     window_.Reset(lastBlock, windowSize_, true);
-    SendOack();
+    SendOack(false);
     return;
   }
   window_.Reset(lastBlock, 1, false);
@@ -172,8 +176,9 @@ void TftpTransfer::SendError(int code, const QString& message) {
   }
 }
 
-void TftpTransfer::SendOack() {
-  ArmTimer();
+void TftpTransfer::SendOack(bool resend) {
+  if (!resend) sampleBlock_ = -1;  // the OACK is packet 0, the first to measure
+  NoteSend(0, 0);
   if (socket_->SendTo(oack_, client_, clientPort_) < 0) {
     Log(QString::asprintf("Error found while sending ack. Error = 0x%08lX", socket_->ErrorCode()));
     End();
@@ -211,9 +216,10 @@ bool TftpTransfer::SendBlocks(qint64 first, qint64 last) {
     payloads_[i] = data + qMin(from, bytes);
     payloadSizes_[i] = qBound<qint64>(0, bytes - from, static_cast<qint64>(blockSize_));
   }
-  ArmTimer();
+  NoteSend(first, last);
   const int sent = socket_->SendBatch(headers_.constData(), 4, payloads_.data(),
                                       payloadSizes_.data(), count, client_, clientPort_);
+  if (sent > 0) dataPacketsSent_ += sent;
   if (sent > 0) {
     if (first + sent - 1 >= window_.LastBlock()) lastBlockOut_ = true;
     ReportProgress(static_cast<qint64>(blockSize_) * (first + sent - 2));
@@ -298,7 +304,31 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
   if (!sending_ || ended_) return;
   if (const auto block = tftp::ParseAck(datagram)) {
     retryCount_ = 0;
-    Act(window_.OnAck(*block));
+    const qint64 now = NowUs();
+    lastHeardUs_ = now;
+    const qint64 highest = window_.HighestSent();
+    const tftp::SendWindow::Action action = window_.OnAck(*block);
+    if (action.duplicate) {
+      // A duplicated or late ACK, or one answering a copy the timer already
+      // resent: resending for each would double every packet from then on.
+      // Only when no copy went out within the estimate is the client (whose
+      // own timer resent its ACK) more likely to miss the block.
+      const BlockSends* next = SendsOf(action.first);
+      const qint64 lastCopyUs =
+          action.step == tftp::SendWindow::Step::kSendBlocks && next ? next->lastUs : lastSendUs_;
+      if (now - lastCopyUs < rtt_.EstimateUs()) return;
+      Act(action);
+      return;
+    }
+    // The ACK of the highest packet, sent once, is a clean round trip; after
+    // a resend the ACK may answer either copy and measures nothing (Karn).
+    if (window_.Acknowledged() == sampleBlock_ && sampleValid_) {
+      rtt_.AddSample(now - sampleSentUs_);
+    }
+    // The client is answering again: the next packet waits the estimate,
+    // not the doubled time-out of the one before.
+    rtt_.ResetBackoff();
+    Act(ShowsGap(action, highest, now) ? action : OnlyNewBlocks(action, highest));
     return;
   }
   if (tftp::IsError(datagram)) {
@@ -309,12 +339,42 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
   // Anything else: the retransmission timer keeps running.
 }
 
+const TftpTransfer::BlockSends* TftpTransfer::SendsOf(qint64 block) const {
+  const BlockSends& slot = sends_[block % kSendSlots];
+  return slot.block == block ? &slot : nullptr;
+}
+
+bool TftpTransfer::ShowsGap(const tftp::SendWindow::Action& action, qint64 highest,
+                            qint64 now) const {
+  // An ACK of a block below the highest one sent stops short of blocks
+  // already out. It shows a gap when it left the client after the first
+  // of them should have arrived, that is when that block went out at least
+  // a round trip ago: then the window is resent from there at once. A
+  // block resent already goes again only once no copy went out within the
+  // time-out estimate, so the ACKs that the copies bring cannot multiply
+  // them.
+  if (action.step != tftp::SendWindow::Step::kSendBlocks || action.first > highest) return true;
+  const BlockSends* first = SendsOf(action.first);
+  if (!first) return true;
+  const qint64 age = now - first->lastUs;
+  if (age < rtt_.SmoothedUs()) return false;
+  return first->copies <= 1 || age >= rtt_.EstimateUs();
+}
+
+tftp::SendWindow::Action TftpTransfer::OnlyNewBlocks(tftp::SendWindow::Action action,
+                                                     qint64 highest) {
+  // The client may still receive what is out: only the window's new blocks go.
+  action.first = highest + 1;
+  if (action.first > action.last) action.step = tftp::SendWindow::Step::kNothing;
+  return action;
+}
+
 void TftpTransfer::Act(const tftp::SendWindow::Action& action) {
   switch (action.step) {
     case tftp::SendWindow::Step::kNothing:
       return;
     case tftp::SendWindow::Step::kSendOack:
-      SendOack();
+      SendOack(true);
       return;
     case tftp::SendWindow::Step::kSendBlocks:
       SendBlocks(action.first, action.last);
@@ -340,17 +400,58 @@ void TftpTransfer::ReportCompletion() {
   completed_ = true;
 }
 
+void TftpTransfer::NoteSend(qint64 first, qint64 last) {
+  const qint64 now = NowUs();
+  if (last > sampleBlock_) {
+    // New data at the top: its ACK will measure the round trip.
+    sampleBlock_ = last;
+    sampleSentUs_ = now;
+    sampleValid_ = true;
+  } else if (first <= sampleBlock_) {
+    sampleValid_ = false;  // a resend: its ACK may answer either copy
+  }
+  for (qint64 block = qMax<qint64>(first, 1); block <= last; ++block) {
+    BlockSends& slot = sends_[block % kSendSlots];
+    slot.copies = slot.block == block ? slot.copies + 1 : 1;
+    slot.block = block;
+    slot.lastUs = now;
+  }
+  lastSendUs_ = now;
+  ArmTimer();
+}
+
+qint64 TftpTransfer::RetransmitDueUs() const { return lastSendUs_ + rtt_.TimeoutUs(); }
+
+qint64 TftpTransfer::GiveUpAtUs() const {
+  // As long as the fixed timer would have waited: one interval for the
+  // first send and one after each of the retries, counted from the
+  // client's last ACK, so an early resend never drops a slow client sooner.
+  return lastHeardUs_ + (static_cast<qint64>(server_->Retries()) + 1) * rtt_.CeilingUs();
+}
+
 void TftpTransfer::ArmTimer() {
   // Restarting a timer for every block costs more than the block itself;
-  // the timer runs on and OnTimer() measures from the last send instead.
+  // the timer runs on and OnTimer() measures from the last send instead. It
+  // is only started again when it would fire too late for a time-out that
+  // became shorter.
   lastSend_.start();
-  if (!timer_->isActive()) timer_->start(retransmitMs_);
+  qint64 due = RetransmitDueUs();
+  if (rtt_.Adaptive()) due = qMin(due, GiveUpAtUs());
+  if (timer_->isActive() && timerDueUs_ <= due + 1000) return;
+  const qint64 waitUs = qMax<qint64>(0, due - NowUs());
+  timerDueUs_ = due;
+  timer_->start(static_cast<int>((waitUs + 999) / 1000));
 }
 
 void TftpTransfer::OnTimer() {
   if (ended_) return;
+  if (rtt_.Adaptive()) {
+    OnAdaptiveTimer();
+    return;
+  }
   const qint64 remaining = retransmitMs_ - lastSend_.elapsed();
   if (remaining > 0) {
+    timerDueUs_ = NowUs() + remaining * 1000;
     timer_->start(static_cast<int>(remaining));
     return;
   }
@@ -362,7 +463,33 @@ void TftpTransfer::OnTimer() {
     End();
     return;
   }
+  rtt_.Backoff();  // the estimate still guards against duplicate ACKs
   Act(window_.OnTimeout());
+}
+
+void TftpTransfer::OnAdaptiveTimer() {
+  const qint64 now = NowUs();
+  const qint64 giveUpAt = GiveUpAtUs();
+  if (now >= giveUpAt) {
+    Log(QString("Sending retry (%1) for file %2.").arg(retryCount_ + 1).arg(filePath_));
+    Log(QString("Maximum retries reached for file %1.").arg(filePath_));
+    timer_->stop();
+    End();
+    return;
+  }
+  const qint64 due = qMin(RetransmitDueUs(), giveUpAt);
+  if (now < due) {
+    timerDueUs_ = due;
+    timer_->start(static_cast<int>((due - now + 999) / 1000));
+    return;
+  }
+  Log(QString("Sending retry (%1) for file %2.").arg(retryCount_ + 1).arg(filePath_));
+  ++retryCount_;
+  rtt_.Backoff();
+  const tftp::SendWindow::Action action = window_.OnTimeout();
+  Act(action);
+  // A resend that could not go out still waits its (doubled) time-out.
+  if (!ended_ && !timer_->isActive()) ArmTimer();
 }
 
 bool TftpTransfer::EveryBlockArrived() const {

@@ -14,6 +14,7 @@
 
 #include "tftp/tftp_block_source.h"
 #include "tftp/tftp_datagram_socket.h"
+#include "tftp/tftp_rtt_estimator.h"
 #include "tftp/tftp_send_window.h"
 
 class QTimer;
@@ -37,6 +38,13 @@ class TftpTransfer : public QObject {
                int percentOnly, int retransmitMs);
   ~TftpTransfer() override;
 
+  // True (the default): the retransmission time-out follows the measured
+  // round trips of this transfer, between 10 ms and the configured interval,
+  // and a silent client is given up after the same time as with the fixed
+  // timer. False: every retransmission waits the configured interval. Set
+  // before Begin().
+  void SetAdaptive(bool adaptive) { adaptive_ = adaptive; }
+
   // Starts a read transfer: event 1, data from the preload or the file
   // (ERROR 1 + event 4 when missing, ERROR 2 when unreadable), then the
   // OACK or block 1. A file is read block by block as it is sent.
@@ -59,6 +67,8 @@ class TftpTransfer : public QObject {
   bool Ended() const { return ended_; }
   bool Completed() const { return completed_; }
   int RetransmitInterval() const { return retransmitMs_; }
+  // DATA packets sent so far, first sends and resends.
+  qint64 DataPacketsSent() const { return dataPacketsSent_; }
   quint16 LocalPort() const;
   quint32 ClientIp() const { return clientIp_; }
   quint16 ClientPort() const { return clientPort_; }
@@ -69,11 +79,24 @@ class TftpTransfer : public QObject {
   // After a block went out: true when the client's next datagram is already
   // there, or arrived during a short wait.
   bool WaitBrieflyForAck(const QElapsedTimer& busy);
+  // Notes a send that starts with the first unacknowledged packet (`first`
+  // .. `last`, 0 for the OACK) and makes sure the timer will fire in time.
+  void NoteSend(qint64 first, qint64 last);
   void ArmTimer();
+  qint64 NowUs() const { return started_.nsecsElapsed() / 1000; }
+  // When the retransmission timer is due (and, adaptive, when the client is
+  // given up), in microseconds of the transfer's clock.
+  qint64 RetransmitDueUs() const;
+  qint64 GiveUpAtUs() const;
+  void OnAdaptiveTimer();
   void HandleDatagram(const QByteArray& datagram);
   void Act(const tftp::SendWindow::Action& action);
+  // For a fresh ACK that stops short of the highest block sent: whether it
+  // shows that the client missed the block after it.
+  bool ShowsGap(const tftp::SendWindow::Action& action, qint64 highest, qint64 now) const;
+  static tftp::SendWindow::Action OnlyNewBlocks(tftp::SendWindow::Action action, qint64 highest);
   bool PrepareData();
-  void SendOack();
+  void SendOack(bool resend);
   // Sends blocks first..last (one window). False when one could not be
   // sent (the timer resends) or the file changed (the transfer has ended).
   bool SendBlocks(qint64 first, qint64 last);
@@ -106,13 +129,34 @@ class TftpTransfer : public QObject {
   bool completed_ = false;
   bool ended_ = false;
   bool clientBrokeOff_ = false;  // the client sent an ERROR
-  bool lastBlockOut_ = false;  // the last block left at least once
-  int reportedPercent_ = -1;
-  int spinHoldoff_ = 0;  // ACKs still to go before waiting for one again
-  int spinMisses_ = 0;   // waits in a row that ended without an ACK   // whole percentage of the last progress text
+  bool lastBlockOut_ = false;    // the last block left at least once
+  int reportedPercent_ = -1;     // whole percentage of the last progress text
+  int spinHoldoff_ = 0;          // ACKs still to go before waiting for one again
+  int spinMisses_ = 0;           // waits in a row that ended without an ACK
   int retryCount_ = 0;
   QElapsedTimer started_;
   QElapsedTimer lastSend_;
+  bool adaptive_ = true;
+  tftp::RttEstimator rtt_{3000, true};
+  qint64 lastSendUs_ = 0;   // last send of any packet
+  qint64 lastHeardUs_ = 0;  // last ACK from the client (or the first send)
+  qint64 timerDueUs_ = 0;   // when the running timer fires
+  // The round trip being measured: the highest packet sent (0: the OACK),
+  // when it went out, and whether it went out only once (Karn).
+  qint64 sampleBlock_ = -1;
+  qint64 sampleSentUs_ = 0;
+  bool sampleValid_ = false;
+  qint64 dataPacketsSent_ = 0;
+  // The last send and the number of copies of each block of the window
+  // (slot = block % size; a window holds at most 64 blocks).
+  struct BlockSends {
+    qint64 block = -1;
+    qint64 lastUs = 0;
+    int copies = 0;
+  };
+  static constexpr int kSendSlots = 128;
+  BlockSends sends_[kSendSlots];
+  const BlockSends* SendsOf(qint64 block) const;
   QByteArray receiveBuffer_;
   // One window's worth: file bytes (when not preloaded), DATA headers and
   // where each block's payload starts.

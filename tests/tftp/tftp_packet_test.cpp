@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tftp/tftp_rtt_estimator.h"
 #include "tftp/tftp_send_window.h"
 
 namespace fwl::tftp {
@@ -177,6 +178,94 @@ TEST(TftpSendWindowTest, OackMustBeAcknowledgedFirst) {
   EXPECT_EQ(w.OnAck(2).last, 3);
   EXPECT_TRUE(w.LastBlockSent());
   EXPECT_EQ(w.OnAck(3).step, SendWindow::Step::kComplete);
+}
+
+TEST(TftpSendWindowTest, OnlyAnAckOfSomethingNewIsFresh) {
+  SendWindow w;
+  w.Reset(20, 4, true);
+  w.Begin();
+  EXPECT_TRUE(w.OnAck(9).duplicate);  // nothing but the OACK is out
+  EXPECT_FALSE(w.OnAck(0).duplicate);
+  // ACK 0 again while 1..4 are out: a duplicate asking for 1..4.
+  SendWindow::Action a = w.OnAck(0);
+  EXPECT_TRUE(a.duplicate);
+  EXPECT_EQ(a.first, 1);
+  EXPECT_EQ(a.last, 4);
+  // ACK 2 shows a gap: fresh, and the window starts at the first missing block.
+  a = w.OnAck(2);
+  EXPECT_FALSE(a.duplicate);
+  EXPECT_EQ(a.first, 3);
+  EXPECT_EQ(a.last, 6);
+  // A late ACK 1 and a repeated ACK 2 are duplicates; they ask for 3..6.
+  for (uint16_t stale : {1, 2}) {
+    a = w.OnAck(stale);
+    EXPECT_TRUE(a.duplicate) << stale;
+    EXPECT_EQ(a.first, 3);
+    EXPECT_EQ(a.last, 6);
+  }
+  EXPECT_EQ(w.Acknowledged(), 2);
+}
+
+// The retransmission time-out: RFC 6298 arithmetic between a 10 ms floor
+// and the configured time-out, with doublings that a fresh ACK undoes.
+TEST(TftpRttEstimatorTest, FollowsTheRoundTripBetweenFloorAndCeiling) {
+  RttEstimator fast(3000, true);
+  EXPECT_EQ(fast.TimeoutUs(), 1000000);  // nothing measured yet
+  fast.AddSample(50);                    // a client on this computer: the floor as variation
+  EXPECT_EQ(fast.TimeoutUs(), 50 + RttEstimator::kFloorUs);
+  for (int i = 0; i < 50; ++i) fast.AddSample(20000);  // a 20 ms link
+  EXPECT_NEAR(fast.SmoothedUs(), 20000, 200);
+  EXPECT_NEAR(fast.TimeoutUs(), 30000, 1000);  // 20 ms + the floor as variation
+  // Doublings, up to the ceiling; a fresh ACK returns to the estimate.
+  const int64_t estimate = fast.TimeoutUs();
+  fast.Backoff();
+  EXPECT_EQ(fast.TimeoutUs(), 2 * estimate);
+  for (int i = 0; i < 30; ++i) fast.Backoff();
+  EXPECT_EQ(fast.TimeoutUs(), 3000000);
+  fast.ResetBackoff();
+  EXPECT_EQ(fast.TimeoutUs(), estimate);
+  // A slow client never gets less than its round trip, nor more than the ceiling.
+  RttEstimator slow(3000, true);
+  slow.AddSample(400000);
+  EXPECT_EQ(slow.TimeoutUs(), 1200000);  // 400 ms + 4 x 200 ms
+  slow.AddSample(9000000);
+  EXPECT_EQ(slow.TimeoutUs(), 3000000);
+  // The ceiling is a client's "timeout" option too, or below the floor.
+  RttEstimator tiny(5, true);
+  tiny.AddSample(1);
+  EXPECT_EQ(tiny.TimeoutUs(), 5000);
+  EXPECT_EQ(RttEstimator(300, true).TimeoutUs(), 300000);
+}
+
+TEST(TftpRttEstimatorTest, NeverOutsideItsBoundsWhateverIsMeasured) {
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int ceilingMs : {1, 9, 300, 3000, 255000}) {
+    RttEstimator e(ceilingMs, true);
+    const int64_t low = std::min<int64_t>(RttEstimator::kFloorUs, ceilingMs * 1000LL);
+    for (int i = 0; i < 5000; ++i) {
+      const uint32_t r = next();
+      if (r % 7 == 0) {
+        e.Backoff();
+      } else if (r % 11 == 0) {
+        e.ResetBackoff();
+      } else {
+        e.AddSample(static_cast<int64_t>(next() % 4000000) - 1000);  // negatives are ignored
+      }
+      ASSERT_GE(e.TimeoutUs(), low) << ceilingMs;
+      ASSERT_LE(e.TimeoutUs(), ceilingMs * 1000LL) << ceilingMs;
+    }
+  }
+}
+
+TEST(TftpRttEstimatorTest, FixedTimerWaitsTheIntervalButStillMeasures) {
+  RttEstimator fixed(3000, false);
+  fixed.AddSample(1000);
+  EXPECT_EQ(fixed.TimeoutUs(), 3000000);
+  fixed.Backoff();
+  EXPECT_EQ(fixed.TimeoutUs(), 3000000);
+  // The measured value guards against duplicate ACKs in both modes.
+  EXPECT_EQ(fixed.EstimateUs(), 2 * (1000 + RttEstimator::kFloorUs));
 }
 
 }  // namespace

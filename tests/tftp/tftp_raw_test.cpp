@@ -49,7 +49,8 @@ TEST_F(TftpRawTest, LockStepWithDuplicateAckAndEmptyClosingBlock) {
   p = Receive();
   ASSERT_TRUE(p);
   EXPECT_EQ(BlockOf(*p), 2);
-  // A duplicate ACK of block 1 resends block 2.
+  // Block 2 comes again after a duplicate ACK of block 1: from the ACK when
+  // no copy went out within the time-out estimate, else from the time-out.
   SendToTransfer(Ack(1));
   p = Receive();
   ASSERT_TRUE(p);
@@ -89,7 +90,13 @@ TEST_F(TftpRawTest, ARequestRepeatedWhileItsTransferRunsIsIgnored) {
   const auto p = Receive();
   ASSERT_TRUE(p);
   EXPECT_EQ(BlockOf(*p), 2);
-  EXPECT_FALSE(Receive(200));  // no second block 1 from a second transfer
+  // No second block 1 from a second transfer (block 2 may come again: the
+  // client stays silent, and the time-out follows its fast first ACK).
+  const quint16 port = transferPort_;
+  while (const auto again = Receive(200)) {
+    EXPECT_EQ(BlockOf(*again), 2);
+    EXPECT_EQ(transferPort_, port);
+  }
   EXPECT_EQ(server_->ActiveTransfers(), 1);
   EXPECT_EQ(CountEvents(kTftpEventTransferStarted), 1);
 }

@@ -12,6 +12,7 @@
 #include "platform/ini_file.h"
 #include "support/scripted_ui.h"
 #include "tftp/tftp_fixture.h"
+#include "tftp/tftp_relay_fixture.h"
 #include "tftp/tftp_thread.h"
 
 namespace fwl::test {
@@ -225,8 +226,7 @@ TEST_F(TftpdCommandTest, SilentClientsDelayASignalledStopBySecondsAndASecondSign
       auto socket = std::make_unique<QUdpSocket>();
       // Spread over addresses: one address may hold only eight transfers.
       ASSERT_TRUE(socket->bind(QHostAddress(QString("127.0.0.%1").arg(1 + i / 8)), 0));
-      socket->writeDatagram(QByteArray("\0\1img.bin\0octet\0", 17), QHostAddress::LocalHost,
-                            port_);
+      socket->writeDatagram(QByteArray("\0\1img.bin\0octet\0", 17), QHostAddress::LocalHost, port_);
       silent.push_back(std::move(socket));
     }
     ASSERT_TRUE(WaitPumpingUntil(
@@ -249,6 +249,45 @@ TEST_F(TftpdCommandTest, SilentClientsDelayASignalledStopBySecondsAndASecondSign
       ASSERT_TRUE(WaitPumpingUntil([&] { return tftpd.state() == QProcess::NotRunning; }, 12000));
       EXPECT_EQ(tftpd.exitStatus(), QProcess::NormalExit);
       EXPECT_EQ(tftpd.exitCode(), 0);
+    }
+  }
+}
+
+TEST_F(TftpdCommandTest, FixedTimerWaitsTheWholeTimeOutForALostBlock) {
+  const QByteArray data = RandomBytes(30 * 1468, 15);
+  Put("f.bin", data);
+  for (bool fixed : {false, true}) {
+    SCOPED_TRACE(fixed ? "--fixed-timer" : "measured");
+    QProcess tftpd;
+    stdout_.clear();
+    QStringList args = {"--once", "--timeout", "1"};
+    if (fixed) args << "--fixed-timer";
+    ASSERT_TRUE(StartTftpd(tftpd, args));
+    // The first copy of DATA 5 is lost on the way.
+    DataTimes times;
+    int copies = 0;  // relay thread only
+    sim::UdpImpairmentRelay relay;
+    relay.SetRule([&](const sim::RelayDatagram& d) {
+      times.Note(d);
+      const bool lost = d.opcode == 3 && d.block == 5 && ++copies == 1;
+      return sim::RelayVerdict{lost ? 0 : 1, 0};
+    });
+    ASSERT_TRUE(relay.Start(port_));
+    const QString out = root_ + (fixed ? "fixed.out" : "measured.out");
+    const ClientRun run = Fetch("curl", "f.bin", out, 1468, 0, relay.Port());
+    EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
+    EXPECT_TRUE(ReadFileOrEmpty(out) == data);
+    // The relay stays until the closing ACK got through: a port it gave
+    // back may be taken by another program before the server stops resending.
+    ASSERT_TRUE(WaitPumpingUntil([&] { return tftpd.state() == QProcess::NotRunning; }, 15000))
+        << (stdout_ + tftpd.readAllStandardOutput()).toStdString();
+    relay.Stop();
+    const std::vector<double> at = times.Of(5);
+    ASSERT_GE(at.size(), 2u);
+    if (fixed) {
+      EXPECT_GE(at[1] - at[0], 990.0);
+    } else {
+      EXPECT_LT(at[1] - at[0], 900.0);
     }
   }
 }
