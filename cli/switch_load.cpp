@@ -17,6 +17,7 @@
 #include "cli/progress_printer.h"
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
+#include "engine/load_record.h"
 #include "switch/load_dispatch.h"
 #include "switch/switch_install.h"
 
@@ -175,7 +176,7 @@ int RunSwitchEthernetLoad(const QStringList& args) {
       StartLoad(parsed.job, engine, [&](const LoadJob& job, WorkFolderList& folders) {
         return InstallSwitchEthernetOnly(job, folders, engine, settings);
       });
-  printer.Result(result);
+  printer.Result(result, LastLoadRecordPath());
   return result == 1 ? kExitOk : kExitFailed;
 }
 

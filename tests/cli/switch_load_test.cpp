@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -117,6 +118,9 @@ TEST_F(SwitchLoadCliTest, WholeInstallWithJsonLinesAndNoPasswordAnywhere) {
   EXPECT_TRUE(kinds.contains("plan"));
   EXPECT_EQ(kinds.count("step"), 3);
   EXPECT_EQ(result["result"].toInt(), 1);
+  // The result names the load record, as for every other load.
+  EXPECT_TRUE(QFileInfo(result["record"].toString()).isFile())
+      << result["record"].toString().toStdString();
 
   const QJsonObject state = SimState();
   EXPECT_EQ(state["fwRev"].toString(), "3.9.0");
