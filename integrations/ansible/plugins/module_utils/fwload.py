@@ -9,6 +9,7 @@ __metaclass__ = type
 
 import errno
 import fcntl
+import ipaddress
 import json
 import os
 import re
@@ -219,6 +220,21 @@ def record_messages(record):
         return []
     return [{'caption': _text(m.get('caption')) or '', 'text': _text(m.get('text')) or ''}
             for m in messages if isinstance(m, dict)]
+
+
+def not_ipv4(params, names):
+    """The first of the options `names` whose value is given and is no
+    dotted IPv4 address, or None: check mode must not promise a load that
+    the loader would refuse."""
+    for name in names:
+        value = params.get(name)
+        if value is None:
+            continue
+        try:
+            ipaddress.IPv4Address(value)
+        except ValueError:
+            return name
+    return None
 
 
 def fwload_command(module):

@@ -83,12 +83,14 @@ ansible_facts:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.brantwell.firmware_loader.plugins.module_utils.fwload import (
-    fwload_command, identify, unit_argument_spec)
+    fwload_command, identify, not_ipv4, unit_argument_spec)
 
 
 def main():
     module = AnsibleModule(argument_spec=unit_argument_spec(), supports_check_mode=True)
     p = module.params
+    if not_ipv4(p, ('ip',)):
+        module.fail_json(msg='ip needs a dotted IPv4 address, not %r' % p['ip'])
     fwload = fwload_command(module)
     unit, why = identify(module, fwload, p['product'], p['ip'], user=p['user'],
                          password=p['password'], http_port=p['http_port'],

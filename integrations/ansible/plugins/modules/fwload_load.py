@@ -251,8 +251,8 @@ import time
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.brantwell.firmware_loader.plugins.module_utils.fwload import (
     IDENTIFY_AFTER_PAUSE_S, IDENTIFY_AFTER_TRIES, TftpPortLock, after_load_problem, decide_load,
-    failure_message, firmware_version, fwload_command, identify, parse_json_lines, read_record,
-    record_messages, run_fwload, summarize_load, unit_argument_spec)
+    failure_message, firmware_version, fwload_command, identify, not_ipv4, parse_json_lines,
+    read_record, record_messages, run_fwload, summarize_load, unit_argument_spec)
 
 
 def load_argv(fwload, p):
@@ -279,8 +279,8 @@ def load_argv(fwload, p):
 
 
 def main():
-    spec = unit_argument_spec()
-    spec.update(
+    arguments = unit_argument_spec()
+    arguments.update(
         method=dict(type='str', default='eth', choices=['eth', 'ethernet', 'serial']),
         firmware=dict(type='path', required=True),
         pc_ip=dict(type='str', required=True),
@@ -301,13 +301,16 @@ def main():
         lock_timeout=dict(type='int', default=3600),
     )
     module = AnsibleModule(
-        argument_spec=spec,
+        argument_spec=arguments,
         supports_check_mode=True,
         mutually_exclusive=[('station_type', 'project')],
         required_together=[('project', 'station')],
         required_if=[('method', 'serial', ('port',))],
     )
     p = module.params
+    bad = not_ipv4(p, ('ip', 'pc_ip', 'subnet', 'gateway', 'running_ip'))
+    if bad:
+        module.fail_json(msg='%s needs a dotted IPv4 address, not %r' % (bad, p[bad]))
     fwload = fwload_command(module)
     switch = p['product'] == 'switch'
 

@@ -9,7 +9,6 @@ import json
 import os
 import socket
 import subprocess
-import time
 
 import pytest
 
