@@ -17,7 +17,10 @@ namespace fwl::cli {
   "the identity (a product code, optionally \".\" and the brand). Faults: lose-second\n" \
   "(goes quiet during the second image download), never-fetch (never fetches its\n"      \
   "images), never-fetch-info, wrong-board (reports an unknown board), old-firmware\n"    \
-  "(runs 3.6.9), reject-images, lose-first. --state FILE receives its state as JSON.\n"
+  "(runs 3.6.9), reject-images, lose-first. --state FILE receives its state as JSON.\n" \
+  "A fleet: --count K runs K switches at consecutive addresses from --address, each\n" \
+  "with its own state (FILE-ADDRESS.json); options after --unit N apply to unit N\n"    \
+  "alone (e.g. --unit 3 --password other --unit 5 --fault never-fetch).\n"
 
 // Args after "switch". Exit status 0 after an interrupt, 1 when it cannot
 // start, 2 on bad usage.

@@ -26,8 +26,9 @@ constexpr qint64 kMaxRecordBytes = 4 << 20;
 // shorter ones are kept out of the record only by never being written.
 constexpr int kMinScrubbedPassword = 3;
 
-LoadRecorder* g_active = nullptr;
-QString g_lastPath;
+// Per thread: a batch runs several loads at once, each on its own thread.
+thread_local LoadRecorder* g_active = nullptr;
+thread_local QString g_lastPath;
 
 QString IsoUtc(const QDateTime& time) { return time.toUTC().toString(Qt::ISODateWithMs); }
 

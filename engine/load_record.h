@@ -43,7 +43,7 @@ struct LoadRecordSubject {
 // The folder of the records: <system folder>/loads/ (with the separator).
 QString LoadRecordsFolder();
 
-// Path of the record the last finished load wrote in this process, "" when
+// Path of the record the last finished load of this thread wrote, "" when
 // none was written (the wizard shows "Load record saved: <path>").
 QString LastLoadRecordPath();
 

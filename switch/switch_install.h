@@ -22,6 +22,8 @@ class ArchiveTool;
 class CTFTPThread;
 class LoadEngine;
 class TftpServer;
+class TftpService;
+class TftpSession;
 class WorkFolderList;
 
 // Messages of the install, spelled as shown.
@@ -52,6 +54,9 @@ struct SwitchInstallSettings {
   int transferIdleMs = 120000;  // a running download that shows no sign of life
   int restartPollMs = 3000;     // pause before each ping of the restarting switch
   int tftpRetransmitMs = 3000;
+  // A server shared with other loads (a batch; not owned), or nullptr: the
+  // install then starts servers of its own on tftpPort.
+  TftpService* tftpService = nullptr;
 
   // Opens the switch's remote-configuration page for the operator (default:
   // the desktop's URL handler).
@@ -119,6 +124,8 @@ class SwitchInstaller {
 
  private:
   bool WaitForInfoPackage();
+  // The part of IdentifySwitch after the information package is offered.
+  int IdentifyWithServer(SwitchIdentifyRequest& request, bool bundle);
   int IdentifyFromBundle(SwitchIdentifyRequest& request, const SwitchInfo& info, int board);
   int IdentifyFromImages(SwitchIdentifyRequest& request, int board);
   void StopInfoThread();
@@ -132,6 +139,11 @@ class SwitchInstaller {
   std::unique_ptr<QObject> infoContext_;  // receives the thread's notice on this thread
   std::unique_ptr<CTFTPThread> infoThread_;
   std::unique_ptr<TftpServer> tftpServer_;
+  // With a shared service: the open sessions in place of the servers.
+  std::unique_ptr<TftpSession> tftpSession_;
+  std::unique_ptr<TftpSession> infoSession_;
+  QString switchAddress_;
+  QString filesystemImage_;
   std::unique_ptr<ArchiveTool> archiveTool_;
   bool infoPackageServed_ = false;
   int upgradeState_ = 0;
