@@ -18,13 +18,13 @@ FWLOAD = os.environ.get('FWLOAD') or os.path.join(SOURCE, 'build/asan/fwload')
 PASSWORD = 'Fleet-pw-4711'
 SCRIPT_ERROR = 'Update refused: flash is write-protected'
 
-# name -> (product, address, extra simulator options)
+# name -> (product, address, number in its simulator's fleet, its own options)
 UNITS = {
-    'sw1': ('switch', '127.0.31.1', []),
-    'sw2': ('switch', '127.0.31.2', ['--fw-rev', '3.9.0']),
-    'sw3': ('switch', '127.0.31.3', []),
-    'st1': ('station', '127.0.31.11', []),
-    'st2': ('station', '127.0.31.12', ['--script-error', SCRIPT_ERROR]),
+    'sw1': ('switch', '127.0.31.1', 1, []),
+    'sw2': ('switch', '127.0.31.2', 2, ['--fw-rev', '3.9.0']),
+    'sw3': ('switch', '127.0.31.3', 3, []),
+    'st1': ('station', '127.0.31.11', 1, []),
+    'st2': ('station', '127.0.31.12', 2, ['--script-error', SCRIPT_ERROR]),
 }
 SWITCH_IMAGES = ('kvimagea_mums3_9_0', 'kvimageba_mums3_9_0')
 STATION_IMAGES = ('kvimage_razeb3_2_1', 'kvimageb_razeb3_2_1')
@@ -50,8 +50,9 @@ def firmware(tmp_path_factory):
 
 
 class Fleet(object):
-    """The simulated units, each a `fwload sim` process of its own; they fetch
-    from this PC's TFTP port `tftp_port`."""
+    """The simulated units: one `fwload sim switch --count 3` and one `fwload
+    sim station --count 2`, each unit with its own state; they fetch from
+    this PC's TFTP port `tftp_port`."""
 
     def __init__(self, work, env):
         self.work = work
@@ -62,21 +63,24 @@ class Fleet(object):
         self.processes = []
 
     def start(self):
-        for name, (product, ip, extra) in UNITS.items():
-            if product == 'switch':
-                argv = ['sim', 'switch', '--address', ip, '--http-port', str(self.http_port),
-                        '--user', 'admin', '--password', PASSWORD, '--info-installed',
-                        '--restart-ms', '100', '--state', self.state_file(name)]
-            else:
-                argv = ['sim', 'station', '--address', ip, '--station-port',
-                        str(self.station_port), '--cpu', 'ARM9', '--mtd5', '--build', '3.2.0',
-                        '--restart-ms', '100', '--save', str(self.work / ('saved-' + name))]
-            argv += ['--tftp-port', str(self.tftp_port)] + extra
+        common = {
+            'switch': ['--http-port', str(self.http_port), '--user', 'admin', '--password',
+                       PASSWORD, '--info-installed', '--state', str(self.work / 'state.json')],
+            'station': ['--station-port', str(self.station_port), '--cpu', 'ARM9', '--mtd5',
+                        '--build', '3.2.0', '--save', str(self.work / 'saved')],
+        }
+        for product, options in common.items():
+            units = [u for u in UNITS.values() if u[0] == product]
+            argv = ['sim', product, '--count', str(len(units)), '--address', units[0][1],
+                    '--restart-ms', '100', '--tftp-port', str(self.tftp_port)] + options
+            for _, _, number, own in units:
+                argv += ['--unit', str(number)] + own
             process = subprocess.Popen([FWLOAD] + argv, stdout=subprocess.PIPE,
                                        stderr=subprocess.STDOUT, env=self.env, text=True)
             self.processes.append(process)
-            first = process.stdout.readline()
-            assert first.startswith(product), '%s: %s' % (name, first)
+            for _ in units:
+                line = process.stdout.readline()
+                assert line.startswith(product), line
 
     def stop(self):
         for process in self.processes:
@@ -89,19 +93,16 @@ class Fleet(object):
                 process.wait()
             process.stdout.close()
 
-    def state_file(self, name):
-        return str(self.work / ('state-%s.json' % name))
-
     def installs(self, name):
         """What a simulated switch installed, as its state file says."""
-        if not os.path.exists(self.state_file(name)):
+        path = self.work / ('state-%s.json' % UNITS[name][1])
+        if not path.exists():
             return []
-        with open(self.state_file(name)) as handle:
-            return json.load(handle).get('installs', [])
+        return json.loads(path.read_text()).get('installs', [])
 
     def saved(self, name):
         """The images a simulated station fetched: name -> SHA-256."""
-        folder = self.work / ('saved-' + name)
+        folder = self.work / 'saved' / UNITS[name][1]
         if not folder.is_dir():
             return {}
         return dict((p.name, sha256(str(p))) for p in folder.iterdir() if p.name in STATION_IMAGES)
@@ -109,7 +110,7 @@ class Fleet(object):
 
 def write_inventory(work, fleet, firmware, fwload):
     units = {}
-    for name, (product, ip, _) in UNITS.items():
+    for name, (product, ip, _, _) in UNITS.items():
         host = {'product': product, 'unit_ip': ip}
         if product == 'switch':
             host.update(firmware=str(firmware / SWITCH_IMAGES[0]), switch_user='admin',
@@ -217,8 +218,8 @@ def test_rolling_upgrade_loads_every_unit_once(site):
 
     load = dict((h, t['Load the firmware']['result']) for h, t in by_host.items())
     for host, before in (('sw1', '3.7.2'), ('sw3', '3.7.2'), ('st1', '3.2.0')):
-        assert (load[host]['firmware_before'], load[host]['firmware_after']) == (before,
-                                                                                 load[host]['firmware_version'])
+        after = load[host]['firmware_version']
+        assert (load[host]['firmware_before'], load[host]['firmware_after']) == (before, after)
         assert load[host]['loaded'] and load[host]['result'] == 1
         assert all(step['state'] == 'OK' for step in load[host]['steps']), load[host]['steps']
         # The record came back to the control node.
