@@ -284,21 +284,29 @@ def identify(module, fwload, product, ip, user=None, password=None, http_port=No
     return None, why or 'fwload identify ended with status %d' % rc
 
 
-def firmware_version(module, fwload, path):
-    """(version, exact) of the firmware file at `path` on the loader PC, as
-    `fwload inspect --json` reads it, in dotted numbers without the board
-    variant ("3.9.0"); None when the file names none. `exact` is False for a
-    file whose name stands for a line of versions ("3_1_999").
-    A file fwload cannot read fails the module with its words."""
+def inspect_version(module, fwload, path):
+    """(version, exact, why) of the firmware file at `path` on the loader PC,
+    as `fwload inspect --json` reads it: the version in dotted numbers
+    without the board variant ("3.9.0"), None when the file names none;
+    `exact` False for a file whose name stands for a line of versions
+    ("3_1_999"); `why` the loader's words when it cannot read the file."""
     rc, out, err = run_fwload(module, [fwload, 'inspect', '--json', path])
     found = [e for e in parse_json_lines(out) if 'version' in e or 'file' in e]
     if rc != 0 or not found:
-        module.fail_json(msg='firmware %s: %s' % (path, last_line(err) or 'cannot be inspected'),
-                         rc=rc)
+        return None, False, last_line(err) or 'cannot be inspected'
     info = found[-1]
     match = _VERSION.search(_text(info.get('version')) or '')
     version = match.group(0).replace('_', '.') if match else None
-    return version, info.get('version999') is not True
+    return version, info.get('version999') is not True, None
+
+
+def firmware_version(module, fwload, path):
+    """inspect_version's (version, exact); a file fwload cannot read fails
+    the module with its words."""
+    version, exact, why = inspect_version(module, fwload, path)
+    if why:
+        module.fail_json(msg='firmware %s: %s' % (path, why))
+    return version, exact
 
 
 def unit_argument_spec():

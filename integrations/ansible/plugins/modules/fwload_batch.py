@@ -87,6 +87,24 @@ options:
       - UDP port of the loader PC's TFTP server. Real units fetch from 69.
     type: int
     default: 69
+  http_port:
+    description:
+      - TCP port of the switches' web interfaces, when not 80 (simulated switches).
+    type: int
+  station_port:
+    description:
+      - UDP port of the stations' station link, when not 5454 (simulated stations).
+    type: int
+  verify:
+    description:
+      - Check the images of serial loads with the unit's crc32; C(false) passes
+        C(--no-verify).
+    type: bool
+    default: true
+  catch_timeout:
+    description:
+      - Seconds a serial unit's boot monitor has to answer after the power-on prompt.
+    type: int
   lock_timeout:
     description:
       - Seconds to wait for another load on the same loader PC and TFTP port to end.
@@ -151,8 +169,8 @@ units:
       description: Its address.
       type: str
     result:
-      description: C(loaded), C(failed), C(skipped) or C(interrupted) (and the dry
-        run's words in check mode).
+      description: C(loaded), C(failed), C(skipped) or C(interrupted); in check mode
+        every unit is C(skipped) and I(would_load) tells.
       type: str
     firmware_before:
       description: The version it ran before, where known.
@@ -169,6 +187,10 @@ units:
     message:
       description: The loader's message for it.
       type: str
+    would_load:
+      description: In check mode, whether a load would happen (the unit does not
+        run the file's version, could not be identified, or I(skip_current=false)).
+      type: bool
 loaded:
   description: Names of the units loaded.
   returned: always
@@ -194,7 +216,8 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.brantwell.firmware_loader.plugins.module_utils.fwload import (
-    TftpPortLock, fwload_command, last_line, parse_json_lines, run_fwload, summarize_batch)
+    TftpPortLock, decide_load, fwload_command, inspect_version, last_line, parse_json_lines,
+    read_record, run_fwload, summarize_batch)
 
 _VARIABLE = re.compile(r'^[A-Za-z_][A-Za-z0-9_]*$')
 
@@ -208,7 +231,9 @@ def batch_argv(fwload, p, dry_run):
         if p['stations']:
             argv += ['--stations', ','.join(p['stations'])]
     options = (('firmware', '--firmware'), ('parallel', '--parallel'), ('pc_ip', '--pc-ip'),
-               ('subnet', '--subnet'), ('gateway', '--gateway'), ('user', '--user'))
+               ('subnet', '--subnet'), ('gateway', '--gateway'), ('user', '--user'),
+               ('http_port', '--http-port'), ('station_port', '--station-port'),
+               ('catch_timeout', '--catch-timeout'))
     for key, flag in options:
         if p[key] is not None and p[key] != '':
             argv += [flag, str(p[key])]
@@ -216,9 +241,29 @@ def batch_argv(fwload, p, dry_run):
         argv += ['--tftp-port', str(p['tftp_port'])]
     if p['skip_current']:
         argv.append('--skip-current')
+    if not p['verify']:
+        argv.append('--no-verify')
     if dry_run:
         argv.append('--dry-run')
     return argv + ['--yes', '--json']
+
+
+def mark_would_load(module, fwload, summary, skip_current):
+    """Sets each unit's 'would_load' after a dry run, from what it runs and
+    the version of the firmware file the batch record names for it (the
+    dry run's own table calls every unit skipped)."""
+    record = read_record(summary['record'])
+    files = {}
+    for unit in record.get('units') or []:
+        if isinstance(unit, dict) and isinstance(unit.get('firmware_file'), str):
+            files[unit.get('unit')] = unit['firmware_file']
+    versions = {}
+    for unit in summary['units']:
+        path = files.get(unit['unit'])
+        if path and path not in versions:
+            versions[path] = inspect_version(module, fwload, path)[0]
+        running = unit['firmware_before'] or None
+        unit['would_load'] = not skip_current or decide_load(running, versions.get(path))[0]
 
 
 def main():
@@ -237,6 +282,10 @@ def main():
             password=dict(type='str', no_log=True),
             passwords=dict(type='dict', no_log=True),
             tftp_port=dict(type='int', default=69),
+            http_port=dict(type='int'),
+            station_port=dict(type='int'),
+            verify=dict(type='bool', default=True),
+            catch_timeout=dict(type='int'),
             lock_timeout=dict(type='int', default=3600),
             fwload_path=dict(type='path'),
         ),
@@ -267,8 +316,8 @@ def main():
     loaded = [u['unit'] for u in units if u['result'] == 'loaded']
     failed = [u['unit'] for u in units if u['result'] in ('failed', 'interrupted')]
     if module.check_mode:
-        # A dry run loads nothing; it names what a load would do.
-        changed = any(u['result'] not in ('skipped', 'failed', 'interrupted') for u in units)
+        mark_would_load(module, fwload, summary, p['skip_current'])
+        changed = any(u['would_load'] for u in units)
     else:
         changed = bool(loaded)
     out = dict(changed=changed, result=summary['result'], record=summary['record'], units=units,

@@ -176,14 +176,14 @@ def site(tmp_path, firmware, collections_path):
         fleet.stop()
 
 
-def run_playbook(site, *options):
+def run_playbook(site, *options, playbook='upgrade.yml'):
     """Runs the upgrade; returns (exit status, output, results by host and
     task name)."""
     site['runs'] += 1
     results = site['work'] / ('results-%d.jsonl' % site['runs'])
     env = dict(site['env'], FLEET_RESULTS=str(results))
     argv = ['ansible-playbook', '-vvv', '-i', str(site['inventory']),
-            os.path.join(HERE, 'fleet', 'upgrade.yml')] + list(options)
+            os.path.join(HERE, 'fleet', playbook)] + list(options)
     done = subprocess.run(argv, cwd=str(site['work']), env=env, stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, text=True, timeout=240)
     by_host = {}
@@ -269,3 +269,49 @@ def test_check_mode_on_a_fresh_fleet_reports_and_changes_nothing(site):
     assert [fleet.installs(h) for h in ('sw1', 'sw2', 'sw3')] == [[], [], []]
     assert fleet.saved('st1') == {} and fleet.saved('st2') == {}
     assert not [line for line in site['calls'].read_text().splitlines() if line.startswith('load ')]
+
+
+def test_batch_on_the_site_pc_loads_each_unit_once(site):
+    fleet, firmware, work = site['fleet'], site['firmware'], site['work']
+    rows = ['name,product,ip,firmware,password_env']
+    for name in ('sw1', 'sw2', 'sw3', 'st1'):
+        product, ip = UNITS[name][:2]
+        image = (SWITCH_IMAGES if product == 'switch' else STATION_IMAGES)[0]
+        rows.append('%s,%s,%s,%s,%s' % (name, product, ip, firmware / image,
+                                        'FLEET_SW3_PASSWORD' if name == 'sw3' else ''))
+    (work / 'units.csv').write_text('\n'.join(rows) + '\n')
+    extra = {'batch_inventory': str(work / 'units.csv'), 'switch_password': PASSWORD,
+             'wrong_password': PASSWORD + '-old', 'http_port': fleet.http_port,
+             'station_port': fleet.station_port, 'tftp_port': fleet.tftp_port,
+             'fwload': site['calls'].parent.joinpath('fwload-logged').as_posix()}
+    (work / 'batch-vars.json').write_text(json.dumps(extra))
+
+    def batch(*options):
+        status, output, by_host = run_playbook(site, '-e', '@' + str(work / 'batch-vars.json'),
+                                               *options, playbook='batch.yml')
+        entry = by_host['site_pc']['Batch']
+        units = dict((u['unit'], u) for u in entry['result']['units'])
+        return entry, units, output
+
+    # Check mode: the dry run tells what would be loaded and loads nothing.
+    entry, units, output = batch('--check')
+    assert (entry['status'], entry['changed']) == ('ok', True), output
+    assert dict((n, u['would_load']) for n, u in units.items()) == {
+        'sw1': True, 'sw2': False, 'sw3': True, 'st1': True}
+    assert [fleet.installs(h) for h in ('sw1', 'sw2', 'sw3')] == [[], [], []]
+
+    # The batch: the unit with the wrong password fails alone.
+    entry, units, output = batch()
+    assert (entry['status'], entry['changed']) == ('failed', True), output
+    assert dict((n, u['result']) for n, u in units.items()) == {
+        'sw1': 'loaded', 'sw2': 'skipped', 'sw3': 'failed', 'st1': 'loaded'}
+    assert entry['result']['msg'].startswith('1 of 4 units failed: sw3')
+    assert (units['sw1']['firmware_before'], units['sw1']['firmware_after']) == ('3.7.2', '3.9.0')
+    assert [len(fleet.installs(h)) for h in ('sw1', 'sw2', 'sw3')] == [1, 0, 0]
+    assert fleet.saved('st1') == dict((n, sha256(str(firmware / n))) for n in STATION_IMAGES)
+
+    # Again: nothing is loaded twice.
+    entry, units, output = batch()
+    assert (entry['status'], entry['changed']) == ('failed', False), output
+    assert [u['result'] for u in units.values()] == ['skipped', 'skipped', 'failed', 'skipped']
+    assert PASSWORD not in site['calls'].read_text()
