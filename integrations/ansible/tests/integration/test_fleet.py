@@ -315,3 +315,19 @@ def test_batch_on_the_site_pc_loads_each_unit_once(site):
     assert (entry['status'], entry['changed']) == ('failed', False), output
     assert [u['result'] for u in units.values()] == ['skipped', 'skipped', 'failed', 'skipped']
     assert PASSWORD not in site['calls'].read_text()
+
+
+def test_too_many_failures_in_a_batch_stop_the_upgrade(site):
+    # Batches of three: the first holds a switch whose password is wrong
+    # (one of three is past 20 %), so the stations' batch never starts.
+    override = site['work'] / 'wrong-password.json'
+    override.write_text(json.dumps({'all': {'children': {'units': {'hosts': {
+        'sw3': {'switch_password': PASSWORD + '-old'}}}}}}))
+    status, output, by_host = run_playbook(site, '-i', str(override), '-e', 'fleet_serial=3')
+    assert status == 2, output
+    assert outcome(by_host) == {'sw1': 'changed', 'sw2': 'ok', 'sw3': 'failed'}, output
+    assert 'Unable to communicate / login' in by_host['sw3']['Load the firmware']['result']['msg']
+    # The failed load's record came back all the same.
+    with open(str(site['work'] / 'records' / 'sw3.json')) as handle:
+        assert json.load(handle)['outcome'] == 'failed'
+    assert site['fleet'].saved('st1') == {} and 'st1' not in by_host
