@@ -15,6 +15,7 @@
 #include "engine/load_parameter_file.h"
 #include "engine/load_record.h"
 #include "platform/system_folders.h"
+#include "platform/wait_pumping.h"
 #include "station/station_link.h"
 #include "switch/load_dispatch.h"
 
@@ -102,6 +103,10 @@ class StepTracker {
   int lastPercent_ = -1;
   QString failedStep_;
 };
+
+// How long a unit has to answer its identification after a load.
+constexpr int kAfterIdentifyTries = 30;
+constexpr int kAfterIdentifyPauseMs = 2000;
 
 bool SameVersion(const QString& running, const QString& file) {
   return !running.isEmpty() && !file.isEmpty() && CompareVersions(running, file) == 0;
@@ -256,9 +261,18 @@ class BatchRunner::UnitThread final : public QThread {
       r.result = QStringLiteral("loaded");
       r.firmwareAfter = version;
       if (ethernet) {
-        // What the unit says it runs now is the last word.
-        const UnitIdentity after = Identify();
-        if (after.identified) {
+        // What the unit says it runs now is the last word. A switch's web
+        // server may still be starting after its restart: it gets a while.
+        UnitIdentity after = Identify();
+        for (int tries = 1; !after.answered && tries < kAfterIdentifyTries; ++tries) {
+          WaitPumping(kAfterIdentifyPauseMs);
+          after = Identify();
+        }
+        if (!after.identified) {
+          r.firmwareAfter.clear();
+          r.message = QStringLiteral("Loaded; the unit did not tell its firmware afterwards (%1)")
+                          .arg(after.message);
+        } else {
           r.firmwareAfter = after.firmware;
           if (!version.isEmpty() && !SameVersion(after.firmware, version)) {
             r.result = QStringLiteral("failed");

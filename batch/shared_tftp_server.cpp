@@ -100,6 +100,8 @@ void SharedTftpServer::Stop() {
 
 void SharedTftpServer::CacheFile(const QString& path) {
   const QString key = CacheKey(path);
+  // One reader at a time, so loads that open together read a file once.
+  std::lock_guard<std::mutex> reading(readMutex_);
   {
     std::lock_guard<std::mutex> lock(cacheMutex_);
     if (cache_.contains(key)) return;

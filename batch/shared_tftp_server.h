@@ -77,6 +77,7 @@ class SharedTftpServer final : public TftpService, private TftpRouter {
 
   mutable std::mutex routeMutex_;
   std::map<quint32, Route> routes_;
+  std::mutex readMutex_;
   mutable std::mutex cacheMutex_;
   QHash<QString, QByteArray> cache_;  // clean absolute path -> contents
 };

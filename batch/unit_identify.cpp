@@ -103,6 +103,7 @@ UnitIdentity IdentifySwitchUnit(const QString& ip, const IdentifyOptions& option
   SwitchInfo info;
   const int read = ReadSwitchInfo(target, &info);
   if (read == -2) {
+    id.answered = true;
     id.message = QStringLiteral(
         "The switch has no information page (its information package is not installed).");
     return id;
@@ -111,6 +112,7 @@ UnitIdentity IdentifySwitchUnit(const QString& ip, const IdentifyOptions& option
     id.message = id.boxes.isEmpty() ? QString::fromLatin1(kUnableToCommunicate) : id.boxes.last();
     return id;
   }
+  id.answered = true;
   id.identified = !info.fwRev.isEmpty() || !info.boardId.isEmpty();
   if (!id.identified)
     id.message = QStringLiteral("The information page names no board or firmware.");
@@ -156,6 +158,7 @@ UnitIdentity IdentifyStationUnit(const QString& ip, const IdentifyOptions& optio
     id.message = QStringLiteral("The station did not answer (%1).").arg(ip);
     return id;
   }
+  id.answered = true;
   const bool haveCpu = run("cat /proc/cpuinfo", &cpu);
   const bool haveBuild = run("cat /etc/korvidinfo.txt", &build);
   link.Close();

@@ -14,12 +14,13 @@ struct UnitIdentity {
   QString product;  // "switch" or "station"
   QString ip;
   bool identified = false;
-  QString firmware;     // dotted version comparable with a firmware file's, "" when unknown
-  QString board;        // switch: boardId; station: the processor ("8xx", "ARM9", "ARM7")
-  QString bootMonitor;  // switch: the boot monitor version, where known
-  QJsonObject extra;    // switch: "model", "revision"; station: "processor", "flash", "build"
-  QString message;      // why it could not be read
-  QStringList boxes;    // texts the readers showed meanwhile
+  bool answered = false;  // the unit answered at all (a page without the facts counts)
+  QString firmware;       // dotted version comparable with a firmware file's, "" when unknown
+  QString board;          // switch: boardId; station: the processor ("8xx", "ARM9", "ARM7")
+  QString bootMonitor;    // switch: the boot monitor version, where known
+  QJsonObject extra;      // switch: "model", "revision"; station: "processor", "flash", "build"
+  QString message;        // why it could not be read
+  QStringList boxes;      // texts the readers showed meanwhile
 
   // {"product","ip","identified","firmware"?,"board"?,"boot_monitor"?, extra…, "message"?}
   QJsonObject ToJson() const;

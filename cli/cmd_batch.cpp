@@ -19,6 +19,7 @@
 #include "batch/inventory.h"
 #include "cli/batch_display.h"
 #include "cli/cli_commands.h"
+#include "cli/load_checks.h"
 #include "cli/password_prompt.h"
 
 namespace fwl::cli {
