@@ -24,9 +24,8 @@ PASSWORD_VARIABLE = 'FWLOAD_PASSWORD'
 # not decoded, which bounds the work a hostile or broken output can cause.
 MAX_LINE = 1 << 20
 
-# How often and how long apart the unit is asked again after a load: a unit
-# that has just restarted may take a moment before it answers.
-IDENTIFY_AFTER_TRIES = 3
+# How long apart the unit is asked again after a load: a switch's web
+# server may still be starting after the restart that ended the load.
 IDENTIFY_AFTER_PAUSE_S = 2.0
 
 _VERSION = re.compile(r'\d+(?:[._]\d+)*')
@@ -54,6 +53,11 @@ def _index(value, size):
     if isinstance(value, bool) or not isinstance(value, int):
         return None
     return value if 0 <= value < size else None
+
+
+def _code(value):
+    """`value` as a result code, None unless it is an integer (not a bool)."""
+    return value if isinstance(value, int) and not isinstance(value, bool) else None
 
 
 def _text(value):
@@ -87,7 +91,8 @@ def summarize_load(events):
         elif kind == 'step':
             ended = event.get('ended')
             if isinstance(ended, dict):
-                end(_index(ended.get('step'), len(steps)), ended.get('state'), _text(ended.get('note')))
+                end(_index(ended.get('step'), len(steps)), ended.get('state'),
+                    _text(ended.get('note')))
             index = _index(event.get('step'), len(steps))
             if index is not None and steps[index]['state'] == 'not run':
                 steps[index]['state'] = 'working'
@@ -102,7 +107,7 @@ def summarize_load(events):
             summary['final_note'] = note
         elif kind == 'result':
             result = event.get('result')
-            summary['result'] = result if isinstance(result, int) and not isinstance(result, bool) else None
+            summary['result'] = _code(result)
             summary['ok'] = event.get('ok') is True
             summary['record'] = _text(event.get('record'))
     return summary
@@ -123,7 +128,7 @@ def summarize_batch(events):
     for event in events:
         if event.get('kind') == 'batch':
             result = event.get('result')
-            summary['result'] = result if isinstance(result, int) and not isinstance(result, bool) else None
+            summary['result'] = _code(result)
             summary['record'] = _text(event.get('record'))
             units = event.get('units') if isinstance(event.get('units'), list) else []
             summary['units'] = [dict((key, unit.get(key)) for key in BATCH_UNIT_KEYS)

@@ -118,6 +118,13 @@ options:
       - Load even when the unit already runs the firmware's version.
     type: bool
     default: false
+  identify_after:
+    description:
+      - Seconds to keep asking the unit what it runs after a successful load, until it
+        answers (a switch's web server may still be starting after its restart).
+      - A serial load without I(running_ip) asks once.
+    type: int
+    default: 60
   lock_timeout:
     description:
       - Seconds to wait for another load on the same loader PC and TFTP port to end.
@@ -223,7 +230,9 @@ steps:
   returned: when a load ran
   type: list
   elements: dict
-  sample: [{name: Transfer filesystem image, state: OK}, {name: Wait for switch to perform upgrade, state: OK}]
+  sample:
+    - {name: Transfer filesystem image, state: OK}
+    - {name: Wait for switch to perform upgrade, state: OK}
 messages:
   description: The message boxes the load showed, each with C(caption) and C(text).
   returned: when a load ran
@@ -250,7 +259,7 @@ import time
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.brantwell.firmware_loader.plugins.module_utils.fwload import (
-    IDENTIFY_AFTER_PAUSE_S, IDENTIFY_AFTER_TRIES, TftpPortLock, after_load_problem, decide_load,
+    IDENTIFY_AFTER_PAUSE_S, TftpPortLock, after_load_problem, decide_load,
     failure_message, firmware_version, fwload_command, identify, not_ipv4, parse_json_lines,
     read_record, record_messages, run_fwload, summarize_load, unit_argument_spec)
 
@@ -298,6 +307,7 @@ def main():
         power_on_cmd=dict(type='str'),
         catch_timeout=dict(type='int'),
         force=dict(type='bool', default=False),
+        identify_after=dict(type='int', default=60),
         lock_timeout=dict(type='int', default=3600),
     )
     module = AnsibleModule(
@@ -354,15 +364,22 @@ def main():
     succeeded = rc == 0 and summary['ok']
     # A load that began a step may have changed the unit, whatever its end.
     out['changed'] = any(step['state'] != 'not run' for step in summary['steps'])
-    # A unit that has just restarted may need a moment before it answers.
+    # A unit that has just restarted may need a while before it answers; a
+    # serial load's address is only the unit's temporary one, unless
+    # running_ip names where it runs, so that gets one question.
     after = None
-    for attempt in range(IDENTIFY_AFTER_TRIES if succeeded else 1):
-        if attempt:
-            time.sleep(IDENTIFY_AFTER_PAUSE_S)
+    patience = 0
+    if succeeded and (p['method'] != 'serial' or p['running_ip']):
+        patience = p['identify_after']
+    start = time.monotonic()
+    while True:
         unit_after, _ = ask_unit()
         if unit_after is not None:
             after = unit_after['firmware']
             break
+        if time.monotonic() - start + IDENTIFY_AFTER_PAUSE_S > patience:
+            break
+        time.sleep(IDENTIFY_AFTER_PAUSE_S)
     out['firmware_after'] = after
 
     if not succeeded:
