@@ -17,8 +17,8 @@
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
 #include "engine/load_parameter_file.h"
-#include "station/station_link.h"
 #include "engine/load_record.h"
+#include "station/station_link.h"
 #include "switch/load_dispatch.h"
 
 namespace fwl::cli {
@@ -79,7 +79,7 @@ struct LoadArgs {
   bool verbose = false;
   bool noVerify = false;
   int tftpPort = 69;
-  int stationPort = 0;  // 0: the station link's default
+  int stationPort = 0;          // 0: the station link's default
   int catchTimeoutSeconds = 0;  // 0: no limit
 };
 
@@ -260,7 +260,7 @@ int RunLoad(const QStringList& args) {
     std::fprintf(stderr, "The boot monitor did not answer within %d seconds.\n",
                  parsed.catchTimeoutSeconds);
   }
-  printer.Result(result, LastLoadRecordPath());
+  printer.Result(result, LastLoadRecordPath(), LastLoadRecordError());
   return result == 1 ? kExitOk : kExitFailed;
 }
 

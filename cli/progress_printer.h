@@ -58,16 +58,23 @@ class ProgressPrinter {
     }
   }
 
-  void Result(int result, const QString& recordPath = QString()) {
+  // The load's result and where its record went: `recordPath` when it was
+  // saved, else `recordError` (why it could not be).
+  void Result(int result, const QString& recordPath = QString(),
+              const QString& recordError = QString()) {
     if (json_) {
       QJsonObject o{{"kind", "result"}, {"result", result}, {"ok", result == 1}};
       if (!recordPath.isEmpty()) o.insert("record", recordPath);
+      if (!recordError.isEmpty()) o.insert("recordError", recordError);
       Emit(o);
     } else {
       std::printf("%s (result %d)\n", result == 1 ? "Load completed successfully." : "Load failed.",
                   result);
       if (!recordPath.isEmpty()) std::printf("Load record saved: %s\n", qPrintable(recordPath));
       std::fflush(stdout);
+      if (!recordError.isEmpty()) {
+        std::fprintf(stderr, "Load record could not be saved: %s\n", qPrintable(recordError));
+      }
     }
   }
 

@@ -54,6 +54,8 @@ QStringList UnitArgs(const SimFleetArgs& fleet, int index) {
 }
 
 QHostAddress FleetAddress(const QHostAddress& first, int index) {
+  // The first unit keeps the address as given; the simulator judges it.
+  if (index == 0) return first;
   const quint32 base = first.toIPv4Address();
   const quint64 value = quint64(base) + quint64(index);
   if (value > 0x7FFFFFFEull || (value >> 24) != 127) return QHostAddress();

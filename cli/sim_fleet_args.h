@@ -26,7 +26,8 @@ bool SplitFleetArgs(const QStringList& args, SimFleetArgs* out, QString* error);
 // The options of unit `index` (0-based): the common ones, then its own.
 QStringList UnitArgs(const SimFleetArgs& fleet, int index);
 
-// `first` + index as an IPv4 address; null when it would leave 127.0.0.0/8.
+// `first` + index as an IPv4 address (`first` itself for index 0); null when
+// a later unit would leave 127.0.0.0/8.
 QHostAddress FleetAddress(const QHostAddress& first, int index);
 
 // A per-unit file name: `path` itself for a fleet of one, else the unit's

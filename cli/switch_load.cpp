@@ -176,7 +176,7 @@ int RunSwitchEthernetLoad(const QStringList& args) {
       StartLoad(parsed.job, engine, [&](const LoadJob& job, WorkFolderList& folders) {
         return InstallSwitchEthernetOnly(job, folders, engine, settings);
       });
-  printer.Result(result, LastLoadRecordPath());
+  printer.Result(result, LastLoadRecordPath(), LastLoadRecordError());
   return result == 1 ? kExitOk : kExitFailed;
 }
 

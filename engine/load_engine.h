@@ -308,9 +308,10 @@ class LoadEngine : public QObject {
   void ReportProgressText(const QString& text);
 
   // Receiver of the TFTP server's events: 1 started, 2 complete, 3 client
-  // lost. Sets the flags and counts every event, so a wait that polls only
-  // now and then still sees each transfer start and end exactly once.
-  void OnTftpEvent(int code);
+  // lost, 4 file not found (`text` is then the server's message). Sets the
+  // flags and counts every event, so a wait that polls only now and then
+  // still sees each transfer start and end exactly once.
+  void OnTftpEvent(int code, const QString& text = QString());
   // Forgets every event counted so far; called before a server whose
   // transfers a wait will follow is started.
   void ClearTransferEvents();
@@ -319,7 +320,8 @@ class LoadEngine : public QObject {
   // (`stationQuery`, or else a poll over `stationLink` with a 1 s time-out
   // and no retries). waitState must be 1 on entry. Every state is bounded:
   // a transfer that shows neither progress nor an event for 61 polls counts
-  // as lost. 1 or -1.
+  // as lost. A file the unit asks for that the server does not have ends
+  // the wait at once with the server's message. 1 or -1.
   int WaitForTransfers(bool expectSecond);
   // Marks activity of a running transfer (a progress text) for
   // WaitForTransfers' bound.
@@ -331,6 +333,9 @@ class LoadEngine : public QObject {
   std::vector<int> transferOutcomes;
   int transfersTaken = 0;
   int transferActivity = 0;
+  // The server's message for the first file not found since the last
+  // ClearTransferEvents; empty when none.
+  QString fileNotFoundText;
 
   // The Ethernet-only controller upgrade (Run with "-ETH_ONLY"): asks the
   // running station over the station link for its flash layout, processor
@@ -394,6 +399,7 @@ class LoadEngine : public QObject {
     int transferPollMs = 1000;     // first transfer, and every running transfer
     int secondStartPollMs = 3000;  // waiting for the second transfer to start
     int restartPollMs = 3000;      // between two station queries
+    int restartQueryMs = 1000;     // time-out of one station query
     int countdownStepMs = 1000;    // one second of the restart countdown
   };
   PlanTimings planTimings;

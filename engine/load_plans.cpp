@@ -368,7 +368,7 @@ ComPort LoadEngine::RestartSequence(ComPort port) {
   return port;
 }
 
-void LoadEngine::OnTftpEvent(int code) {
+void LoadEngine::OnTftpEvent(int code, const QString& text) {
   ++transferActivity;
   // The outcome belongs to the transfer that started last: the unit fetches
   // one file after the other. Kept per transfer, so a start and an end that
@@ -388,6 +388,13 @@ void LoadEngine::OnTftpEvent(int code) {
       clientLost = 1;
       if (!transferOutcomes.empty() && transferOutcomes.back() == 0) transferOutcomes.back() = 3;
       break;
+    case 4:
+      if (fileNotFoundText.isEmpty()) {
+        fileNotFoundText = text.isEmpty()
+                               ? QStringLiteral("The requested file was not found on the server.")
+                               : text;
+      }
+      break;
     default:
       break;
   }
@@ -399,6 +406,7 @@ void LoadEngine::ClearTransferEvents() {
   transferStarted = 0;
   transferComplete = 0;
   clientLost = 0;
+  fileNotFoundText.clear();
 }
 
 int LoadEngine::WaitForTransfers(bool expectSecond) {
@@ -423,7 +431,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
     const int retries = stationLink ? stationLink->Retries() : 0;
     const bool noCapture = stationLink ? stationLink->NoCapture() : false;
     if (stationLink) {
-      stationLink->SetTimeout(1.0f);
+      stationLink->SetTimeout(float(planTimings.restartQueryMs) / 1000.0f);
       stationLink->SetRetries(0);
       stationLink->SetNoCapture(true);
     }
@@ -442,10 +450,13 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
 
   // Waits up to 61 polls for the station's TFTP client to start a transfer;
   // a start counted before the wait began is taken at once.
-  auto waitForStart = [this](int pollMs) {
+  // A file the unit asked for and the server does not have: the unit will
+  // not fetch it by waiting longer.
+  auto missing = [this] { return !fileNotFoundText.isEmpty(); };
+  auto waitForStart = [this, &missing](int pollMs) {
     auto started = [this] { return int(transferOutcomes.size()) > transfersTaken; };
-    for (int tries = 0; tries < 61; ++tries) {
-      if (WaitPumpingUntil(started, pollMs)) {
+    for (int tries = 0; tries < 61 && !missing(); ++tries) {
+      if (WaitPumpingUntil([&] { return started() || missing(); }, pollMs) && started()) {
         ++transfersTaken;
         transferStarted = 0;
         return true;
@@ -455,9 +466,9 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
   };
   // Follows the transfer taken last to its end: 2 complete, 3 client lost,
   // 0 no event and no progress for kSilentPollLimit polls.
-  auto waitForEnd = [this] {
+  auto waitForEnd = [this, &missing] {
     const size_t index = size_t(transfersTaken - 1);
-    auto ended = [this, index] { return transferOutcomes[index] != 0; };
+    auto ended = [this, index, &missing] { return transferOutcomes[index] != 0 || missing(); };
     int silent = 0;
     int activity = transferActivity;
     while (!WaitPumpingUntil(ended, planTimings.transferPollMs)) {
@@ -512,8 +523,11 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
         } else if (end == 3) {
           ShowMessage(QStringLiteral("TFTP client lost while waiting for xfer to complete.\n"));
         }
-        // A second transfer that never completed is reported as such too.
-        if (waitState == 4) {
+        // A second transfer that never completed is reported as such too
+        // (a missing file is reported below, in the server's words).
+        if (waitState == 4 && missing()) {
+          waitDone = 1;
+        } else if (waitState == 4) {
           ShowMessage(QStringLiteral("Failed while waiting for second TFTP to complete.\n"));
           waitDone = 1;
         }
@@ -532,6 +546,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
         break;
     }
   }
+  if (result < 0 && missing()) ShowMessage(fileNotFoundText);
   return result;
 }
 

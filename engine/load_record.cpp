@@ -4,16 +4,20 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
-#include <cstdio>
 
 #include "engine/load_engine.h"
+#include "engine/record_file.h"
 #include "platform/system_folders.h"
 #include "platform/ui.h"
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace fwl {
@@ -29,6 +33,8 @@ constexpr int kMinScrubbedPassword = 3;
 // Per thread: a batch runs several loads at once, each on its own thread.
 thread_local LoadRecorder* g_active = nullptr;
 thread_local QString g_lastPath;
+thread_local QString g_lastError;
+thread_local QString g_lastOutcome;
 
 QString IsoUtc(const QDateTime& time) { return time.toUTC().toString(Qt::ISODateWithMs); }
 
@@ -108,6 +114,24 @@ QString LoadRecordsFolder() {
 
 QString LastLoadRecordPath() { return g_lastPath; }
 
+QString LastLoadRecordError() { return g_lastError; }
+
+QString LastLoadRecordLine() {
+  if (!g_lastError.isEmpty()) {
+    return QStringLiteral("Load record could not be saved: %1").arg(g_lastError);
+  }
+  if (g_lastPath.isEmpty()) return QString();
+  // The operator's words for the outcome; a declined warning loaded nothing
+  // and reads as cancelled.
+  QString word = QStringLiteral("failed");
+  if (g_lastOutcome == QLatin1String("success")) word = QStringLiteral("loaded");
+  if (g_lastOutcome == QLatin1String("cancelled") || g_lastOutcome == QLatin1String("declined")) {
+    word = QStringLiteral("cancelled");
+  }
+  return QStringLiteral("Load record saved (%1): %2")
+      .arg(word, QDir::toNativeSeparators(g_lastPath));
+}
+
 LoadRecorder::LoadRecorder(const LoadRecordSubject& subject, LoadEngine& engine)
     : subject_(subject), engine_(engine) {
   startUtc_ = QDateTime::currentDateTimeUtc();
@@ -152,20 +176,28 @@ void LoadRecorder::OnProgress(const LoadProgressEvent& event) {
   switch (event.kind) {
     case LoadProgressEvent::kPlan:
       steps_.clear();
-      current_ = -1;
       for (const LoadStep& s : event.steps) {
         Step step;
         step.name = s.name;
         steps_.append(step);
+      }
+      // A step begun before the plan was announced stays current, as in
+      // the wizard's list; it began when it was reported.
+      if (current_ >= 0 && current_ < steps_.size()) {
+        steps_[current_].state = QStringLiteral("working");
+        steps_[current_].startedMs = currentStartedMs_;
+      } else {
+        current_ = -1;
       }
       return;
     case LoadProgressEvent::kUpdate:
       if (current_ >= 0 && current_ < steps_.size()) {
         Step& step = steps_[current_];
         if (event.flags & LoadProgressEvent::kCheck) {
-          step.checked = true;
-          step.crcExpected = event.checkExpected;
-          step.crcFound = event.checkFound;
+          constexpr qsizetype kMaxChecks = 64;
+          if (step.checks.size() < kMaxChecks) {
+            step.checks.append(Check{event.checkExpected, event.checkFound});
+          }
           if (event.flags & LoadProgressEvent::kText) step.text = Scrub(event.text);
         }
       }
@@ -175,6 +207,7 @@ void LoadRecorder::OnProgress(const LoadProgressEvent& event) {
           EndCurrentStep(event.state, event);
         }
         current_ = event.stepIndex;
+        currentStartedMs_ = now;
         if (current_ >= 0 && current_ < steps_.size()) {
           steps_[current_].state = QStringLiteral("working");
           steps_[current_].startedMs = now;
@@ -258,9 +291,15 @@ QJsonObject LoadRecorder::ToJson() const {
   for (const Step& s : steps_) {
     QJsonObject step{{"name", s.name}, {"state", s.state}};
     if (s.durationMs >= 0) step.insert("durationMs", double(s.durationMs));
-    if (s.checked) {
-      step.insert("crcExpected", Hex8(s.crcExpected));
-      step.insert("crcFound", Hex8(s.crcFound));
+    if (!s.checks.isEmpty()) {
+      // The last check is the one that decided the step.
+      step.insert("crcExpected", Hex8(s.checks.last().expected));
+      step.insert("crcFound", Hex8(s.checks.last().found));
+      QJsonArray checks;
+      for (const Check& c : s.checks) {
+        checks.append(QJsonObject{{"crcExpected", Hex8(c.expected)}, {"crcFound", Hex8(c.found)}});
+      }
+      step.insert("checks", checks);
     }
     if (!s.text.isEmpty()) step.insert("text", s.text);
     if (!s.note.isEmpty()) step.insert("note", s.note);
@@ -270,68 +309,89 @@ QJsonObject LoadRecorder::ToJson() const {
   std::lock_guard<std::mutex> lock(uiMutex_);
   if (haveResult_ || finished_) {
     o.insert("result", result_);
-    QString outcome;
-    if (result_ == 1) {
-      outcome = QStringLiteral("success");
-    } else if (cancelled_) {
-      outcome = QStringLiteral("cancelled");
-    } else {
-      outcome = result_ == -2 ? QStringLiteral("declined") : QStringLiteral("failed");
-    }
-    o.insert("outcome", outcome);
+    o.insert("outcome", OutcomeLocked());
     o.insert("complete", finished_);
   }
   o.insert("messages", messages_);
   return o;
 }
 
+QString LoadRecorder::OutcomeLocked() const {
+  if (result_ == 1) return QStringLiteral("success");
+  if (cancelled_) return QStringLiteral("cancelled");
+  return result_ == -2 ? QStringLiteral("declined") : QStringLiteral("failed");
+}
+
+QString LoadRecorder::Outcome() const {
+  std::lock_guard<std::mutex> lock(uiMutex_);
+  return OutcomeLocked();
+}
+
 QString LoadRecorder::Finish(int result) {
-  if (finished_) return path_;
+  if (finished_) return saveError_.isEmpty() ? path_ : QString();
   result_ = result;
   finished_ = true;
   endUtc_ = QDateTime::currentDateTimeUtc();
   g_lastPath = Save();
+  g_lastError = g_lastPath.isEmpty() ? saveError_ : QString();
+  g_lastOutcome = Outcome();
   return g_lastPath;
 }
 
 QString LoadRecorder::Save() {
   const QString folder = LoadRecordsFolder();
-  auto fail = [this, &folder] {
-    if (!warned_) {
-      std::fprintf(stderr, "Warning: the load record could not be written to %s.\n",
-                   qPrintable(QDir::toNativeSeparators(folder)));
-      warned_ = true;
-    }
+  saveError_.clear();
+  if (!QDir().mkpath(folder)) {
+    saveError_ =
+        QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(folder));
     return QString();
-  };
-  if (!QDir().mkpath(folder)) return fail();
-  if (path_.isEmpty()) {
-    // Named by the start time; a second load within the same millisecond
-    // gets a number.
-    const QString stem = startUtc_.toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
-    QString candidate = folder + stem + QStringLiteral(".json");
-    for (int n = 2; QFileInfo::exists(candidate) && n < 1000; ++n) {
-      candidate = folder + stem + QStringLiteral("-%1.json").arg(n);
-    }
-    path_ = candidate;
   }
-  // Written beside the record and renamed over it, so a crash leaves the
-  // old record or the new one, never half of one.
-  QSaveFile file(path_);
-  if (!file.open(QIODevice::WriteOnly)) return fail();
-  file.write(QJsonDocument(ToJson()).toJson(QJsonDocument::Indented));
-  if (!file.commit()) return fail();
-  return path_;
+  const QByteArray bytes = QJsonDocument(ToJson()).toJson(QJsonDocument::Indented);
+  // The first save takes a name of its own; later ones replace that file
+  // whole, so a crash leaves the earlier record or the new one.
+  bool saved = false;
+  if (path_.isEmpty()) {
+    const QString stem = startUtc_.toString(QStringLiteral("yyyyMMdd'T'HHmmss.zzz'Z'"));
+    saved = CreateRecordFile(folder, stem, bytes, path_, saveError_);
+  } else {
+    saved = ReplaceRecordFile(path_, bytes, saveError_);
+  }
+  return saved ? path_ : QString();
 }
 
-bool ReadLoadRecord(const QString& path, QJsonObject& record) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxRecordBytes) return false;
+bool ReadLoadRecord(const QString& path, QJsonObject& record, QString* error) {
+  auto fail = [error](const QString& reason) {
+    if (error) *error = reason;
+    return false;
+  };
+  QFile file;
+#ifdef Q_OS_UNIX
+  // Opened without waiting (a FIFO would block until a writer came) and
+  // judged by what was opened, not by a name that may change meanwhile.
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(QString::fromLocal8Bit(std::strerror(errno)));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return fail(QStringLiteral("not a regular file"));
+  }
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return fail(file.errorString());
+  }
+#else
+  file.setFileName(path);
+  if (!QFileInfo(path).isFile()) return fail(QStringLiteral("not a regular file"));
+  if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
+#endif
+  if (file.size() > kMaxRecordBytes) return fail(QStringLiteral("larger than 4 MiB"));
   const QByteArray bytes = file.read(kMaxRecordBytes + 1);
-  if (bytes.size() > kMaxRecordBytes) return false;
-  QJsonParseError error;
-  const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-  if (error.error != QJsonParseError::NoError || !doc.isObject()) return false;
+  if (bytes.size() > kMaxRecordBytes) return fail(QStringLiteral("larger than 4 MiB"));
+  QJsonParseError parseError;
+  const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+  if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
+    return fail(QStringLiteral("not a load record"));
+  }
   record = doc.object();
   return true;
 }

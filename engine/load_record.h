@@ -44,8 +44,15 @@ struct LoadRecordSubject {
 QString LoadRecordsFolder();
 
 // Path of the record the last finished load of this thread wrote, "" when
-// none was written (the wizard shows "Load record saved: <path>").
+// none was written.
 QString LastLoadRecordPath();
+// Why the last finished load's record could not be saved (the system's
+// reason and the path), "" when it was saved or no load has finished.
+QString LastLoadRecordError();
+// The line a front end shows under a load's result: "Load record saved
+// (loaded): <path>" ("(failed)", "(cancelled)" by the record's outcome), or
+// "Load record could not be saved: <reason>"; "" before the first load.
+QString LastLoadRecordLine();
 
 // Records one load. Created when the load starts and finished when the
 // dispatcher returns. While it lives it sees the engine's progress records
@@ -72,15 +79,21 @@ class LoadRecorder {
 
   // Ends the record with the dispatcher's result (1 success, 0 errors,
   // -1 failure, -2 declined) and saves it. Returns the file's path, or ""
-  // when the folder could not be written (one warning line on stderr; the
+  // when it could not be saved (LastLoadRecordError() then says why; the
   // load's result is not affected). Later calls return the same path.
   QString Finish(int result);
 
   // The record as it stands.
   QJsonObject ToJson() const;
+  // "success", "failed", "cancelled" or "declined" once a result is known.
+  QString Outcome() const;
 
  private:
   friend class RecordingUi;
+  struct Check {
+    uint32_t expected = 0;
+    uint32_t found = 0;
+  };
   struct Step {
     QString name;
     QString state = QStringLiteral("not run");
@@ -88,12 +101,13 @@ class LoadRecorder {
     qint64 durationMs = -1;
     QString text;
     QString note;
-    bool checked = false;
-    uint32_t crcExpected = 0;
-    uint32_t crcFound = 0;
+    // Every check made in the step, in order (a PPCBoot "Verify boot
+    // image" checks NAND and NOR).
+    QList<Check> checks;
   };
 
   void EndCurrentStep(int state, const LoadProgressEvent& event);
+  QString OutcomeLocked() const;  // with uiMutex_ held
   QString Save();
   QString Scrub(const QString& text) const;
 
@@ -110,6 +124,9 @@ class LoadRecorder {
   QElapsedTimer clock_;
   QList<Step> steps_;
   int current_ = -1;
+  // When the current step began; a step may begin before its plan is
+  // announced (the Ethernet-only upgrade starts step 0 first).
+  qint64 currentStartedMs_ = -1;
   // Boxes may be shown from another thread (the Ui service hands them to
   // its own); the two fields they touch are guarded.
   mutable std::mutex uiMutex_;
@@ -121,7 +138,7 @@ class LoadRecorder {
   int result_ = 0;
   bool haveResult_ = false;
   QString path_;
-  bool warned_ = false;
+  QString saveError_;
 };
 
 // One line of "fwload history": what a record says in brief.
@@ -135,9 +152,10 @@ struct LoadRecordSummary {
   int result = 0;
 };
 
-// Reads a record file (at most 4 MiB); false when it cannot be read or is
-// not a JSON object.
-bool ReadLoadRecord(const QString& path, QJsonObject& record);
+// Reads a record file (at most 4 MiB); false when it cannot be read, is not
+// a regular file (a FIFO is refused without waiting for a writer) or is not
+// a JSON object, with the reason in `error` when given.
+bool ReadLoadRecord(const QString& path, QJsonObject& record, QString* error = nullptr);
 LoadRecordSummary SummarizeLoadRecord(const QString& fileName, const QJsonObject& record);
 // The records of `folder`, newest first (by their names, which are their
 // start times); files that are not records are listed as "unreadable".

@@ -2,6 +2,7 @@
 // the station link for its flash layout, processor and firmware build, gets
 // an update configuration file and runs its update script, then restarts
 // into its updater and fetches the images from this computer's TFTP server.
+#include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <optional>
@@ -145,6 +146,10 @@ class EthernetUpgrade {
     }
     config.fsImage = fsImage;
     config.bootImage = bootImage;
+    // The station fetches the file-system image, and the boot image when
+    // it has the boot partition; each must be there before the station is
+    // told to fetch it, or it is reset into an update it cannot finish.
+    if (!CheckImages(fsImage, hasMtd5 ? bootImage : QString())) return false;
 
     std::vector<LoadStep> steps;
     steps.push_back({QStringLiteral("Verify firmware version"), 0, 1});
@@ -224,6 +229,38 @@ class EthernetUpgrade {
     return engine_.WaitForTransfers(hasMtd5) > 0;
   }
 
+  // Reads every image the station will fetch once (the load record lists
+  // each with its size and digests) and refuses a missing, unreadable,
+  // non-regular or empty one with a message that names it.
+  bool CheckImages(const QString& fsImage, const QString& bootImage) {
+    engine_.imageDigests.clear();
+    const std::pair<const char*, QString> images[] = {{"file system image", fsImage},
+                                                      {"boot image", bootImage}};
+    for (const auto& [role, path] : images) {
+      if (path.isEmpty()) continue;
+      ImageDigest digest;
+      const QFileInfo info(path);
+      const char* problem = nullptr;
+      if (!info.exists()) {
+        problem = "does not exist";
+      } else if (!info.isFile()) {
+        problem = "is not a regular file";
+      } else if (!DigestFile(path, digest)) {
+        problem = "cannot be read";
+      } else if (digest.size == 0) {
+        problem = "is empty";
+      }
+      digest.path = path;
+      engine_.imageDigests.push_back(digest);
+      if (problem) {
+        return Fail(
+            QStringLiteral("The %1 %2 %3. Nothing was changed on the station.")
+                .arg(QLatin1String(role), QDir::toNativeSeparators(path), QLatin1String(problem)));
+      }
+    }
+    return true;
+  }
+
   bool StartServer(const QString& fsImage) {
     engine_.tftpServer = std::make_unique<TftpServer>();
     TftpServer& server = *engine_.tftpServer;
@@ -239,7 +276,8 @@ class EthernetUpgrade {
         },
         nullptr);
     server.SetEventCallback(
-        [engine](const TftpEvent& event, void*) { engine->OnTftpEvent(event.kind); }, nullptr);
+        [engine](const TftpEvent& event, void*) { engine->OnTftpEvent(event.kind, event.text); },
+        nullptr);
     server.SetPercentOnly(1);
     const QString folder = QFileInfo(fsImage).absolutePath() + QLatin1Char('/');
     server.SetOutboundFolder(folder);
@@ -259,7 +297,9 @@ class EthernetUpgrade {
     request.folder = QFileInfo(fsImage).absolutePath() + QLatin1Char('/');
     request.preload << fsImage;
     if (!bootImage.isEmpty() && QFileInfo(bootImage).isFile()) request.preload << bootImage;
-    request.onEvent = [engine](const TftpEvent& event) { engine->OnTftpEvent(event.kind); };
+    request.onEvent = [engine](const TftpEvent& event) {
+      engine->OnTftpEvent(event.kind, event.text);
+    };
     request.onStatus = [engine](const QString& text, int) {
       engine->NoteTransferActivity();
       if (engine->progressCallback) engine->ReportProgressText(text);

@@ -219,6 +219,11 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
   if (identified != 0) return identified;
   boot = request.bootImage;
   filesystem = request.filesystemImage;
+  // The load record lists the images the switch is sent, by the names it
+  // fetches them under (board-swapped, or taken out of a bundle).
+  engine_.imageDigests.clear();
+  for (const QString& image : {filesystem, boot})
+    DigestFile(image, engine_.imageDigests.emplace_back());
 
   const SwitchWebTarget target = Target(job.stationAddress, job.user, job.password);
   switchReply_.clear();

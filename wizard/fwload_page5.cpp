@@ -1,7 +1,6 @@
 #include "wizard/fwload_page5.h"
 
 #include <QAbstractButton>
-#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -178,10 +177,9 @@ int CFWLoadPage5::LoadNow() {
   s->SetWizardButtons(0);
 
   const int result = StartLoad(job, s->engine(), s->switchInstall);
-  const QString record = LastLoadRecordPath();
-  if (!record.isEmpty()) {
-    recordLine_->setText(QStringLiteral("Load record saved: %1").arg(QDir::toNativeSeparators(record)));
-  }
+  // Names the outcome too: an Ethernet-only switch load ends with an empty
+  // list and no box, and this line is then all the operator sees.
+  recordLine_->setText(LastLoadRecordLine());
 
   if (!RemoveStationArpEntry(s->page4()->stationAddress())) ShowMessage(QLatin1String(kArpFailed));
 

@@ -39,7 +39,9 @@ class CFWLoadPage5 : public CFWLoadPage {
   StepStatusList* statusList() const { return status_; }
   QTreeView* statusView() const { return view_; }
   QPushButton* loadNowButton() const { return loadNow_; }
-  // "Load record saved: <path>" after a load, empty before.
+  // After a load "Load record saved (loaded): <path>" (or "(failed)",
+  // "(cancelled)"), or "Load record could not be saved: <reason>"; empty
+  // before.
   QLabel* recordLine() const { return recordLine_; }
 
  private:

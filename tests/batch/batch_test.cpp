@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <csignal>
 #include <memory>
 #include <vector>
 
@@ -245,6 +246,16 @@ TEST_F(BatchTest, MixedFleetLoadsEveryGoodUnitAndReportsEachFailure) {
     EXPECT_EQ(u->ReadNand(0x80000, quint64(unitBoot.size())), unitBoot);
   }
 
+  // Each load kept its own record with its own boxes, although they ran at once.
+  auto recordText = [&](const QString& unit) {
+    QFile file(UnitOf(run.last, unit).value("record").toString());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+  };
+  EXPECT_TRUE(recordText("locked").contains("login"));
+  EXPECT_FALSE(recordText("locked").contains("hardware components"));
+  EXPECT_TRUE(recordText("Pump 2").contains("hardware components"));
+  EXPECT_FALSE(recordText("sw1").contains("login"));
+
   // The batch record lists every unit, with the inventory's digest.
   QJsonObject record;
   {
@@ -271,7 +282,8 @@ TEST_F(BatchTest, BadInventoryIsRefusedBeforeAnythingStarts) {
       "Pump 4,station,eth,127.0.0.300,station/kvimage_razeb3_2_1,\n"
       "odd,router,eth,127.0.0.65,kvimagea_mums3_9_1,admin\n"
       "wrong,switch,eth,127.0.0.66,station/kvimage_razeb3_2_1,admin\n"
-      "gone,switch,eth,127.0.0.67,missing_file,admin\n");
+      "gone,switch,eth,127.0.0.67,missing_file,admin\n"
+      "u1,switch,serial,127.0.0.68,serial/kvimagea_mums3_1_5,admin\n");
   BatchRun run = Batch({"--yes"});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(run.err.contains("row 3 (twin): address 127.0.0.61 is also row 2's"))
@@ -280,6 +292,7 @@ TEST_F(BatchTest, BadInventoryIsRefusedBeforeAnythingStarts) {
   EXPECT_TRUE(run.err.contains("row 6 (odd): product must be station or switch"));
   EXPECT_TRUE(run.err.contains("row 7 (wrong): firmware kvimage_razeb3_2_1 does not fit a switch"));
   EXPECT_TRUE(run.err.contains("row 8 (gone): no firmware file"));
+  EXPECT_TRUE(run.err.contains("row 9 (u1): a serial row needs its port"));
   EXPECT_FALSE(run.err.contains("(good)"));
   EXPECT_EQ(run.last.value("result").toInt(), 2);
   EXPECT_TRUE(sw.Requests().isEmpty());
@@ -329,6 +342,164 @@ TEST_F(BatchTest, DryRunAndSkipCurrentChangeNothingOnCurrentUnits) {
   EXPECT_EQ(station.Resets(), 0);
   ASSERT_EQ(old.Installs().size(), 1);
   EXPECT_EQ(old.Installs().last().root, switchFs);
+}
+
+// Two serial rows on one port are refused like two rows with one address.
+TEST_F(BatchTest, TwoRowsOnOneSerialPortAreRefused) {
+  SimUnit* unit = nullptr;
+  AddUnit(&unit);
+  WriteInventory(QStringLiteral("name,product,method,ip,port,firmware\n"
+                                "a,switch,serial,127.0.0.81,%1,serial/kvimagea_mums3_1_5\n"
+                                "b,switch,serial,127.0.0.82,%1,serial/kvimagea_mums3_1_5\n")
+                     .arg(unit->SlavePath()));
+  const BatchRun run = Batch({"--yes"});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_TRUE(run.err.contains(
+      QStringLiteral("row 3 (b): serial port %1 is also row 2's").arg(unit->SlavePath())))
+      << run.err.toStdString();
+}
+
+// The first Ctrl-C lets the running load finish and starts no other; the
+// batch then says which units were never started.
+TEST_F(BatchTest, InterruptStopsStartingAndWaitsForTheRunningLoad) {
+  SimSwitch& first = AddSwitch("127.0.0.61");
+  SimSwitch& second = AddSwitch("127.0.0.62");
+  first.options().fetchDelayMs = 1500;
+  WriteInventory(
+      "name,product,ip,firmware,user\n"
+      "first,switch,127.0.0.61,kvimagea_mums3_9_1,admin\n"
+      "second,switch,127.0.0.62,kvimagea_mums3_9_1,admin\n");
+  QProcess process;
+  process.setProcessEnvironment(env);
+  process.start(FwloadPath(), {"batch", Path("fleet.csv"), "--pc-ip", "127.0.0.1", "--subnet",
+                               "255.0.0.0", "--tftp-port", QString::number(tftpPort), "--http-port",
+                               QString::number(httpPort), "--json", "--yes", "--parallel", "1"});
+  ASSERT_TRUE(process.waitForStarted(10000));
+  QByteArray out;
+  ASSERT_TRUE(WaitPumpingUntil(
+      [&] {
+        out += process.readAllStandardOutput();
+        return out.contains("\"kind\":\"step\"");
+      },
+      30000, 20));
+  ::kill(pid_t(process.processId()), SIGINT);
+  ASSERT_TRUE(WaitPumpingUntil([&] { return process.state() == QProcess::NotRunning; }, 60000, 50));
+  out += process.readAllStandardOutput();
+  const QList<QByteArray> lines = out.trimmed().split('\n');
+  const QJsonObject last = QJsonDocument::fromJson(lines.last()).object();
+  EXPECT_EQ(process.exitCode(), 1);
+  EXPECT_EQ(UnitOf(last, "first").value("result").toString(), "loaded");
+  EXPECT_EQ(UnitOf(last, "second").value("result").toString(), "interrupted");
+  EXPECT_TRUE(UnitOf(last, "second").value("message").toString().contains("not started"));
+  ASSERT_EQ(first.Installs().size(), 1);
+  EXPECT_TRUE(first.Installs().last().accepted);
+  EXPECT_TRUE(second.Requests().isEmpty());
+}
+
+// "fwload identify" keeps its JSON keys and exit statuses: what scripts
+// and fleet tools build on.
+TEST_F(BatchTest, IdentifyPrintsOneObjectAndChangesNothing) {
+  SimSwitch& sw = AddSwitch("127.0.0.61", kPassword, "3.8.0");
+  SimStation& station = AddStation("127.0.0.71", false, "3.2.1");
+  const QString http = QString::number(httpPort);
+  auto identify = [&](const QStringList& args, const QProcessEnvironment& e) {
+    QProcess p;
+    p.setProcessEnvironment(e);
+    p.start(FwloadPath(), QStringList{"identify"} + args);
+    p.closeWriteChannel();
+    WaitPumpingUntil([&] { return p.state() == QProcess::NotRunning; }, 30000, 20);
+    const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
+    return std::make_pair(p.exitCode(), lines);
+  };
+  auto [code, lines] = identify({"--product", "switch", "--ip", "127.0.0.61", "--http-port", http,
+                                 "--user", "admin", "--json"},
+                                env);
+  ASSERT_EQ(lines.size(), 1);
+  QJsonObject o = QJsonDocument::fromJson(lines[0]).object();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(o.value("product").toString(), "switch");
+  EXPECT_EQ(o.value("ip").toString(), "127.0.0.61");
+  EXPECT_TRUE(o.value("identified").toBool());
+  EXPECT_EQ(o.value("firmware").toString(), "3.8.0");
+  EXPECT_EQ(o.value("revision").toString(), "3.8.0");
+  EXPECT_EQ(o.value("board").toString(), "kvni79524");
+  EXPECT_EQ(o.value("model").toString(), "mums");
+  EXPECT_TRUE(o.contains("boot_monitor"));
+
+  std::tie(code, lines) = identify({"--product", "station", "--ip", "127.0.0.71", "--station-port",
+                                    QString::number(stationPort), "--json"},
+                                   env);
+  o = QJsonDocument::fromJson(lines.value(0)).object();
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(o.value("firmware").toString(), "3.2.1");
+  EXPECT_EQ(o.value("build").toString(), "3.2.1");
+  EXPECT_EQ(o.value("board").toString(), "8xx");
+  EXPECT_EQ(o.value("flash").toArray().size(), 6);  // mtd0..mtd5
+
+  QProcessEnvironment wrong = env;
+  wrong.insert("FWLOAD_PASSWORD", "not it");
+  std::tie(code, lines) = identify({"--product", "switch", "--ip", "127.0.0.61", "--http-port",
+                                    http, "--user", "admin", "--json"},
+                                   wrong);
+  o = QJsonDocument::fromJson(lines.value(0)).object();
+  EXPECT_EQ(code, 1);
+  EXPECT_FALSE(o.value("identified").toBool());
+  EXPECT_FALSE(o.contains("firmware"));
+  EXPECT_FALSE(lines.value(0).contains("not it"));
+
+  std::tie(code, lines) = identify({"--product", "router", "--ip", "127.0.0.61"}, env);
+  EXPECT_EQ(code, 2);
+  EXPECT_TRUE(sw.Installs().isEmpty());
+  EXPECT_EQ(station.Resets(), 0);
+  EXPECT_TRUE(station.Files().isEmpty());
+}
+
+// A fleet simulator: each unit at its own address with its own state, and
+// options after --unit N for unit N only.
+TEST_F(BatchTest, FleetSimulatorRunsUnitsWithTheirOwnOptions) {
+  QProcess fleet;
+  fleet.setProcessEnvironment(env);
+  fleet.start(FwloadPath(), {"sim",
+                             "switch",
+                             "--address",
+                             "127.0.0.101",
+                             "--count",
+                             "3",
+                             "--http-port",
+                             QString::number(httpPort),
+                             "--tftp-port",
+                             QString::number(tftpPort),
+                             "--user",
+                             "admin",
+                             "--password",
+                             kPassword,
+                             "--info-installed",
+                             "--unit",
+                             "2",
+                             "--fw-rev",
+                             "3.9.1",
+                             "--password",
+                             "other"});
+  ASSERT_TRUE(fleet.waitForStarted(10000));
+  QByteArray out;
+  ASSERT_TRUE(WaitPumpingUntil(
+      [&] {
+        out += fleet.readAllStandardOutput();
+        return out.count('\n') >= 3;
+      },
+      20000, 20));
+  EXPECT_TRUE(out.contains("127.0.0.103:"));
+  WriteInventory(
+      "name,product,ip,firmware,user\n"
+      "one,switch,127.0.0.101,kvimagea_mums3_9_1,admin\n"
+      "two,switch,127.0.0.102,kvimagea_mums3_9_1,admin\n"
+      "three,switch,127.0.0.103,kvimagea_mums3_9_1,admin\n");
+  const BatchRun run = Batch({"--dry-run"});
+  fleet.terminate();
+  fleet.waitForFinished(10000);
+  EXPECT_EQ(UnitOf(run.last, "one").value("firmware_before").toString(), "3.7.2");
+  EXPECT_EQ(UnitOf(run.last, "two").value("firmware_before").toString(), "");  // its own password
+  EXPECT_EQ(UnitOf(run.last, "three").value("firmware_before").toString(), "3.7.2");
 }
 
 }  // namespace

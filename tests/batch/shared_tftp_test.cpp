@@ -31,6 +31,7 @@ class LoadThread final : public QThread {
     request.onEvent = [this](const TftpEvent& event) {
       EXPECT_EQ(QThread::currentThread(), this);
       events.push_back(event);
+      ++heard;
     };
     request.onStatus = [this](const QString&, int) { ++statusTexts; };
     QString error;
@@ -42,6 +43,7 @@ class LoadThread final : public QThread {
   std::vector<TftpEvent> events;
   int statusTexts = 0;
   std::atomic<bool> ready{false}, stop{false};
+  std::atomic<int> heard{0};
   bool opened = false;
 
  private:
@@ -106,6 +108,9 @@ TEST(SharedTftpServerTest, EachLoadHearsOnlyItsOwnUnitAndOthersAreServedAsUsual)
   }
   ASSERT_TRUE(WaitPumpingUntil(
       [&] { return clients[0].done && clients[1].done && clients[2].done; }, 20000));
+  // The server's end of a transfer comes with the client's last ACK, a
+  // moment after the client has all the data.
+  EXPECT_TRUE(WaitPumpingUntil([&] { return a.heard >= 2 && b.heard >= 2; }, 10000));
   a.stop = b.stop = true;
   a.wait();
   b.wait();

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include "engine/load_engine.h"
 
 namespace fwl {
@@ -235,6 +237,26 @@ TEST(Crc32ReplyTest, HostileRepliesAreRefusedInBoundedTime) {
             Crc32Reply::kUnreadable);
   EXPECT_EQ(ParseCrc32Reply("x\nCRC32 for 0 ... ffffffffffffffff ==> 1\n=> ", 0, 0, crc),
             Crc32Reply::kUnreadable);
+
+  // Replies far beyond any reply buffer, shaped to make a scan that goes
+  // back over what it has read (or copies the rest of the text per line)
+  // quadratic: 2 MiB is read in milliseconds when the parse is linear and
+  // would take minutes when it is not, so the bound leaves a margin of
+  // hundreds either way and cannot fail on a slow or busy machine.
+  constexpr int kBig = 2 << 20;
+  QByteArray manyLines;
+  while (manyLines.size() < kBig) manyLines += "CRC32 for 0 ... \r\n";
+  QByteArray longLine = "x\r\nCRC32 for ";
+  longLine += QByteArray(kBig, ' ');
+  longLine += "0 ... f ==> 1\r\n=> ";
+  const QByteArray hostile[] = {manyLines, longLine, QByteArray(kBig, '\n'),
+                                "x\r\nCRC32 for " + QByteArray(kBig, '4') + "\r\n=> "};
+  QElapsedTimer clock;
+  clock.start();
+  for (const QByteArray& reply : hostile) {
+    EXPECT_NE(ParseCrc32Reply(reply, 0x1000, 16, crc), Crc32Reply::kValue);
+  }
+  EXPECT_LT(clock.elapsed(), 15000);
 }
 
 }  // namespace

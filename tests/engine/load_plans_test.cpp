@@ -3,12 +3,17 @@
 // still resets the unit and the new plan leaves it at its prompt. Also the
 // size limits, the restart countdown, the step reports and the wait for
 // transfers a station runs by itself.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QNetworkDatagram>
 #include <QRegularExpression>
 #include <QTimer>
+#include <QUdpSocket>
 #include <cctype>
 #include <ostream>
 
 #include "serial_load_fixture.h"
+#include "station/station_link.h"
 
 namespace fwl::test {
 namespace {
@@ -340,9 +345,46 @@ TEST_F(TransferWaitTest, NoTransferGivesUpAfter61Tries) {
 }
 
 TEST_F(TransferWaitTest, StationThatNeverAnswersFails) {
+  // The engine's own polls go to a real socket that never answers.
+  QUdpSocket silent;
+  ASSERT_TRUE(silent.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+  QList<QByteArray> polls;
+  QObject::connect(&silent, &QUdpSocket::readyRead, [&] {
+    while (silent.hasPendingDatagrams()) polls << silent.receiveDatagram().data();
+  });
   engine.stationQuery = nullptr;
+  engine.stationLink->SetDevice(QStringLiteral("Ethernet"));
+  engine.stationLink->SetUseLibrary(true);
+  engine.stationLink->SetUseAlternateAddress(false);
+  engine.stationLink->SetAddress(QStringLiteral("127.0.0.1"));
+  engine.stationLink->SetStationPort(silent.localPort());
+  engine.stationLink->SetRetries(2);
+  engine.planTimings.restartQueryMs = 20;
   Deliver({1, 2});
   EXPECT_EQ(engine.WaitForTransfers(false), -1);
+  QCoreApplication::processEvents();
+  // 61 polls after the single transfer, each one send (no retries), each
+  // the station poll (function code 3).
+  ASSERT_EQ(polls.size(), 61);
+  for (const QByteArray& p : polls) {
+    ASSERT_GE(p.size(), 10);
+    EXPECT_EQ((quint8(p[8]) << 8) | quint8(p[9]), 3);
+  }
+  // The link's own settings are back after the wait.
+  EXPECT_EQ(engine.stationLink->Retries(), 2);
+}
+
+TEST_F(TransferWaitTest, FileTheServerLacksEndsTheWaitBeforeAnyTransfer) {
+  // (A missing second image is tested against the simulated station.)
+  const QString text = QStringLiteral("The requested file kvimage_x was not found on the server.");
+  engine.planTimings.transferPollMs = 1000;
+  QTimer::singleShot(20, &engine, [this, text] { engine.OnTftpEvent(4, text); });
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(engine.WaitForTransfers(false), -1);
+  EXPECT_LT(clock.elapsed(), 20000);  // not 61 polls of a second
+  EXPECT_EQ(ui.messageTexts(), QStringList(text));
+  EXPECT_EQ(queries, 0);
 }
 
 }  // namespace

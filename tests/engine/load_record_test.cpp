@@ -4,15 +4,23 @@
 // and "fwload history" over a folder of records.
 #include "engine/load_record.h"
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
+#include <QSet>
+#include <barrier>
+#include <thread>
 
+#include "engine/record_file.h"
 #include "platform/system_folders.h"
 #include "serial_load_fixture.h"
+#include "sim/sim_station.h"
+#include "station/station_link.h"
 #include "switch/load_dispatch.h"
 
 namespace fwl::test {
@@ -203,33 +211,87 @@ TEST_F(LoadRecordTest, SwitchOverEthernetRecordsEveryOutcomeWithoutThePassword) 
   EXPECT_EQ(LoadRecorder::Active(), nullptr);
 }
 
-TEST_F(LoadRecordTest, StationOverEthernetRecordsSuccessFailureCancelAndADeclinedWarning) {
-  MakeImage("kvimage_razeb3_1_5", 1000, 4);
-  const LoadJob job = Job(kProductStation, kMethodEthernetOnly, Path("kvimage_razeb3_1_5"));
-  engine.ethernetOnlyUpgrade = [](LoadEngine& e, const QString&) {
-    e.AnnouncePlan({LoadStep{"Transfer file", 1000, 0}});
-    e.ReportStep(0, true);
-    e.ReportFinalResult(true);
-    // The restart countdown follows the final result: a program closed now
-    // still leaves the record, with the plan's outcome.
-    const QStringList saved = QDir(LoadRecordsFolder()).entryList(QDir::Files);
-    EXPECT_EQ(saved.size(), 1);
-    QJsonObject early;
-    EXPECT_TRUE(ReadLoadRecord(LoadRecordsFolder() + saved.value(0), early));
-    EXPECT_EQ(early["outcome"].toString(), "success");
-    EXPECT_FALSE(early["complete"].toBool());
-    return 1;
+TEST_F(LoadRecordTest, StationOverEthernetRecordsTheRealUpgradeStepByStep) {
+  const QByteArray fs = MakeImage("kvimage_razeb3_2_1", 30000, 4);
+  const QByteArray boot = MakeImage("kvimageb_razeb3_2_1", 4000, 5);
+  const quint16 stationPort = FreeUdpPort();
+  engine.stationLink->SetStationPort(stationPort);
+  engine.planTimings.transferPollMs = 100;
+  engine.planTimings.secondStartPollMs = 100;
+  engine.planTimings.restartPollMs = 20;
+  auto startStation = [&](const QString& build) {
+    SimStationOptions o;
+    o.address = QHostAddress(QStringLiteral("127.0.0.1"));
+    o.stationPort = stationPort;
+    o.tftpPort = tftpPort;
+    o.mtd5 = true;
+    o.build = build;
+    o.restartMs = 30;
+    o.tftpTimeoutMs = 300;
+    auto station = std::make_unique<SimStation>(o);
+    EXPECT_TRUE(station->Start());
+    return station;
   };
-  EXPECT_EQ(StartLoad(job, engine), 1);
+  const LoadJob job = Job(kProductStation, kMethodEthernetOnly, Path("kvimage_razeb3_2_1"));
+
+  // Success. The record is on the disk as soon as the final result is
+  // known, before the dispatcher returns.
+  QJsonObject early;
+  engine.SetProgressCallback(
+      [&](const LoadProgressEvent& e, void*) {
+        if (e.kind != LoadProgressEvent::kFinal) return;
+        const QStringList saved = QDir(LoadRecordsFolder()).entryList(QDir::Files);
+        if (saved.size() == 1) ReadLoadRecord(LoadRecordsFolder() + saved[0], early);
+      },
+      nullptr);
+  std::unique_ptr<SimStation> station = startStation("3.2.0");
+  ASSERT_EQ(StartLoad(job, engine), 1) << ui.messageTexts().join('\n').toStdString();
+  EXPECT_EQ(early["outcome"].toString(), "success");
+  EXPECT_FALSE(early["complete"].toBool(true));
   QJsonObject r = LastRecord();
   EXPECT_EQ(r["outcome"].toString(), "success");
-  EXPECT_EQ(StepStatesOf(r), QStringList({"OK"}));
+  EXPECT_EQ(r["method"].toString(), "ethernet only");
+  // Step 0 begins before the plan is announced; it is still recorded.
+  EXPECT_EQ(StepStatesOf(r), QStringList(6, "OK"));
+  EXPECT_GE(r["steps"].toArray()[0].toObject()["durationMs"].toDouble(-1), 0);
+  // Both images the station fetched, not only the file chosen.
+  const QJsonArray files = r["firmware"].toArray();
+  ASSERT_EQ(files.size(), 3);
+  EXPECT_EQ(files[1]["role"].toString(), "file system image");
+  EXPECT_EQ(files[1]["size"].toInt(), fs.size());
+  EXPECT_EQ(files[2]["role"].toString(), "boot image");
+  EXPECT_EQ(files[2]["path"].toString(), Path("kvimageb_razeb3_2_1"));
+  EXPECT_EQ(files[2]["size"].toInt(), boot.size());
+  EXPECT_EQ(files[2]["sha256"].toString(),
+            QCryptographicHash::hash(boot, QCryptographicHash::Sha256).toHex());
+  EXPECT_EQ(station->ReceivedImages().value("kvimageb_razeb3_2_1"), boot);
 
-  engine.ethernetOnlyUpgrade = [](LoadEngine&, const QString&) { return 0; };
+  // Refused at the firmware check: the step that failed is step 0.
+  station.reset();
+  station = startStation("1.5.9");
   EXPECT_EQ(StartLoad(job, engine), 0);
-  EXPECT_EQ(LastRecord()["outcome"].toString(), "failed");
+  r = LastRecord();
+  EXPECT_EQ(r["outcome"].toString(), "failed");
+  EXPECT_EQ(StepStatesOf(r),
+            QStringList({"ERROR", "not run", "not run", "not run", "not run", "not run"}));
+  EXPECT_TRUE(r["messages"].toArray().last().toObject()["text"].toString().startsWith(
+      "Firmware versions 1.6"));
 
-  // The operator cancels the upgrade's own prompt.
+  // The warning declined: nothing ran.
+  ui.QueueAnswer(kAnswerNo);
+  EXPECT_EQ(StartLoad(job, engine), -2);
+  r = LastRecord();
+  EXPECT_EQ(r["outcome"].toString(), "declined");
+  EXPECT_EQ(r["messages"].toArray()[0].toObject()["caption"].toString(), "Warning");
+  EXPECT_TRUE(r["steps"].toArray().isEmpty());
+  EXPECT_EQ(LastLoadRecordLine(),
+            "Load record saved (cancelled): " + QDir::toNativeSeparators(LastLoadRecordPath()));
+}
+
+TEST_F(LoadRecordTest, ALoadCancelledAtAPromptIsRecordedAsCancelled) {
+  // The Ethernet-only upgrade itself asks nothing; a path that does and is
+  // cancelled there is recorded as cancelled, whatever it returns.
+  const LoadJob job = Job(kProductStation, kMethodEthernetOnly, QString());
   ui.CancelPromptAfter(0);
   engine.ethernetOnlyUpgrade = [](LoadEngine&, const QString&) {
     Ui::Current().ShowPrompt("Station restarting", "");
@@ -237,13 +299,30 @@ TEST_F(LoadRecordTest, StationOverEthernetRecordsSuccessFailureCancelAndADecline
   };
   EXPECT_EQ(StartLoad(job, engine), -2);
   EXPECT_EQ(LastRecord()["outcome"].toString(), "cancelled");
+}
 
-  ui.CancelPromptAfter(-1);
-  ui.QueueAnswer(kAnswerNo);
-  EXPECT_EQ(StartLoad(job, engine), -2);
-  r = LastRecord();
-  EXPECT_EQ(r["outcome"].toString(), "declined");
-  EXPECT_EQ(r["messages"].toArray()[0].toObject()["caption"].toString(), "Warning");
+TEST_F(LoadRecordTest, APpcBootBootImageCheckKeepsBothOfItsChecks) {
+  MakeImage("kvimage_razeb3_2_0", 60000, 6);
+  const QByteArray boot = MakeImage("kvimageb_razeb3_2_0", 0x3456, 7);
+  SimOptions o = UnitOptions("ppc855", "PPCBoot");
+  o.nandSize = 0x1000000;
+  StartUnit(o, Path("kvimage_razeb3_2_0"));
+  ASSERT_EQ(StartLoad(Job(kProductStation, kMethodSerial, Path("kvimage_razeb3_2_0")), engine), 1)
+      << lines.join('\n').toStdString();
+  const QString crc =
+      Hex8(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(boot.constData()), uInt(boot.size()))));
+  const QJsonObject r = LastRecord();
+  QJsonObject verify;
+  for (const QJsonValue& step : r["steps"].toArray()) {
+    if (step["name"].toString() == "Verify boot image") verify = step.toObject();
+  }
+  // The NAND copy read back and the NOR copy in place, each with its CRC.
+  const QJsonArray checks = verify["checks"].toArray();
+  ASSERT_EQ(checks.size(), 2) << QJsonDocument(verify).toJson().toStdString();
+  for (const QJsonValue& c : checks) {
+    EXPECT_EQ(c["crcExpected"].toString(), crc);
+    EXPECT_EQ(c["crcFound"].toString(), crc);
+  }
 }
 
 TEST_F(LoadRecordTest, AFolderThatCannotBeWrittenNeverFailsTheLoad) {
@@ -253,7 +332,97 @@ TEST_F(LoadRecordTest, AFolderThatCannotBeWrittenNeverFailsTheLoad) {
   engine.ethernetOnlyUpgrade = [](LoadEngine&, const QString&) { return 1; };
   EXPECT_EQ(StartLoad(Job(kProductStation, kMethodEthernetOnly, QString()), engine), 1);
   EXPECT_EQ(LastLoadRecordPath(), "");
+  EXPECT_FALSE(LastLoadRecordError().isEmpty());
+  EXPECT_EQ(LastLoadRecordLine(), "Load record could not be saved: " + LastLoadRecordError());
   QFile::remove(SystemFolder() + "loads");
+}
+
+TEST(LoadRecordFile, RecordsCreatedAtOnceUnderOneNameAllSurvive) {
+  // Two loads that started in the same millisecond, in two processes, ask
+  // for the same name at the same moment: each must get a file of its own.
+  QTemporaryDir dir;
+  const QString folder = dir.path() + "/";
+  constexpr int kWriters = 2;
+  constexpr int kRecords = 40;
+  std::barrier start(kWriters);
+  std::vector<std::thread> writers;
+  std::vector<QStringList> paths(kWriters);
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      for (int i = 0; i < kRecords; ++i) {
+        start.arrive_and_wait();
+        QString path, error;
+        const QByteArray bytes = QByteArray::number(w) + ":" + QByteArray::number(i);
+        if (CreateRecordFile(folder, "20261209T031522.123Z", bytes, path, error)) {
+          paths[size_t(w)] << path;
+        }
+      }
+    });
+  }
+  for (std::thread& t : writers) t.join();
+  QSet<QString> names;
+  for (int w = 0; w < kWriters; ++w) {
+    ASSERT_EQ(paths[size_t(w)].size(), kRecords);
+    for (int i = 0; i < kRecords; ++i) {
+      const QString& path = paths[size_t(w)][i];
+      names.insert(path);
+      EXPECT_EQ(ReadFileOrEmpty(path), QByteArray::number(w) + ":" + QByteArray::number(i));
+    }
+  }
+  EXPECT_EQ(names.size(), kWriters * kRecords);
+  // Nothing else is left in the folder (no temporary files).
+  EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), kWriters * kRecords);
+}
+
+TEST(LoadRecordFile, AFullFileSystemIsReportedAndLeavesNoHalfRecord) {
+  // The records folder is a 64 KiB tmpfs filled to the last byte, mounted
+  // in a mount namespace of this test's own (no change to the machine).
+  QProcess probe;
+  probe.start("unshare", {"-rm", "true"});
+  if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit ||
+      probe.exitCode() != 0) {
+    GTEST_SKIP() << "no mount namespace may be created here (unshare -rm failed), so no small "
+                    "file system can be mounted for the test";
+  }
+  QTemporaryDir system;
+  const char* script =
+      "sys=$1; shift\n"
+      "mkdir -p \"$sys/loads\" || exit 90\n"
+      "mount -t tmpfs -o size=64k tmpfs \"$sys/loads\" || exit 91\n"
+      "head -c 1048576 /dev/zero > \"$sys/loads/filler\" 2>/dev/null\n"
+      "\"$@\"; status=$?\n"
+      "ls -A \"$sys/loads\" >&2\n"
+      "exit $status\n";
+  QProcess run;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("FWLOADER_SYSTEM_DIR", system.path());
+  run.setProcessEnvironment(env);
+  run.start("unshare",
+            {"-rm",        "sh",
+             "-c",         script,
+             "sh",         system.path(),
+             FwloadPath(), "load",
+             "--product",  "station",
+             "--method",   "serial",
+             "--port",     "/nonexistent/tty",
+             "--pc-ip",    "127.0.0.1",
+             "--ip",       "127.0.0.1",
+             "--subnet",   "255.0.0.0",
+             "--firmware", QString(FWL_SOURCE_DIR) + "/samples/firmware/kvimagea_mums3_2_7",
+             "--yes",      "--catch-timeout",
+             "1"});
+  ASSERT_TRUE(run.waitForFinished(120000));
+  const QString out = QString::fromUtf8(run.readAllStandardOutput());
+  const QString err = QString::fromUtf8(run.readAllStandardError());
+  if (run.exitCode() == 91) GTEST_SKIP() << "tmpfs cannot be mounted here: " << err.toStdString();
+  ASSERT_EQ(run.exitCode(), 1) << out.toStdString() << err.toStdString();
+  EXPECT_TRUE(out.contains("Load failed.")) << out.toStdString();
+  EXPECT_FALSE(out.contains("Load record saved")) << out.toStdString();
+  EXPECT_TRUE(err.contains("Load record could not be saved: No space left on device ("))
+      << err.toStdString();
+  // The filler and nothing else: no empty record, no temporary file.
+  EXPECT_TRUE(err.trimmed().endsWith("\nfiller")) << err.toStdString();
+  EXPECT_FALSE(err.contains(".json")) << err.toStdString();
 }
 
 TEST(LoadHistory, ListsNewestFirstAndShowsOne) {
@@ -300,6 +469,61 @@ TEST(LoadHistory, ListsNewestFirstAndShowsOne) {
   EXPECT_EQ(QJsonDocument::fromJson(run.out.toUtf8()).object()["outcome"].toString(), "success");
   EXPECT_EQ(RunFwload({"history", "show", "20250101T000000.000Z.json"}, env).exitCode, 1);
   EXPECT_EQ(RunFwload({"history", "--last", "x"}, env).exitCode, 2);
+}
+
+TEST(LoadHistory, ShowsRecordFieldsSafelyAndReadsOnlyRegularFiles) {
+  QTemporaryDir system;
+  const QString folder = system.path() + "/loads/";
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("FWLOADER_SYSTEM_DIR", system.path());
+
+  FwloadRun run = RunFwload({"history"}, env);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, QStringLiteral("No load records in %1.\n").arg(folder));
+
+  // A record whose fields would clear the screen, return the cursor and
+  // turn the rest of the line around.
+  const QString name = QStringLiteral("Pump\x1b[2J\r\u009b7m\u202e1");
+  const QJsonObject o{
+      {"start", "2026-01-01T10:00:00.000Z"},
+      {"product", "station"},
+      {"station", QJsonObject{{"name", name}}},
+      {"firmware", QJsonArray{QJsonObject{{"role", "selected"}, {"path", "/fw/kv\\\x07image"}}}},
+      {"outcome", "success\n"}};
+  WriteFileOrFail(folder + "20260101T100000.000Z.json", QJsonDocument(o).toJson());
+  auto raw = [](const QString& text) {
+    for (const QChar c : text) {
+      const char16_t u = c.unicode();
+      if ((u < 0x20 && u != '\n') || (u >= 0x7f && u <= 0x9f) || u == 0x202e) return true;
+    }
+    return false;
+  };
+  run = RunFwload({"history"}, env);
+  ASSERT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(raw(run.out)) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains("Pump\\x1b[2J\\x0d\\x9b7m\\u202e1")) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains("kv\\\\\\x07image")) << run.out.toStdString();
+  EXPECT_EQ(run.out.count('\n'), 1);
+  // JSON keeps the text exact, in escapes.
+  for (const QStringList& args : {QStringList{"history", "--json"},
+                                  QStringList{"history", "show", "20260101T100000.000Z.json"}}) {
+    run = RunFwload(args, env);
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(raw(run.out)) << run.out.toStdString();
+    const QJsonObject back = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    EXPECT_EQ(args.size() == 2 ? back["unit"].toString() : back["station"]["name"].toString(),
+              name);
+  }
+
+  // A FIFO named like a record is neither waited on nor read.
+  const QString fifo = folder + "20270101T000000.000Z.json";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  run = RunFwload({"history", "show", fifo}, env);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(run.err.contains("not a regular file")) << run.err.toStdString();
+  run = RunFwload({"history"}, env);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.out.contains("Pump")) << run.out.toStdString();
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUdpSocket>
+#include <functional>
 #include <memory>
 
 #include "catalogue/firmware_bundle.h"
@@ -469,6 +471,68 @@ TEST_F(EthernetUpgradeTest, BusyTftpPortFailsBeforeTheReset) {
   ASSERT_EQ(ui.messageTexts().size(), 1);
   EXPECT_TRUE(ui.messageTexts()[0].startsWith("Failed to start TFTP server."));
   EXPECT_EQ(station->Resets(), 0);
+  EXPECT_FALSE(engine.tftpServer);
+}
+
+TEST_F(EthernetUpgradeTest, AnImageTheStationCannotBeSentStopsTheLoadBeforeTheStationChanges) {
+  struct Case {
+    const char* name;
+    std::function<void(const QString& bootPath)> spoil;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {"missing", [](const QString&) {}, "does not exist"},
+      {"empty", [](const QString& p) { WriteFileOrFail(p, QByteArray()); }, "is empty"},
+      {"a folder", [](const QString& p) { QDir().mkpath(p); }, "is not a regular file"},
+  };
+  MakeImage("kvimage_razeb3_2_1", 5000, 30);
+  WriteParameters(Path("kvimage_razeb3_2_1"));
+  const QString boot = Path("kvimageb_razeb3_2_1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFile::remove(boot);
+    QDir(boot).removeRecursively();
+    c.spoil(boot);
+    const qsizetype shown = ui.messageTexts().size();
+    StartStation(Options("8xx", true, "3.2.0"));
+    EXPECT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 0);
+    EXPECT_EQ(
+        ui.messageTexts().mid(shown),
+        QStringList(QStringLiteral("The boot image %1 %2. Nothing was changed on the station.")
+                        .arg(QDir::toNativeSeparators(boot), c.problem)));
+    // Asked, never told: no configuration file, no update script, no reset.
+    EXPECT_EQ(station->Commands(), QStringList({"cat /proc/mtd", "cat /proc/cpuinfo"}));
+    EXPECT_TRUE(station->Files().isEmpty());
+    EXPECT_EQ(station->Resets(), 0);
+    EXPECT_EQ(station->UpdateState(), "idle");
+  }
+}
+
+TEST_F(EthernetUpgradeTest, AFileTheServerLacksDuringTheWaitEndsItWithTheServersText) {
+  const QByteArray fs = MakeImage("kvimage_razeb3_2_1", 20000, 31);
+  MakeImage("kvimageb_razeb3_2_1", 3000, 32);
+  WriteParameters(Path("kvimage_razeb3_2_1"));
+  StartStation(Options("8xx", true, "3.2.0"));
+  // Polls this long would keep a wait that ignores the event for a minute.
+  engine.planTimings.secondStartPollMs = 1000;
+  // The boot image goes away after the checks, as the station restarts.
+  engine.SetProgressCallback(
+      [this](const LoadProgressEvent& e, void*) {
+        events.push_back(e);
+        if ((e.flags & LoadProgressEvent::kStepIndex) && e.stepIndex == 3) {
+          QFile::remove(Path("kvimageb_razeb3_2_1"));
+        }
+      },
+      nullptr);
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 0);
+  EXPECT_LT(clock.elapsed(), 30000);
+  ASSERT_EQ(ui.messageTexts().size(), 1) << ui.messageTexts().join('|').toStdString();
+  EXPECT_TRUE(ui.messageTexts()[0].contains("kvimageb_razeb3_2_1"));
+  EXPECT_TRUE(ui.messageTexts()[0].contains("not found")) << ui.messageTexts()[0].toStdString();
+  EXPECT_EQ(station->ReceivedImages().value("kvimage_razeb3_2_1"), fs);
+  EXPECT_EQ(StepStates()[4], kStepStateError);
   EXPECT_FALSE(engine.tftpServer);
 }
 

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -15,6 +18,7 @@
 #include "catalogue/firmware_bundle.h"
 #include "catalogue/work_folder_list.h"
 #include "engine/load_engine.h"
+#include "engine/load_record.h"
 #include "net/icmp_echo.h"
 #include "sim/bundle_writer.h"
 #include "sim/sim_switch.h"
@@ -244,6 +248,19 @@ TEST_F(SwitchInstallTest, EachBoardGetsItsOwnImagePairWhicheverVariantWasChosen)
       EXPECT_EQ(sw->Installs()[0].bootName, Root(c.boot));
       EXPECT_EQ(sw->Installs()[0].boot, images[Root(c.boot)]);
       EXPECT_TRUE(sw->Installs()[0].accepted);
+      // The record names the images the switch fetched, not the file chosen.
+      QJsonObject record;
+      ASSERT_TRUE(ReadLoadRecord(LastLoadRecordPath(), record));
+      const QJsonArray files = record["firmware"].toArray();
+      ASSERT_EQ(files.size(), 3);
+      EXPECT_EQ(files[0].toObject()["path"].toString(), folder + Root(chosen));
+      for (const auto& [i, name] : {std::pair{1, Root(c.root)}, std::pair{2, Root(c.boot)}}) {
+        const QJsonObject f = files[i].toObject();
+        EXPECT_EQ(QFileInfo(f["path"].toString()).fileName(), name);
+        EXPECT_EQ(f["size"].toInt(), images[name].size());
+        EXPECT_EQ(f["sha256"].toString(),
+                  QCryptographicHash::hash(images[name], QCryptographicHash::Sha256).toHex());
+      }
     }
   }
 }
@@ -336,6 +353,14 @@ TEST_F(SwitchBundleTest, MatchingBrandGetsItsBoardSectionAndTheWorkFolderGoes) {
   EXPECT_EQ(install.boot, sectionBoot[2]);
   EXPECT_EQ(install.root, sectionRoot[2]);
   EXPECT_EQ(sw->InfoPackage(), infoPackage);
+  // The record keeps the images taken out of the bundle, which are gone now.
+  QJsonObject record;
+  ASSERT_TRUE(ReadLoadRecord(LastLoadRecordPath(), record));
+  const QJsonArray files = record["firmware"].toArray();
+  ASSERT_EQ(files.size(), 3);
+  EXPECT_EQ(files[1].toObject()["sha256"].toString(),
+            QCryptographicHash::hash(sectionRoot[2], QCryptographicHash::Sha256).toHex());
+  EXPECT_EQ(files[2].toObject()["size"].toInt(), sectionBoot[2].size());
   EXPECT_EQ(WorkFolders(), before);
 }
 

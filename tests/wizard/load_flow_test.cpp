@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QTreeView>
 
 #include "engine/load_engine.h"
+#include "engine/load_record.h"
 #include "sim/sim_unit.h"
 #include "station/station_link.h"
 #include "wizard/ip_address_edit.h"
@@ -133,8 +135,9 @@ TEST_F(LoadFlowTest, StationOverSerialIsLoadedAndEndsOnTheConfigurationPage) {
   EXPECT_TRUE(loadNow->isVisible() && loadNow->isEnabled());
   // The load's record is kept, and named under the list.
   const QString recordText = page5()->recordLine()->text();
-  ASSERT_TRUE(recordText.startsWith("Load record saved: ")) << qPrintable(recordText);
-  EXPECT_TRUE(QFileInfo::exists(recordText.mid(19))) << qPrintable(recordText);
+  const QString saved = QStringLiteral("Load record saved (loaded): ");
+  ASSERT_TRUE(recordText.startsWith(saved)) << qPrintable(recordText);
+  EXPECT_TRUE(QFileInfo::exists(recordText.mid(saved.size()))) << qPrintable(recordText);
 
   // A controller load moves on to the configuration page by itself.
   ASSERT_TRUE(WaitPumpingUntil([&] { return sheet->currentId() == CFWLoadPSheet::kPage6; }, 3000));
@@ -164,6 +167,8 @@ TEST_F(LoadFlowTest, FailedLoadShowsTheErrorBoxOverAnEmptyList) {
   EXPECT_EQ(last.icon, QMessageBox::Critical);
   EXPECT_EQ(rowsAtError, 0);
   EXPECT_EQ(PlexmonValue("LoadComplete"), "0");
+  EXPECT_TRUE(page5()->recordLine()->text().startsWith("Load record saved (failed): "))
+      << qPrintable(page5()->recordLine()->text());
   // The page stays, with Back and Next, and Load Now can be pressed again.
   WaitPumping(100);
   EXPECT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
@@ -201,6 +206,20 @@ TEST_F(LoadFlowTest, CancelOnThePowerPromptEndsTheLoad) {
       << qPrintable(watcher.texts().join('\n'));
   EXPECT_EQ(watcher.texts().last(), "Error(s) were found during the load process.");
   EXPECT_EQ(page5()->statusList()->rowCount(), 0);
+  EXPECT_TRUE(page5()->recordLine()->text().startsWith("Load record saved (cancelled): "))
+      << qPrintable(page5()->recordLine()->text());
+
+  // Once more with the records folder's place taken by a file: the line
+  // says the record was not saved, and why.
+  QDir(LoadRecordsFolder()).removeRecursively();
+  WriteFileOrFail(LoadRecordsFolder().chopped(1), "not a folder");
+  operatorHand.start(50);
+  Control<QPushButton>(page5(), 304)->click();
+  operatorHand.stop();
+  const QString line = page5()->recordLine()->text();
+  QFile::remove(LoadRecordsFolder().chopped(1));
+  EXPECT_TRUE(line.startsWith("Load record could not be saved: ")) << qPrintable(line);
+  EXPECT_FALSE(line.contains("saved (")) << qPrintable(line);
 }
 
 TEST_F(LoadFlowTest, SwitchOverSerialStaysOnThePageWithBackAndNext) {
