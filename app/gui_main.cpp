@@ -1,10 +1,14 @@
-// fwloader: the wizard. Reads the command line into the application object,
-// picks the help file, then runs the wizard sheet modally; the process ends
-// when the sheet closes.
+// fwloader: the wizard. Answers --help and --version (and the lack of a
+// display) on the terminal before any window exists; otherwise reads the
+// command line into the application object, picks the help file, then runs
+// the wizard sheet modally; the process ends when the sheet closes.
 #include <QApplication>
+#include <cstdio>
+#include <optional>
 
 #include "app/application.h"
 #include "app/command_line.h"
+#include "app/front_door.h"
 #include "app/help.h"
 #include "app/settings.h"
 #include "wizard/fwload_psheet.h"
@@ -19,7 +23,26 @@ constexpr char kSheetCaption[] = "Wizard";
 }  // namespace
 
 int main(int argc, char** argv) {
+  QStringList given;
+  for (int i = 1; i < argc; ++i) given << QString::fromLocal8Bit(argv[i]);
+  switch (fwl::ChooseFrontDoor(given, QProcessEnvironment::systemEnvironment())) {
+    case fwl::FrontDoor::kPrintUsage:
+      std::fputs(fwl::WizardUsage().toLocal8Bit().constData(), stdout);
+      return 0;
+    case fwl::FrontDoor::kPrintVersion:
+      std::fputs(fwl::WizardVersionLine().toLocal8Bit().constData(), stdout);
+      return 0;
+    case fwl::FrontDoor::kNoDisplay:
+      std::fputs(fwl::kNoDisplayText, stderr);
+      return 1;
+    case fwl::FrontDoor::kRunWizard:
+      break;
+  }
+  // A display variable that names no reachable display is only found out
+  // while the application object is made.
+  std::optional<fwl::NoDisplayGuard> noDisplay(std::in_place);
   QApplication qapp(argc, argv);
+  noDisplay.reset();
   // Settings live under <config dir>/<company>/<application>.
   QApplication::setOrganizationName(fwl::OemString(fwl::kOemCompanyKey));
   QApplication::setApplicationName(fwl::OemString(fwl::kAppNameEntry));

@@ -29,7 +29,8 @@ QString HelpFolderFor(const QString& programFolder) {
   const QString installed = InstalledDataFolder(programFolder);
   if (!installed.isEmpty() && QFileInfo(installed + QStringLiteral("help")).isDir())
     return AsFolderText(installed + QStringLiteral("help"));
-  return AsFolderText(QStringLiteral(FWL_SOURCE_DIR "/docs/help"));
+  // Not found: the installed place, so that what is missing can be named.
+  return AsFolderText(programFolder + QStringLiteral("/" FWL_DATA_FROM_BIN "/help"));
 }
 
 QString InstalledDataFolder(const QString& programFolder) {

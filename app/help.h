@@ -21,9 +21,10 @@ constexpr int HelpContextForDialog(int dialogId) { return kHelpContextBase + dia
 QString HelpFolder();
 
 // Where a program in `programFolder` finds its help pages: "help" next to it
-// when that exists (a copied program), else the "help" folder of its
-// installed data (InstalledDataFolder), else the source tree's docs/help (a
-// program run from its build tree).
+// when that exists (a copied program, or one in its build tree, where the
+// build links the source's docs/help there), else the "help" folder of its
+// installed data (InstalledDataFolder). When neither exists, the installed
+// place all the same: the program knows no path of the tree it was built in.
 QString HelpFolderFor(const QString& programFolder);
 
 // The data an installed program brings (help pages, samples): the folder at

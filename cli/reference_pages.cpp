@@ -128,6 +128,29 @@ UsageWords ReadUsageWords(const Subcommand& cmd) {
   }
   words.options.sort();
 
+  // The synopsis lines may show an option once per form with one value
+  // each ("--method serial" in one, "--method eth" in the next): the values
+  // add up. Upper-case words are placeholders, not values.
+  std::vector<std::pair<QString, QStringList>> synopsisValues;
+  static const QRegularExpression kSynopsisValue(
+      QStringLiteral("(?<![\\w-])(--[a-z0-9][a-z0-9-]*)[ =]([a-z][a-z0-9_-]*)(?=\\s|\\]|$)"));
+  const QRegularExpression synopsisLine(
+      QStringLiteral("^(?:Usage:[ \\t]+|[ \\t]+)fwload %1(?:[ \\t].*)?$").arg(name),
+      QRegularExpression::MultilineOption);
+  for (auto line = synopsisLine.globalMatch(usage); line.hasNext();) {
+    const QString text = line.next().captured(0);
+    for (auto it = kSynopsisValue.globalMatch(text); it.hasNext();) {
+      const auto match = it.next();
+      auto known = std::find_if(synopsisValues.begin(), synopsisValues.end(),
+                                [&](const auto& c) { return c.first == match.captured(1); });
+      if (known == synopsisValues.end()) {
+        synopsisValues.emplace_back(match.captured(1), QStringList{match.captured(2)});
+      } else if (!known->second.contains(match.captured(2))) {
+        known->second.append(match.captured(2));
+      }
+    }
+  }
+
   static const QRegularExpression kChoice(
       QStringLiteral("(?<![\\w-])(--[a-z0-9][a-z0-9-]*)[ =]"
                      "([A-Za-z0-9][A-Za-z0-9_-]*(?:\\|[A-Za-z0-9][A-Za-z0-9_-]*)+)(?![\\w|-])"));
@@ -137,6 +160,16 @@ UsageWords ReadUsageWords(const Subcommand& cmd) {
     const bool known = std::any_of(words.choices.begin(), words.choices.end(),
                                    [&](const auto& c) { return c.first == option; });
     if (!known) words.choices.emplace_back(option, match.captured(2).split(u'|'));
+  }
+  for (const auto& [option, values] : synopsisValues) {
+    auto known = std::find_if(words.choices.begin(), words.choices.end(),
+                              [&](const auto& c) { return c.first == option; });
+    if (known == words.choices.end()) {
+      words.choices.emplace_back(option, values);
+    } else {
+      for (const QString& v : values)
+        if (!known->second.contains(v)) known->second.append(v);
+    }
   }
   return words;
 }

@@ -199,7 +199,7 @@ void TerminalUi::ClosePrompt() {
   CatchInterrupt(false);
 }
 
-void TerminalUi::BeginProgress(const QString& text, int maximum) {
+void TerminalUi::BeginProgress(const QString& text, int maximum, UiCancel) {
   if (!progressOpen_) CatchInterrupt(true);
   progressOpen_ = true;
   progressCancelled_ = false;

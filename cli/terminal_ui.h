@@ -62,7 +62,8 @@ class TerminalUi final : public Ui {
   void SetPromptText(const QString& text) override;
   bool PromptCancelled() override;
   void ClosePrompt() override;
-  void BeginProgress(const QString& text, int maximum) override;
+  void BeginProgress(const QString& text, int maximum,
+                     UiCancel cancel = UiCancel::kOffered) override;
   void SetProgress(int value, const QString& text) override;
   bool ProgressCancelled() override;
   void EndProgress() override;

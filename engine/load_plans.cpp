@@ -359,7 +359,8 @@ ComPort LoadEngine::RestartSequence(ComPort port) {
   }
   const int seconds = delayMs / 1000;
   Ui& ui = Ui::Current();
-  ui.BeginProgress(QStringLiteral("Resetting the station..."), seconds);
+  // The countdown only waits for the unit to come up: nothing to cancel.
+  ui.BeginProgress(QStringLiteral("Resetting the station..."), seconds, UiCancel::kNotOffered);
   for (int n = seconds; n >= 1; --n) {
     ui.SetProgress(seconds - n, QStringLiteral("Resetting hardware... (%1 sec)").arg(n));
     WaitPumping(planTimings.countdownStepMs);

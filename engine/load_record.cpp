@@ -88,8 +88,9 @@ class RecordingUi final : public Ui {
   void SetPromptText(const QString& text) override { next_.SetPromptText(text); }
   bool PromptCancelled() override { return Noted(next_.PromptCancelled()); }
   void ClosePrompt() override { next_.ClosePrompt(); }
-  void BeginProgress(const QString& text, int maximum) override {
-    next_.BeginProgress(text, maximum);
+  void BeginProgress(const QString& text, int maximum,
+                     UiCancel cancel = UiCancel::kOffered) override {
+    next_.BeginProgress(text, maximum, cancel);
   }
   void SetProgress(int value, const QString& text) override { next_.SetProgress(value, text); }
   bool ProgressCancelled() override { return Noted(next_.ProgressCancelled()); }

@@ -13,6 +13,11 @@ enum class UiIcon { kNone, kInformation, kWarning, kError, kQuestion };
 
 enum class UiButtons { kOk, kOkCancel, kYesNo, kYesNoCancel, kRetryCancel };
 
+// Whether a progress window lets the operator stop the work. A wait that
+// cannot be stopped (the restart countdown) shows no Cancel at all rather
+// than a button that does nothing.
+enum class UiCancel { kOffered, kNotOffered };
+
 // Answers keep the Windows dialog result numbers, which callers compare with.
 enum UiAnswer : int {
   kAnswerOk = 1,
@@ -40,8 +45,11 @@ class Ui {
   virtual bool PromptCancelled() = 0;
   virtual void ClosePrompt() = 0;
 
-  // Progress window: a text line, a bar and a Cancel button.
-  virtual void BeginProgress(const QString& text, int maximum) = 0;
+  // Progress window: a text line, a bar and, with UiCancel::kOffered, a
+  // Cancel button. With kNotOffered the window cannot be closed by the
+  // operator and ProgressCancelled() stays false.
+  virtual void BeginProgress(const QString& text, int maximum,
+                             UiCancel cancel = UiCancel::kOffered) = 0;
   virtual void SetProgress(int value, const QString& text) = 0;
   virtual bool ProgressCancelled() = 0;
   virtual void EndProgress() = 0;
@@ -74,7 +82,7 @@ class SilentUi : public Ui {
   void SetPromptText(const QString&) override {}
   bool PromptCancelled() override { return false; }
   void ClosePrompt() override {}
-  void BeginProgress(const QString&, int) override {}
+  void BeginProgress(const QString&, int, UiCancel = UiCancel::kOffered) override {}
   void SetProgress(int, const QString&) override {}
   bool ProgressCancelled() override { return false; }
   void EndProgress() override {}

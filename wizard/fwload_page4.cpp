@@ -38,6 +38,13 @@ constexpr char kSwitchGatewayNote[] =
     "necessary, specify the appropriate Gateway IP address that will allow your computer and "
     "your switch to communicate.";
 constexpr char kBlankCredentials[] = "Warning: User name and/or password field is blank.";
+// A field with some numbers but not four: taking the missing ones as 0
+// would load with an address nobody typed.
+constexpr char kIncompletePcAddress[] = "The IP address of this computer is incomplete.";
+constexpr char kIncompleteStationAddress[] = "The Station IP address is incomplete.";
+constexpr char kIncompleteSwitchAddress[] = "The Switch IP address is incomplete.";
+constexpr char kIncompleteSubnet[] = "The subnet mask is incomplete.";
+constexpr char kIncompleteGateway[] = "The Gateway IP address is incomplete.";
 
 QString Setting(const char* name) {
   return GetSettingText(QLatin1String(kSectionPages), QLatin1String(name));
@@ -51,6 +58,15 @@ IpAddressEdit* AddressField(int id, QWidget* parent) {
   auto* field = new IpAddressEdit(parent);
   field->setObjectName(ControlName(id));
   return field;
+}
+
+// A field that holds part of an address: refused with `message`, and the
+// keyboard goes back to the field.
+bool RefusedAsIncomplete(IpAddressEdit* field, const char* message) {
+  if (field->IsBlank() || field->IsComplete()) return false;
+  ShowMessage(QLatin1String(message));
+  field->setFocus();
+  return true;
 }
 
 }  // namespace
@@ -138,7 +154,9 @@ CFWLoadPage4::CFWLoadPage4(QWidget* parent)
   adapterGateway_->setFocusPolicy(Qt::ClickFocus);
 
   connect(adapters_, &QComboBox::currentTextChanged, this, &CFWLoadPage4::ShowAdapter);
-  connect(useTyped_, &QCheckBox::clicked, this, &CFWLoadPage4::OnUseTypedAddress);
+  // Follows the box's state, not clicks: a keyboard, a screen reader's
+  // toggle action and a click must all give the same page.
+  connect(useTyped_, &QCheckBox::toggled, this, &CFWLoadPage4::OnUseTypedAddress);
 }
 
 bool CFWLoadPage4::ForStation() const { return sheet()->page2()->productType() == kProductStation; }
@@ -274,6 +292,7 @@ bool CFWLoadPage4::validatePage() {
     ShowMessage(QLatin1String(kNeedPcAddress));
     return false;
   }
+  if (useTyped_->isChecked() && RefusedAsIncomplete(typed_, kIncompletePcAddress)) return false;
   // "No network adapters found" is no address to give the hardware.
   if (!useTyped_->isChecked() && pcAddress().isEmpty()) {
     ShowMessage(QLatin1String(kNeedAddress));
@@ -283,10 +302,14 @@ bool CFWLoadPage4::validatePage() {
     ShowMessage(QLatin1String(station ? kNeedStationAddress : kNeedSwitchAddress));
     return false;
   }
+  if (RefusedAsIncomplete(target_, station ? kIncompleteStationAddress : kIncompleteSwitchAddress))
+    return false;
   if (targetMask_->IsBlank()) {
     ShowMessage(QLatin1String(kNeedSubnet));
     return false;
   }
+  if (RefusedAsIncomplete(targetMask_, kIncompleteSubnet)) return false;
+  if (RefusedAsIncomplete(targetGateway_, kIncompleteGateway)) return false;
   if (targetGateway_->IsBlank() && !gatewayNoteShown_) {
     ShowMessage(QLatin1String(station ? kStationGatewayNote : kSwitchGatewayNote),
                 QStringLiteral("Information"), UiIcon::kInformation);
@@ -305,9 +328,10 @@ bool CFWLoadPage4::validatePage() {
   SetSettingText(section, QStringLiteral("subnet"), targetMask_->Address());
   SetSettingText(section, QStringLiteral("gateway ip"), targetGateway_->Address());
   // A blank typed address is not stored as "0.0.0.0", which would pass the
-  // blank check as this computer's address on the next run.
+  // blank check as this computer's address on the next run; nor is a part
+  // of one (the box is unchecked, or it would not have passed) made whole.
   SetSettingText(section, QStringLiteral("spec. ip addr"),
-                 typed_->IsBlank() ? QString() : typed_->Address());
+                 typed_->IsComplete() ? typed_->Address() : QString());
   return true;
 }
 

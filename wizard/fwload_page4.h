@@ -30,6 +30,7 @@ class CFWLoadPage4 : public CFWLoadPage {
   void OnInitDialog() override;
   void OnSetActive() override;
   // The Next checks, the gateway note (once per run) and the stored values.
+  // A field holding part of an address is refused with a message naming it.
   bool validatePage() override;
 
   // Selections read by the load.

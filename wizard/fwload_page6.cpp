@@ -32,8 +32,10 @@ CFWLoadPage6::CFWLoadPage6(QWidget* parent)
   loadConfig_ = new QCheckBox(QString::fromLatin1(kLoadConfigText), this);
   loadConfig_->setObjectName(QStringLiteral("ctl306"));
   loadConfig_->setChecked(loadConfigOnExit != 0);
-  connect(loadConfig_, &QCheckBox::clicked, this,
-          [this] { loadConfigOnExit = loadConfig_->isChecked() ? 1 : 0; });
+  // The box's state, however it changed (mouse, keyboard, a screen reader's
+  // toggle), is the answer.
+  connect(loadConfig_, &QCheckBox::toggled, this,
+          [this](bool checked) { loadConfigOnExit = checked ? 1 : 0; });
 
   auto* layout = new QVBoxLayout(this);
   layout->setSpacing(16);

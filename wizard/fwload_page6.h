@@ -23,7 +23,7 @@ class CFWLoadPage6 : public CFWLoadPage {
   // in the configuration software's file.
   bool OnWizardFinish() override;
 
-  // 1 checked (the initial state), 0 not; follows every click at once.
+  // 1 checked (the initial state), 0 not; follows every change of the box.
   int loadConfigOnExit = 1;
 
  private:

@@ -1,40 +1,67 @@
 #include "wizard/ip_address_edit.h"
 
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
 #include <QRegularExpression>
-#include <QRegularExpressionValidator>
+#include <QTimer>
+#include <QValidator>
 
 namespace fwl {
 namespace {
 
-// Up to four numbers of at most three digits; the range is checked below.
-const QRegularExpression& PartialQuad() {
-  static const QRegularExpression re(QStringLiteral("^[0-9]{0,3}(\\.[0-9]{0,3}){0,3}$"));
+constexpr int kNoticeMs = 5000;
+
+// Up to four runs of digits separated by dots; the size of each number is
+// judged separately so that a refusal can be explained.
+const QRegularExpression& DigitsAndDots() {
+  static const QRegularExpression re(QStringLiteral("^[0-9]*(\\.[0-9]*){0,3}$"));
   return re;
 }
-
-class QuadValidator : public QRegularExpressionValidator {
- public:
-  explicit QuadValidator(QObject* parent) : QRegularExpressionValidator(PartialQuad(), parent) {}
-  State validate(QString& input, int& pos) const override {
-    input.remove(QLatin1Char(' '));
-    pos = qMin(pos, int(input.size()));
-    if (QRegularExpressionValidator::validate(input, pos) == Invalid) return Invalid;
-    for (const QString& part : input.split(QLatin1Char('.'))) {
-      if (!part.isEmpty() && part.toInt() > 255) return Invalid;
-    }
-    return IpAddressEdit::IsDottedQuad(input) ? Acceptable : Intermediate;
-  }
-};
 
 bool IsAsciiDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
 
 }  // namespace
+
+// Refuses letters and a fifth number silently (nothing an operator could
+// mean as part of an address) and a number above 255 with a notice.
+class QuadValidator : public QValidator {
+ public:
+  explicit QuadValidator(IpAddressEdit* edit) : QValidator(edit), edit_(edit) {}
+
+  State validate(QString& input, int& pos) const override {
+    input.remove(QLatin1Char(' '));
+    pos = qMin(pos, int(input.size()));
+    if (!DigitsAndDots().match(input).hasMatch()) return Invalid;
+    for (const QString& part : input.split(QLatin1Char('.'))) {
+      if (part.size() > 3 || part.toInt() > 255) {
+        // Told after QLineEdit has finished with the refused edit.
+        QPointer<IpAddressEdit> edit = edit_;
+        const QString refused = part;
+        QMetaObject::invokeMethod(
+            edit_,
+            [edit, refused] {
+              if (edit) edit->ShowRefusal(refused);
+            },
+            Qt::QueuedConnection);
+        return Invalid;
+      }
+    }
+    return IpAddressEdit::IsDottedQuad(input) ? Acceptable : Intermediate;
+  }
+
+ private:
+  IpAddressEdit* edit_;
+};
 
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QLineEdit(parent) {
   setValidator(new QuadValidator(this));
   setMaxLength(15);
   // Wide enough for "255.255.255.255" and no wider than the layout needs.
   setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("255.255.255.2550")) + 12);
+  // An accepted edit answers the notice.
+  connect(this, &QLineEdit::textEdited, this, &IpAddressEdit::HideNotice);
 }
 
 bool IpAddressEdit::IsBlank() const {
@@ -71,6 +98,63 @@ bool IpAddressEdit::IsDottedQuad(const QString& text) {
     if (part.toInt() > 255) return false;
   }
   return true;
+}
+
+QString IpAddressEdit::RefusalNotice(const QString& part) {
+  return QStringLiteral("An IP address is four numbers from 0 to 255: %1 does not fit.").arg(part);
+}
+
+QLabel* IpAddressEdit::shownNotice() const {
+  return notice_ && notice_->isVisible() ? notice_ : nullptr;
+}
+
+void IpAddressEdit::ShowRefusal(const QString& part) {
+  if (!isVisible()) {
+    emit InputRefused(part);
+    return;
+  }
+  // A window of its own under the field, where the operator is looking: a
+  // tool tip would vanish with the release of the very key it explains.
+  if (!notice_) {
+    notice_ = new QLabel(this, Qt::ToolTip | Qt::FramelessWindowHint);
+    notice_->setObjectName(QStringLiteral("addressNotice"));
+    notice_->setForegroundRole(QPalette::ToolTipText);
+    notice_->setBackgroundRole(QPalette::ToolTipBase);
+    notice_->setAutoFillBackground(true);
+    notice_->setFrameStyle(QFrame::Box | QFrame::Plain);
+    notice_->setMargin(4);
+    noticeTimer_ = new QTimer(this);
+    noticeTimer_->setSingleShot(true);
+    connect(noticeTimer_, &QTimer::timeout, this, &IpAddressEdit::HideNotice);
+  }
+  if (notice_->isHidden()) savedDescription_ = accessibleDescription();
+  notice_->setText(RefusalNotice(part));
+  notice_->adjustSize();
+  notice_->move(mapToGlobal(QPoint(0, height())));
+  notice_->show();
+  noticeTimer_->start(kNoticeMs);
+  QApplication::beep();
+  // Screen readers hear it as the field's description.
+  setAccessibleDescription(notice_->text());
+  QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+  QAccessible::updateAccessibility(&changed);
+  emit InputRefused(part);
+}
+
+void IpAddressEdit::HideNotice() {
+  if (!notice_ || notice_->isHidden()) return;
+  notice_->hide();
+  setAccessibleDescription(savedDescription_);
+}
+
+void IpAddressEdit::focusOutEvent(QFocusEvent* event) {
+  HideNotice();
+  QLineEdit::focusOutEvent(event);
+}
+
+void IpAddressEdit::hideEvent(QHideEvent* event) {
+  HideNotice();
+  QLineEdit::hideEvent(event);
 }
 
 }  // namespace fwl

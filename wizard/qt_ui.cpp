@@ -1,6 +1,7 @@
 #include "wizard/qt_ui.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -66,6 +67,37 @@ class PromptWindow : public QDialog {
   void reject() override {
     if (onCancel) onCancel();
   }
+};
+
+// The progress window. Without a cancel on offer it has no Cancel button,
+// no close button in its title bar, and Escape does not take it away: the
+// work it shows goes on regardless, so nothing may pretend to stop it.
+class ProgressWindow : public QProgressDialog {
+ public:
+  ProgressWindow(const QString& text, bool cancellable, int maximum, QWidget* owner)
+      : QProgressDialog(text, cancellable ? QStringLiteral("Cancel") : QString(), 0, maximum,
+                        owner),
+        cancellable_(cancellable) {
+    if (!cancellable) {
+      setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint) &
+                     ~Qt::WindowCloseButtonHint);
+    }
+  }
+
+ protected:
+  void reject() override {
+    if (cancellable_) QProgressDialog::reject();
+  }
+  void closeEvent(QCloseEvent* event) override {
+    if (cancellable_) {
+      QProgressDialog::closeEvent(event);
+    } else {
+      event->ignore();
+    }
+  }
+
+ private:
+  bool cancellable_;
 };
 
 // Widgets live on the GUI thread only. A call from another thread (a server
@@ -178,10 +210,11 @@ void QtUi::ClosePrompt() {
   window->deleteLater();
 }
 
-void QtUi::BeginProgress(const QString& text, int maximum) {
-  if (!OnGuiThread()) return CallOnGuiThread([&] { BeginProgress(text, maximum); });
+void QtUi::BeginProgress(const QString& text, int maximum, UiCancel cancel) {
+  if (!OnGuiThread()) return CallOnGuiThread([&] { BeginProgress(text, maximum, cancel); });
   EndProgress();
-  progress_ = new QProgressDialog(text, QStringLiteral("Cancel"), 0, qMax(0, maximum), Owner());
+  const bool offered = cancel == UiCancel::kOffered;
+  progress_ = new ProgressWindow(text, offered, qMax(0, maximum), Owner());
   progress_->setWindowModality(Qt::ApplicationModal);
   progress_->setMinimumDuration(0);
   progress_->setAutoClose(false);

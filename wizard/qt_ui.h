@@ -37,7 +37,10 @@ class QtUi final : public Ui {
   void SetPromptText(const QString& text) override;
   bool PromptCancelled() override;
   void ClosePrompt() override;
-  void BeginProgress(const QString& text, int maximum) override;
+  // Without a cancel offered the window has no Cancel button and ignores
+  // Escape and its close button.
+  void BeginProgress(const QString& text, int maximum,
+                     UiCancel cancel = UiCancel::kOffered) override;
   void SetProgress(int value, const QString& text) override;
   bool ProgressCancelled() override;
   void EndProgress() override;

@@ -1,9 +1,9 @@
-// Where a program finds its help pages: beside itself, in its installed data
-// folder (wherever the install was unpacked), or in the source tree when it
-// runs from its build tree.
+// Where a program finds its help pages: beside itself (also in its build
+// tree) or in its installed data folder, wherever the install was unpacked.
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "app/help.h"
@@ -19,10 +19,13 @@ TEST(HelpFolder, InstalledCopiedAndBuildTreeLayouts) {
   const QString bin = root.filePath("usr/bin");
   ASSERT_TRUE(QDir().mkpath(bin));
 
-  // Nothing installed next to it: a program in its build tree reads the
-  // source tree's pages.
+  // Nothing installed: the installed place is named all the same, never a
+  // folder of the tree the program was built in.
   EXPECT_EQ(InstalledDataFolder(bin), "");
-  EXPECT_EQ(HelpFolderFor(bin), Folder(QStringLiteral(FWL_SOURCE_DIR "/docs/help")));
+  EXPECT_EQ(HelpFolderFor(bin), Folder(QDir::cleanPath(bin + "/" FWL_DATA_FROM_BIN "/help")));
+  // The build tree's programs and tests have the source's pages beside them.
+  EXPECT_EQ(QFileInfo(QStringLiteral(FWL_BINARY_DIR "/help")).canonicalFilePath(),
+            QFileInfo(QStringLiteral(FWL_SOURCE_DIR "/docs/help")).canonicalFilePath());
 
   // The install layout: share/firmware-loader beside bin.
   const QString data = root.filePath("usr/share/firmware-loader");

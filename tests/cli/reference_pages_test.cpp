@@ -35,6 +35,20 @@ TEST(ReferencePages, UsageWordsComeFromSynopsisAndOptions) {
       ReadUsageWords({"load", "", "Usage: fwload load --product station|switch", RunNothing});
   EXPECT_TRUE(load.actions.isEmpty());
   EXPECT_EQ(load.options, QStringList{"--product"});
+
+  // One value per form in the synopsis adds up; prose and placeholders add
+  // nothing.
+  const UsageWords forms = ReadUsageWords(
+      {"load", "",
+       "Usage: fwload load --product station|switch --method serial --port PORT\n"
+       "       fwload load --product station --method eth [--dhcp]\n"
+       "Over Ethernet alone (--method eth or\nethernet); --dhcp has the station...\n",
+       RunNothing});
+  ASSERT_EQ(forms.choices.size(), 2u);
+  EXPECT_EQ(forms.choices[0].first, "--product");
+  EXPECT_EQ(forms.choices[0].second, (QStringList{"station", "switch"}));
+  EXPECT_EQ(forms.choices[1].first, "--method");
+  EXPECT_EQ(forms.choices[1].second, (QStringList{"serial", "eth"}));
 }
 
 TEST(ReferencePages, ManualPageKeepsUsageTextAsPlainText) {

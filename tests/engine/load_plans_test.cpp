@@ -196,6 +196,7 @@ TEST_F(RestartTest, CountsDownWholeSecondsOfTheDelaySettings) {
   EXPECT_EQ(engine.RestartSequence(nullptr), nullptr);
   EXPECT_EQ(Countdown(),
             QStringList({"Resetting hardware... (2 sec)", "Resetting hardware... (1 sec)"}));
+  EXPECT_FALSE(ui.progressCancelOffered());  // nothing stops the countdown, so no Cancel
 
   // The "6" generation adds the extension.
   engine.fsImagePath = QStringLiteral("/x/kvimage6_razeb3_1_5");

@@ -169,12 +169,14 @@ void PackageTest::CheckContents() {
 
 void PackageTest::CheckControlAndPostInstall() {
   const ToolRun fields =
-      Exec("dpkg-deb", {"-f", deb_, "Package", "Version", "Depends", "Description"});
+      Exec("dpkg-deb", {"-f", deb_, "Package", "Version", "Depends", "Recommends", "Description"});
   ASSERT_TRUE(fields.ok);
   const QString control = QString::fromUtf8(fields.out);
   EXPECT_TRUE(control.contains("Package: firmware-loader\n"));
   EXPECT_TRUE(control.contains(QStringLiteral("Version: %1\n").arg(FWL_VERSION)));
   EXPECT_TRUE(control.contains(QRegularExpression("Depends: .*\\bp7zip-full\\b")));
+  // The completion script works only with bash-completion.
+  EXPECT_TRUE(control.contains(QRegularExpression("Recommends: .*\\bbash-completion\\b")));
   if (hasShlibdeps_) {
     EXPECT_TRUE(control.contains(QRegularExpression("Depends: .*\\blibqt6core6\\b")));
   }
@@ -249,6 +251,7 @@ void PackageTest::CheckSubcommandLists() {
   EXPECT_EQ(complete("fwload help pr"), "project");
   EXPECT_EQ(complete("fwload tftpd --r"), "--retries --root");
   EXPECT_EQ(complete("fwload load --product "), "station switch");
+  EXPECT_EQ(complete("fwload load --method "), "serial eth");
   EXPECT_EQ(complete("fwload bundle "), "create extract");
   EXPECT_TRUE(complete("fwload sim ").split(' ').contains("power-cycle"));
   EXPECT_EQ(complete("fwload scan samples"), "");  // file names: bash's own completion
@@ -262,6 +265,30 @@ void PackageTest::CheckUnpackedRoot() {
   EXPECT_EQ(version.out, QByteArray("fwload " FWL_VERSION "\n"));
   EXPECT_TRUE(QFileInfo(InRoot("/usr/bin/" FWL_DATA_FROM_BIN "/help/msfirmload.html")).isFile());
   EXPECT_TRUE(QFileInfo(InRoot("/usr/bin/" FWL_DATA_FROM_BIN "/samples/firmware")).isDir());
+
+  // Nothing in the programs points into the tree they were built in: no
+  // run path, no text (8-bit or UTF-16, as QStringLiteral keeps it) naming
+  // the source folder, which holds the build folder.
+  QStringList programs{"/usr/bin/fwload"};
+  if (BuiltWizard()) programs << "/usr/bin/fwloader";
+  const bool binutils = !QStandardPaths::findExecutable("strings").isEmpty() &&
+                        !QStandardPaths::findExecutable("readelf").isEmpty();
+  for (const QString& program : programs) {
+    if (!binutils) break;
+    SCOPED_TRACE(qPrintable(program));
+    const ToolRun dynamic = Exec("readelf", {"-d", InRoot(program)});
+    ASSERT_TRUE(dynamic.ok);
+    EXPECT_FALSE(dynamic.out.contains("RPATH") || dynamic.out.contains("RUNPATH"))
+        << dynamic.out.constData();
+    for (const char* encoding : {"s", "l"}) {
+      const ToolRun text = Exec("strings", {"-a", "-e", encoding, InRoot(program)});
+      ASSERT_TRUE(text.ok);
+      const QString found = QString::fromUtf8(text.out);
+      EXPECT_FALSE(found.contains(QStringLiteral(FWL_SOURCE_DIR)))
+          << encoding << ": "
+          << found.split('\n').filter(QStringLiteral(FWL_SOURCE_DIR)).join('\n').toStdString();
+    }
+  }
 }
 
 // One case, so the package is built once per test run (each case of a test

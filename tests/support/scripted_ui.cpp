@@ -17,7 +17,7 @@ int ScriptedUi::MessageBox(const QString& text, const QString& caption, UiIcon i
     return a;
   }
   return (buttons == UiButtons::kYesNo || buttons == UiButtons::kYesNoCancel) ? kAnswerYes
-                                                                               : kAnswerOk;
+                                                                              : kAnswerOk;
 }
 
 void ScriptedUi::ShowPrompt(const QString& title, const QString& text) {
@@ -37,8 +37,9 @@ bool ScriptedUi::PromptCancelled() {
   return polls_++ >= cancelAfter_;
 }
 
-void ScriptedUi::BeginProgress(const QString& text, int) {
+void ScriptedUi::BeginProgress(const QString& text, int, UiCancel cancel) {
   progressCalls_ = 0;
+  progressCancelOffered_ = cancel == UiCancel::kOffered;
   progress_ << text;
 }
 
@@ -48,7 +49,8 @@ void ScriptedUi::SetProgress(int, const QString& text) {
 }
 
 bool ScriptedUi::ProgressCancelled() {
-  return cancelProgressAfter_ >= 0 && progressCalls_ >= cancelProgressAfter_;
+  return progressCancelOffered_ && cancelProgressAfter_ >= 0 &&
+         progressCalls_ >= cancelProgressAfter_;
 }
 
 }  // namespace fwl::test

@@ -37,6 +37,8 @@ class ScriptedUi final : public Ui {
   QStringList messageTexts() const;
   const QStringList& prompts() const { return prompts_; }
   const QStringList& progressTexts() const { return progress_; }
+  // Whether the last progress window offered a Cancel button.
+  bool progressCancelOffered() const { return progressCancelOffered_; }
   bool promptOpen() const { return promptOpen_; }
   int waitCursorDepth() const { return waitDepth_; }
 
@@ -46,7 +48,8 @@ class ScriptedUi final : public Ui {
   void SetPromptText(const QString& text) override;
   bool PromptCancelled() override;
   void ClosePrompt() override { promptOpen_ = false; }
-  void BeginProgress(const QString& text, int maximum) override;
+  void BeginProgress(const QString& text, int maximum,
+                     UiCancel cancel = UiCancel::kOffered) override;
   void SetProgress(int value, const QString& text) override;
   bool ProgressCancelled() override;
   void EndProgress() override {}
@@ -62,6 +65,7 @@ class ScriptedUi final : public Ui {
   int polls_ = 0;
   int cancelProgressAfter_ = -1;
   int progressCalls_ = 0;
+  bool progressCancelOffered_ = true;
   int waitDepth_ = 0;
 };
 

@@ -1,8 +1,9 @@
 // Every page can be used without a mouse and read by a screen reader: each
-// control has an accessible name (its caption or its label's text), the
-// mnemonic letters of a page do not clash, Tab walks the page from top to
-// bottom, and the pages lay out unclipped at 1024x768 and with fonts twice
-// as large (200 % scaling).
+// control has an accessible name (its caption or its label's text) by which
+// the accessibility tree finds it, its actions work from there, the mnemonic
+// letters of a page do not clash, Tab walks the page from top to bottom, and
+// the pages lay out unclipped at 1024x768 and with fonts twice as large
+// (200 % scaling).
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -112,6 +113,53 @@ TEST_F(AccessibilityTest, LabelsLeadToTheirFieldsAndNameThem) {
   EXPECT_EQ(field->text(QAccessible::Name), "Station IP:");
   QAccessibleInterface* box = QAccessible::queryAccessibleInterface(Control<QWidget>(page4(), 297));
   EXPECT_EQ(box->text(QAccessible::Name), "Use this IP Address:");
+}
+
+// A screen-reader user finds each control by what the page says next to it
+// and works the pages with the accessible actions alone.
+TEST_F(AccessibilityTest, ControlsAreFoundByTheirCaptionsAndWorkedByTheirActions) {
+  using R = QAccessible::Role;
+  struct Named {
+    int page;
+    const char* name;
+    R role;
+    int id;
+  };
+  const Named named[] = {
+      {CFWLoadPSheet::kPage2, "Select the type of product:", R::ComboBox, 1004},
+      {CFWLoadPSheet::kPage2, "Station name:", R::ComboBox, 1012},
+      {CFWLoadPSheet::kPage3, "Port:", R::ComboBox, 302},
+      {CFWLoadPSheet::kPage4, "IP Addresses found:", R::ComboBox, 296},
+      {CFWLoadPSheet::kPage4, "Use this IP Address:", R::CheckBox, 297},
+      {CFWLoadPSheet::kPage4, "Use this IP Address:", R::EditableText, 400},
+      {CFWLoadPSheet::kPage4, "Station IP:", R::EditableText, 401},
+      {CFWLoadPSheet::kPage5, "Load Now", R::Button, 304},
+      {CFWLoadPSheet::kPage6, "Load station configuration on exit.", R::CheckBox, 306},
+  };
+  Open("Pump 4", project);
+  for (const Named& n : named) {
+    SCOPED_TRACE(n.name);
+    GoTo(n.page);
+    QObject* found = ObjectOf(Accessible(n.name, n.role));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->objectName(), QStringLiteral("ctl%1").arg(n.id));
+  }
+
+  // Page 4 worked through the tree: the Toggle gives the typed address, the
+  // value is set as a screen reader sets it, and Next is pressed.
+  sheet.reset();
+  Open("Pump 4", project);
+  GoTo(CFWLoadPSheet::kPage4);
+  Toggle(Accessible("Use this IP Address:", R::CheckBox));
+  QAccessibleInterface* typed = Accessible("Use this IP Address:", R::EditableText);
+  ASSERT_NE(typed, nullptr);
+  EXPECT_FALSE(typed->state().disabled);
+  EXPECT_TRUE(Accessible("IP Addresses found:", R::ComboBox)->state().disabled);
+  typed->setText(QAccessible::Value, "10.0.0.5");
+  Press(Accessible("Next >", R::Button));
+  ASSERT_EQ(sheet->currentId(), CFWLoadPSheet::kPage5);
+  EXPECT_EQ(page4()->pcAddress(), "10.0.0.5");
+  EXPECT_EQ(GetSettingText(kSectionPages, "last ip"), "10.0.0.5");
 }
 
 TEST_F(AccessibilityTest, TabWalksEachPageFromTopToBottom) {

@@ -88,8 +88,7 @@ TEST_F(ConnectionIpTest, IpChecksInOrderWithTheirMessages) {
   GoTo(CFWLoadPSheet::kPage4);
   // Serial switch load: no credentials.
   EXPECT_FALSE(Control<QLineEdit>(page4(), 1030)->isEnabled());
-  auto* typed = Control<QCheckBox>(page4(), 297);
-  typed->click();
+  Toggle(Accessible("Use this IP Address:", QAccessible::CheckBox));
   EXPECT_TRUE(Ip(400)->isEnabled());
   EXPECT_FALSE(Control<QComboBox>(page4(), 296)->isEnabled());
   EXPECT_TRUE(Ip(404)->IsBlank());
@@ -102,13 +101,123 @@ TEST_F(ConnectionIpTest, IpChecksInOrderWithTheirMessages) {
   EXPECT_FALSE(Next());
   EXPECT_EQ(watcher.texts().last(), "A subnet mask is required for this operation.");
   Ip(402)->SetAddress("255.0.0.0");
-  Ip(403)->SetAddress("0.0.0.0");  // a blank gateway is read back as 0.0.0.0
+  Ip(403)->ClearAddress();
+  ASSERT_TRUE(Ip(403)->IsBlank());
+  watcher.clear();
   ASSERT_TRUE(Next());
+  // A blank gateway brings the note and is stored as 0.0.0.0.
+  ASSERT_EQ(watcher.boxes.size(), 1u);
+  EXPECT_EQ(watcher.boxes[0].caption, "Information");
   EXPECT_EQ(GetSettingText(kSectionPages, "last ip"), "10.0.0.5");
   EXPECT_EQ(GetSettingInt(kSectionPages, "spec. ip"), 1);
   EXPECT_EQ(GetSettingText(kSectionPages, "spec. ip addr"), "10.0.0.5");
   EXPECT_EQ(GetSettingText(kSectionPages, "gateway ip"), "0.0.0.0");
   EXPECT_EQ(page4()->pcAddress(), "10.0.0.5");
+}
+
+// Mouse, keyboard and a screen reader's Toggle give the same page, and the
+// load takes the address the page shows as chosen.
+TEST_F(ConnectionIpTest, UseThisAddressFollowsTheBoxHoweverItChanges) {
+  SetSettingText(kSectionPages, "last ip", "192.0.2.10");
+  Open();
+  GoTo(CFWLoadPSheet::kPage4);
+  auto* box = Control<QCheckBox>(page4(), 297);
+  auto* list = Control<QComboBox>(page4(), 296);
+  Ip(400)->SetAddress("10.0.0.5");
+  const std::vector<std::pair<const char*, std::function<void()>>> ways = {
+      {"click", [&] { box->click(); }},
+      {"space key",
+       [&] {
+         QKeyEvent press(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+         QKeyEvent release(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+         QApplication::sendEvent(box, &press);
+         QApplication::sendEvent(box, &release);
+       }},
+      {"accessible toggle",
+       [&] { Toggle(Accessible("Use this IP Address:", QAccessible::CheckBox)); }},
+  };
+  for (const auto& [how, change] : ways) {
+    SCOPED_TRACE(how);
+    change();
+    ASSERT_TRUE(box->isChecked());
+    EXPECT_TRUE(Ip(400)->isEnabled());
+    EXPECT_FALSE(list->isEnabled());
+    EXPECT_TRUE(Ip(404)->IsBlank());
+    EXPECT_EQ(page4()->pcAddress(), "10.0.0.5");
+    change();
+    ASSERT_FALSE(box->isChecked());
+    EXPECT_FALSE(Ip(400)->isEnabled());
+    EXPECT_TRUE(list->isEnabled());
+    EXPECT_EQ(Ip(404)->Address(), "255.255.255.0");
+    EXPECT_EQ(page4()->pcAddress(), "192.0.2.10");
+  }
+  Toggle(Accessible("Use this IP Address:", QAccessible::CheckBox));
+  ASSERT_TRUE(Next());
+  EXPECT_EQ(GetSettingText(kSectionPages, "last ip"), "10.0.0.5");
+  EXPECT_EQ(GetSettingInt(kSectionPages, "spec. ip"), 1);
+}
+
+// What the operator types is the address used, or it is refused where it
+// is typed: a number above 255 with a notice at the field, a partly filled
+// address at Next with a message naming the field.
+TEST_F(ConnectionIpTest, AddressMistakesAreRefusedVisibly) {
+  SetSettingText(kSectionPages, "switch ip", "");
+  Open();
+  GoTo(CFWLoadPSheet::kPage4);
+  auto type = [](IpAddressEdit* field, const QString& keys) {
+    field->setFocus();
+    for (QChar c : keys) {
+      QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+      QApplication::sendEvent(field, &press);
+    }
+    WaitPumping(0);
+  };
+  QStringList refused;
+  QObject::connect(Ip(401), &IpAddressEdit::InputRefused, [&](const QString& p) { refused << p; });
+  type(Ip(401), "999");
+  EXPECT_EQ(Ip(401)->text(), "99");
+  EXPECT_EQ(refused, QStringList{"999"});
+  ASSERT_NE(Ip(401)->shownNotice(), nullptr);
+  EXPECT_TRUE(Ip(401)->shownNotice()->text().contains("999"));
+  EXPECT_TRUE(Ip(401)->shownNotice()->text().contains("0 to 255"));
+  // A screen reader hears it as the field's description.
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(Ip(401))->text(QAccessible::Description),
+            Ip(401)->shownNotice()->text());
+  // The next accepted keystroke answers the notice.
+  type(Ip(401), ".");
+  EXPECT_EQ(Ip(401)->shownNotice(), nullptr);
+
+  struct Partial {
+    int field;
+    const char* typed;
+    const char* message;
+  };
+  const Partial partial[] = {
+      {401, "127.0.9", "The Switch IP address is incomplete."},
+      {402, "255.0", "The subnet mask is incomplete."},
+      {403, "127.0.0.", "The Gateway IP address is incomplete."},
+  };
+  Ip(402)->SetAddress("255.0.0.0");
+  for (const Partial& p : partial) {
+    SCOPED_TRACE(p.field);
+    Ip(p.field)->setText(p.typed);
+    watcher.clear();
+    EXPECT_FALSE(Next());
+    EXPECT_EQ(watcher.texts(), QStringList{p.message});
+    EXPECT_EQ(sheet->focusWidget(), Ip(p.field));  // the keyboard is back at the field
+    Ip(p.field)->SetAddress(p.field == 402 ? "255.0.0.0" : "127.0.0.9");
+  }
+  Toggle(Accessible("Use this IP Address:", QAccessible::CheckBox));
+  Ip(400)->setText("10.0");
+  watcher.clear();
+  EXPECT_FALSE(Next());
+  EXPECT_EQ(watcher.texts(), QStringList{"The IP address of this computer is incomplete."});
+  // Unchecked, the typed field is not used, and a part of an address is not
+  // remembered as a whole one.
+  Toggle(Accessible("Use this IP Address:", QAccessible::CheckBox));
+  ASSERT_TRUE(Next());
+  EXPECT_EQ(GetSettingText(kSectionPages, "switch ip"), "127.0.0.9");
+  EXPECT_EQ(GetSettingText(kSectionPages, "spec. ip addr"), "");
 }
 
 TEST_F(ConnectionIpTest, GatewayNoteComesOncePerRun) {
@@ -214,6 +323,8 @@ TEST(IpAddressEdit, AcceptsOnlyDottedQuadsAndReadsBlankAsZeros) {
   edit.SetAddress("1.2.3");
   EXPECT_TRUE(edit.IsBlank());
   // Typing goes through the validator: letters and numbers above 255 do not get in.
+  QStringList refused;
+  QObject::connect(&edit, &IpAddressEdit::InputRefused, [&](const QString& p) { refused << p; });
   edit.clear();
   for (QChar c : QString("12a.256.3x.4.5")) {
     QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
@@ -222,8 +333,12 @@ TEST(IpAddressEdit, AcceptsOnlyDottedQuadsAndReadsBlankAsZeros) {
   // A fifth dot is refused too, so the last digit joins the fourth number.
   EXPECT_EQ(edit.text(), "12.25.3.45");
   EXPECT_EQ(edit.Address(), "12.25.3.45");
+  WaitPumping(0);
+  EXPECT_EQ(refused, QStringList{"256"});  // the letters and the fifth dot are no numbers
+  EXPECT_TRUE(edit.IsComplete());
   edit.setText("7.8.");
   EXPECT_FALSE(edit.IsBlank());
+  EXPECT_FALSE(edit.IsComplete());
   EXPECT_EQ(edit.Address(), "7.8.0.0");
 }
 

@@ -148,6 +148,26 @@ TEST(QtUi, ProgressAndWaitCursor) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+TEST(QtUi, AWindowThatCannotBeCancelledOffersNoWayToCancel) {
+  QtUi ui;
+  ui.BeginProgress("Resetting the station...", 3, UiCancel::kNotOffered);
+  auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+  ASSERT_NE(dialog, nullptr);
+  ui.SetProgress(1, "Resetting hardware... (2 sec)");
+  EXPECT_EQ(dialog->labelText(), "Resetting hardware... (2 sec)");
+  for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>())
+    EXPECT_FALSE(b->isVisible()) << qPrintable(b->text());
+  EXPECT_FALSE(dialog->windowFlags() & Qt::WindowCloseButtonHint);
+  // Neither Escape nor closing the window takes it away or cancels.
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(dialog, &escape);
+  dialog->close();
+  WaitPumping(10);
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_FALSE(ui.ProgressCancelled());
+  ui.EndProgress();
+}
+
 TEST(QtUi, CallsFromAnotherThreadRunOnTheGuiThread) {
   QtUi ui;
   WhenBoxShows([](QMessageBox* box) {

@@ -179,14 +179,26 @@ TEST_F(SheetTest, ConfigurationPageStoresItsAnswerOnFinish) {
   EXPECT_TRUE(box->isChecked());
   EXPECT_EQ(sheet->page6()->loadConfigOnExit, 1);
 
+  // The page follows the box however it changes; only Finish hands the
+  // answer on (a value no answer could have shows that nothing was stored).
+  constexpr int kNotStored = 7;
+  Application::Instance().loadConfigOnExit = kNotStored;
   box->click();
   EXPECT_EQ(sheet->page6()->loadConfigOnExit, 0);
-  EXPECT_EQ(Application::Instance().loadConfigOnExit, 0);  // only Finish stores
-  box->click();
-  box->click();
+  QAccessibleInterface* accessible =
+      Accessible("Load station configuration on exit.", QAccessible::CheckBox);
+  ASSERT_EQ(ObjectOf(accessible), box);
+  Toggle(accessible);
+  EXPECT_TRUE(box->isChecked());
+  EXPECT_EQ(sheet->page6()->loadConfigOnExit, 1);
+  Toggle(accessible);
+  EXPECT_EQ(sheet->page6()->loadConfigOnExit, 0);
+  EXPECT_EQ(Application::Instance().loadConfigOnExit, kNotStored);
+  EXPECT_EQ(PlexmonValue("LoadStaCfg"), "<none>");
   sheet->finishButton()->click();
   EXPECT_EQ(sheet->result(), QDialog::Accepted);
   EXPECT_EQ(Application::Instance().loadConfigOnExit, 0);
+  EXPECT_EQ(PlexmonValue("LoadStaCfg"), "0");
 }
 
 TEST_F(SheetTest, UntouchedConfigurationBoxStoresOne) {

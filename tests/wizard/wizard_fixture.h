@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
@@ -213,6 +214,31 @@ class WizardTest : public ::testing::Test {
     }
   }
 
+  // The control of the shown page, or of the sheet's buttons, called `name`
+  // (its caption, or the text of the label it is labelled by), found
+  // through the accessibility tree as a screen reader finds it; nullptr when
+  // there is none.
+  QAccessibleInterface* Accessible(const QString& name, QAccessible::Role role) const {
+    return FindAccessible(QAccessible::queryAccessibleInterface(sheet.get()), name, role, 0);
+  }
+  // A check box changed as a screen reader changes it: its Toggle action.
+  static void Toggle(QAccessibleInterface* box) {
+    ASSERT_NE(box, nullptr);
+    ASSERT_NE(box->actionInterface(), nullptr);
+    ASSERT_TRUE(
+        box->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    WaitPumping(0);
+  }
+  // A button pressed by its Press action (it is released a moment later).
+  static void Press(QAccessibleInterface* button) {
+    ASSERT_NE(button, nullptr);
+    ASSERT_NE(button->actionInterface(), nullptr);
+    button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    WaitPumping(250);
+  }
+  static QObject* ObjectOf(QAccessibleInterface* a) { return a ? a->object() : nullptr; }
+
   void Select(QComboBox* box, const QString& text) {
     const int i = box->findText(text);
     ASSERT_GE(i, 0) << qPrintable(text);
@@ -233,6 +259,21 @@ class WizardTest : public ::testing::Test {
   std::unique_ptr<CFWLoadPSheet> sheet;
 
  private:
+  static QAccessibleInterface* FindAccessible(QAccessibleInterface* at, const QString& name,
+                                              QAccessible::Role role, int depth) {
+    if (!at || depth > 40 || at->state().invisible) return nullptr;
+    if (at->role() == role) {
+      if (at->text(QAccessible::Name) == name) return at;
+      // A list box's name is its current entry; its label is a relation.
+      for (const auto& [label, relation] : at->relations(QAccessible::Label))
+        if (label && label->text(QAccessible::Name) == name) return at;
+    }
+    for (int i = 0; i < at->childCount(); ++i)
+      if (QAccessibleInterface* found = FindAccessible(at->child(i), name, role, depth + 1))
+        return found;
+    return nullptr;
+  }
+
   AdapterListFunction previousAdapters;
   ArpRemovalFunction previousArp;
 };
