@@ -52,7 +52,7 @@ void BatchUnitUi::SetPromptText(const QString& text) {
 
 bool BatchUnitUi::PromptCancelled() { return promptCancelled_; }
 
-void BatchUnitUi::BeginProgress(const QString& text, int) {
+void BatchUnitUi::BeginProgress(const QString& text, int, UiCancel) {
   if (settings_.progress) settings_.progress(text);
 }
 

@@ -29,7 +29,8 @@ class BatchUnitUi final : public SilentUi {
   void ShowPrompt(const QString& title, const QString& text) override;
   void SetPromptText(const QString& text) override;
   bool PromptCancelled() override;
-  void BeginProgress(const QString& text, int maximum) override;
+  void BeginProgress(const QString& text, int maximum,
+                     UiCancel cancel = UiCancel::kOffered) override;
   void SetProgress(int value, const QString& text) override;
   bool ProgressCancelled() override;
 
