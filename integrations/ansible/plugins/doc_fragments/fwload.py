@@ -58,4 +58,9 @@ options:
     description:
       - UDP port of a station's station link, when not 5454 (simulated stations).
     type: int
+  identify_timeout:
+    description:
+      - Seconds each question to the unit may take when it is identified (the loader's
+        default is 10 for a switch and 2 for a station). Raise it for slow links.
+    type: int
 '''

@@ -264,7 +264,7 @@ def run_fwload(module, argv, password=None, environment=None):
 
 
 def identify(module, fwload, product, ip, user=None, password=None, http_port=None,
-             station_port=None):
+             station_port=None, timeout=None):
     """(unit, why): what the unit at `ip` runs, as the object `fwload
     identify --json` prints, with 'firmware', 'board' and 'boot_monitor'
     always present (None where unknown); or (None, the reason it could not be
@@ -276,6 +276,8 @@ def identify(module, fwload, product, ip, user=None, password=None, http_port=No
         argv += ['--http-port', str(http_port)]
     if station_port:
         argv += ['--station-port', str(station_port)]
+    if timeout:
+        argv += ['--timeout', str(timeout)]
     rc, out, err = run_fwload(module, argv, password=password)
     objects = [e for e in parse_json_lines(out) if 'identified' in e]
     unit = objects[-1] if objects else {}
@@ -323,6 +325,7 @@ def unit_argument_spec():
         password=dict(type='str', no_log=True),
         http_port=dict(type='int'),
         station_port=dict(type='int'),
+        identify_timeout=dict(type='int'),
         fwload_path=dict(type='path'),
     )
 

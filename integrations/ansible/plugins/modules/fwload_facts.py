@@ -94,7 +94,7 @@ def main():
     fwload = fwload_command(module)
     unit, why = identify(module, fwload, p['product'], p['ip'], user=p['user'],
                          password=p['password'], http_port=p['http_port'],
-                         station_port=p['station_port'])
+                         station_port=p['station_port'], timeout=p['identify_timeout'])
     if unit is None:
         module.fail_json(msg='%s %s could not be identified: %s' % (p['product'], p['ip'], why),
                          product=p['product'], ip=p['ip'])

@@ -328,7 +328,8 @@ def main():
         return identify(module, fwload, p['product'], p['running_ip'] or p['ip'],
                         user=p['user'] if switch else None, password=p['password'],
                         http_port=p['http_port'] if switch else None,
-                        station_port=None if switch else p['station_port'])
+                        station_port=None if switch else p['station_port'],
+                        timeout=p['identify_timeout'])
 
     target, exact = firmware_version(module, fwload, p['firmware'])
     unit, why = ask_unit()
