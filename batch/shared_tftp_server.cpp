@@ -189,14 +189,17 @@ bool SharedTftpServer::DeliverEvent(quint32 clientIp, const TftpEvent& event) {
   return true;
 }
 
-bool SharedTftpServer::DeliverStatus(quint32 clientIp, const QString& text, int flag) {
+bool SharedTftpServer::DeliverStatus(quint32 clientIp, int transferId, const QString& text,
+                                     int flag) {
   std::lock_guard<std::mutex> lock(routeMutex_);
   const auto found = routes_.find(clientIp);
   if (found == routes_.end()) return false;
   if (found->second.onStatus) {
     QMetaObject::invokeMethod(
         found->second.context,
-        [callback = found->second.onStatus, text, flag] { callback(text, flag); },
+        [callback = found->second.onStatus, transferId, text, flag] {
+          callback(transferId, text, flag);
+        },
         Qt::QueuedConnection);
   }
   return true;

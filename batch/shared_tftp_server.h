@@ -55,7 +55,7 @@ class SharedTftpServer final : public TftpService, private TftpRouter {
     QObject* context = nullptr;  // lives on the opener's thread
     QString folder;
     std::function<void(const TftpEvent&)> onEvent;
-    std::function<void(const QString&, int)> onStatus;
+    std::function<void(int, const QString&, int)> onStatus;
   };
   class Session;
 
@@ -66,7 +66,7 @@ class SharedTftpServer final : public TftpService, private TftpRouter {
   bool RouteFolder(quint32 clientIp, QString* folder) override;
   QByteArray Preloaded(const QString& path) override;
   bool DeliverEvent(quint32 clientIp, const TftpEvent& event) override;
-  bool DeliverStatus(quint32 clientIp, const QString& text, int flag) override;
+  bool DeliverStatus(quint32 clientIp, int transferId, const QString& text, int flag) override;
 
   SharedTftpSettings settings_;
   QThread thread_;

@@ -12,8 +12,8 @@
 #include <optional>
 
 #include "cli/cli_commands.h"
-#include "cli/sim_switch_command.h"
 #include "cli/sim_station_command.h"
+#include "cli/sim_switch_command.h"
 #include "sim/sim_unit.h"
 
 namespace fwl::cli {
@@ -35,6 +35,8 @@ constexpr char kSimUsage[] =
     "  --monitor NAME        U-Boot (default) or PPCBoot\n"
     "  --stop-string TEXT    autoboot stop string (default interrupt)\n"
     "  --any-key             any byte stops the countdown\n"
+    "  --parser simple|hush  command parser (default simple); hush leaves $(NAME)\n"
+    "                        unexpanded and repeats only repeatable commands\n"
     "  --dram/--nvram/--nor/--nand SIZE   memory sizes (bytes, K/M suffix, or none)\n"
     "  --dram-base/--nvram-base/--nor-base ADDR   bus addresses (hex)\n"
     "  --nand-st             NAND made by ST (\"ST \" in nand info)\n"
@@ -57,6 +59,7 @@ constexpr char kSimUsage[] =
     "                             NOR or NAND (0x for hex; may be repeated)\n"
     "  --corrupt-transfer BLOCK   every fetch flips a bit in TFTP data block BLOCK\n"
     "                             (from 1; may be repeated)\n"
+    "  --short-nand-read N   nand read stores N bytes fewer than asked, says OK\n"
     "  --no-crc32            a boot monitor built without the crc32 command\n"
     "  --no-command NAME     a boot monitor built without the command NAME\n"
     "\n" FWL_SIM_SWITCH_USAGE;
@@ -180,6 +183,12 @@ int RunUnit(const QStringList& args) {
       monitorVersion = v;
     } else if (a == "--stop-string") {
       o.stopString = v;
+    } else if (a == "--parser") {
+      if (v != "simple" && v != "hush") return UsageError("--parser takes simple or hush");
+      o.hushParser = v == "hush";
+    } else if (a == "--short-nand-read") {
+      if (!ParseNumber(v, &n)) return UsageError("bad value for " + a + ": " + v);
+      o.shortNandReadBytes = n;
     } else if (a == "--dram" || a == "--nvram" || a == "--nor" || a == "--nand") {
       if (!ParseNumber(v, &n) || (a != "--nand" && n > 0xFFFFFFFFull)) {
         return UsageError("bad size " + v);

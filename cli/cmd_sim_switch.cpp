@@ -69,6 +69,8 @@ int ParseUnit(const QStringList& args, SimSwitchOptions& o, bool& haveAddress) {
       o.kvid = v;
     } else if (a == "--uboot") {
       o.uboot = v;
+    } else if (a == "--installed-rev") {
+      o.installedRev = v;
     } else if (a == "--state") {
       o.stateFile = v;
     } else if (a == "--restart-ms" || a == "--fetch-delay-ms" || a == "--tftp-timeout-ms") {
@@ -103,6 +105,14 @@ int ParseUnit(const QStringList& args, SimSwitchOptions& o, bool& haveAddress) {
         o.fwRev = "3.6.9";
       } else if (v == "reject-images") {
         o.rejectImages = true;
+      } else if (v == "hold-reply") {
+        o.holdInstallReply = true;
+      } else if (v == "overlap-fetch") {
+        o.overlapFetch = true;
+      } else if (v == "boot-twice") {
+        o.bootTwice = true;
+      } else if (v == "stay-old") {
+        o.stayOld = true;
       } else {
         return UsageError("unknown fault " + v);
       }

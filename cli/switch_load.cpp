@@ -18,6 +18,7 @@
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
 #include "engine/load_record.h"
+#include "platform/ui.h"
 #include "switch/load_dispatch.h"
 #include "switch/switch_install.h"
 
@@ -26,6 +27,7 @@ namespace {
 
 constexpr char kBlankCredentials[] = "Warning: User name and/or password field is blank.";
 constexpr char kPasswordVariable[] = "FWLOAD_PASSWORD";
+constexpr char kSwitchLoadErrors[] = "Error(s) were found during the load process.";
 
 struct SwitchLoadArgs {
   LoadJob job;
@@ -176,6 +178,11 @@ int RunSwitchEthernetLoad(const QStringList& args) {
       StartLoad(parsed.job, engine, [&](const LoadJob& job, WorkFolderList& folders) {
         return InstallSwitchEthernetOnly(job, folders, engine, settings);
       });
+  // Errors found end as the wizard ends them; declined or already reported
+  // failures (negative results) have had their say.
+  if (result == 0) {
+    ShowMessage(QString::fromLatin1(kSwitchLoadErrors), QStringLiteral("Error"), UiIcon::kError);
+  }
   printer.Result(result, LastLoadRecordPath(), LastLoadRecordError());
   return result == 1 ? kExitOk : kExitFailed;
 }

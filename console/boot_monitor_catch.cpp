@@ -81,6 +81,9 @@ bool LoadEngine::CatchBootMonitor(ComPort& port, int timeoutMs, bool showPowerPr
     }
 
     if (caught) {
+      // Stop strings sent while the prompt was on its way are run as
+      // commands now; their answers go before anything is asked.
+      SettleConsole(port);
       bootMonitorName = BootMonitorNameIn(ReplyText(held));
       if (bootMonitorName.isEmpty() && !QueryBootMonitorName(port)) {
         // Something answered with "=>" but not to "version": start the unit
@@ -100,7 +103,8 @@ bool LoadEngine::CatchBootMonitor(ComPort& port, int timeoutMs, bool showPowerPr
 }
 
 bool LoadEngine::DetectBoard(ComPort port) {
-  WritePort(port, QByteArrayLiteral("\r"));
+  // No empty line to make the unit answer: a boot monitor repeats its last
+  // command on one. Whatever is still on its way is discarded instead.
   FlushInput(port);
   WritePort(port, QByteArrayLiteral("printenv\r"));
   QByteArray reply;

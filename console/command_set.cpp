@@ -22,6 +22,13 @@ const QList<QByteArray>& DoneOrOk() {
 
 QString Latin1(const char* text) { return QString::fromLatin1(text); }
 
+// A byte count the loader knows goes out as a number; otherwise the unit's
+// own "filesize" is named in the form every command parser expands (the
+// "$(...)" form is left as typed by the hush parser, which then reads 0).
+QByteArray SizeArgument(uint32_t size) {
+  return size != 0 ? Hex(size) : QByteArrayLiteral("${filesize}");
+}
+
 // Where the clean marker is built when the board has no RAM address of its own.
 constexpr uint32_t kCleanMarkerTemplate = 0x00100000;
 
@@ -30,7 +37,8 @@ constexpr uint32_t kCleanMarkerTemplate = 0x00100000;
 bool LoadEngine::SendAndCollect(ComPort port, const QByteArray& command, const QByteArray& waitText,
                                 int timeoutMs, QByteArray& reply, bool& promptSeen) {
   const bool written = WritePort(port, command);
-  promptSeen = CollectReply(port, waitText, reply, kReplyBufferSize, timeoutMs);
+  const QByteArray echo = command.endsWith('\r') ? command.chopped(1) : command;
+  promptSeen = CollectReply(port, waitText, reply, kReplyBufferSize, timeoutMs, echo);
   return written;
 }
 
@@ -93,9 +101,10 @@ bool LoadEngine::EraseNandCleanRange(ComPort port, uint32_t offset, uint32_t siz
                           Latin1("Failed to erase range of NAND FLASH. Message response was:"));
 }
 
-bool LoadEngine::WriteNandFile(ComPort port, uint32_t memoryAddress, uint32_t nandOffset) {
-  const QByteArray command =
-      "nand write.e " + Hex(memoryAddress) + ' ' + Hex(nandOffset) + " $(filesize)\r";
+bool LoadEngine::WriteNandFile(ComPort port, uint32_t memoryAddress, uint32_t nandOffset,
+                               uint32_t size) {
+  const QByteArray command = "nand write.e " + Hex(memoryAddress) + ' ' + Hex(nandOffset) + ' ' +
+                             SizeArgument(size) + '\r';
   return RunMarkerCommand(port, command, timings.writeNandMs, DoneOrOk(),
                           Latin1("Failed to write to NAND FLASH. Message response was:"));
 }
@@ -110,8 +119,8 @@ bool LoadEngine::WriteNandJffs2(ComPort port, uint32_t memoryAddress, uint32_t n
 }
 
 bool LoadEngine::CopyMemory(ComPort port, uint32_t source, uint32_t destination, uint32_t count) {
-  const QByteArray amount = count == 0 ? QByteArray("$(filesize)") : Hex(count);
-  const QByteArray command = "cp.b " + Hex(source) + ' ' + Hex(destination) + ' ' + amount + '\r';
+  const QByteArray command =
+      "cp.b " + Hex(source) + ' ' + Hex(destination) + ' ' + SizeArgument(count) + '\r';
   return RunPromptCommand(port, command, DoneThenPrompt(), timings.copyMemoryMs,
                           Latin1("Error copying memory. Message response was:"));
 }
@@ -120,6 +129,12 @@ bool LoadEngine::FillMemory(ComPort port, uint32_t address, uint32_t count, uint
   const QByteArray command =
       "mw.b " + Hex(address) + ' ' + Hex(value & 0xff) + ' ' + Hex(count) + '\r';
   return RunPromptCommand(port, command, kPromptText, timings.memoryWriteMs,
+                          Latin1("Error setting memory. Message response was:"));
+}
+
+bool LoadEngine::FillMemoryWords(ComPort port, uint32_t address, uint32_t count, uint32_t pattern) {
+  const QByteArray command = "mw.l " + Hex(address) + ' ' + Hex(pattern) + ' ' + Hex(count) + '\r';
+  return RunPromptCommand(port, command, kPromptText, timings.checksumMs,
                           Latin1("Error setting memory. Message response was:"));
 }
 
@@ -158,14 +173,19 @@ bool LoadEngine::WriteCleanMarkers(ComPort port, uint32_t firstAddress, uint32_t
   return ok;
 }
 
-bool LoadEngine::GetFileSize(ComPort port, uint32_t& size) {
-  static const QByteArray kCommand = "echo $(filesize)\r";
+bool LoadEngine::GetFileSize(ComPort port, uint32_t& size, QByteArray* answer) {
+  static const QByteArray kCommand = "echo ${filesize}\r";
   size = 0;
+  if (answer) answer->clear();
   QByteArray reply;
   bool promptSeen = false;
   SendAndCollect(port, kCommand, kPromptText, timings.queryMs, reply, promptSeen);
   if (promptSeen && ReplyText(reply).contains(kCommand)) {
     size = FileSizeFromReply(reply, kCommand);
+    if (answer) {
+      uint32_t exact = 0;
+      FileSizeAnswer(reply, kCommand, *answer, exact);
+    }
     return true;
   }
   ReportFailure(Latin1("Failed to get filesize variable. Message response was:"), reply);

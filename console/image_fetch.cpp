@@ -60,12 +60,12 @@ bool LoadEngine::FetchImage(ComPort port, uint32_t ramAddress, const QString& im
     request.folder = folder;
     request.preload << imagePath;
     if (progressCallback) {
-      request.onStatus = [this](const QString& text, int) { ReportProgressText(text); };
+      request.onStatus = [this](int, const QString& text, int) { ReportProgressText(text); };
     }
     QString error;
     tftpSession = tftpService->Open(request, &error);
     if (!tftpSession) {
-      ShowMessage(QString::fromLatin1(kTftpStartFailed) + QLatin1Char('\n') + error);
+      ShowMessage(TftpStartFailureMessage(error));
       return false;
     }
   } else {

@@ -1,6 +1,8 @@
 // Text rules of the boot-monitor dialogue.
 #include "console/reply_text.h"
 
+#include <algorithm>
+
 #include "engine/load_engine.h"
 
 namespace fwl {
@@ -56,6 +58,54 @@ uint32_t FileSizeFromReply(const QByteArray& reply, const QByteArray& commandLin
   rest.replace("\r", QByteArray());
   rest.replace("\n", QByteArray());
   return ParseHexPrefix(rest);
+}
+
+bool FileSizeAnswer(const QByteArray& reply, const QByteArray& commandLine, QByteArray& answer,
+                    uint32_t& size) {
+  QByteArray rest = ReplyText(reply);
+  if (!commandLine.isEmpty()) rest.replace(commandLine, QByteArray());
+  rest.replace(kPromptText, QByteArray());
+  rest.replace("\r", QByteArray());
+  rest.replace("\n", QByteArray());
+  answer = rest.trimmed();
+  QByteArray digits = answer;
+  if (digits.startsWith("0x") || digits.startsWith("0X")) digits.remove(0, 2);
+  if (digits.isEmpty() || digits.size() > 8) return false;
+  for (char c : digits) {
+    if (!IsHexDigit(c)) return false;
+  }
+  size = ParseHexPrefix(digits);
+  return true;
+}
+
+const QList<QByteArray>& KnownErrorTexts() {
+  static const QList<QByteArray> texts{
+      "Zero length ???",
+      "Unknown command",
+      "## Error",
+      "Error:",
+      "Can't write to protected Flash sectors",
+      "Flash not Erased",
+      "Outside available Flash",
+      "Retry count exceeded",
+      "TFTP error",
+  };
+  return texts;
+}
+
+qsizetype ErrorReplyAt(const QByteArray& reply, qsizetype from) {
+  const QByteArray text = ReplyText(reply);
+  qsizetype first = -1;
+  qsizetype firstEnd = 0;
+  for (const QByteArray& error : KnownErrorTexts()) {
+    const qsizetype at = text.indexOf(error, std::max<qsizetype>(0, from));
+    if (at >= 0 && (first < 0 || at < first)) {
+      first = at;
+      firstEnd = at + error.size();
+    }
+  }
+  if (first < 0 || text.indexOf(kPromptText, firstEnd) < 0) return -1;
+  return first;
 }
 
 uint32_t BdinfoValue(const QByteArray& reply, const char* name, bool& nameFound) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -28,9 +29,26 @@ bool MarkerBeforeFirstPrompt(const QByteArray& reply, const QByteArray& marker);
 // the first non-hex character; 0 when there is none; saturates at 0xffffffff.
 uint32_t ParseHexPrefix(const QByteArray& text);
 
-// The value of "echo $(filesize)" once the echoed command line, prompts and
+// The value of "echo ${filesize}" once the echoed command line, prompts and
 // line ends are taken out of the reply.
 uint32_t FileSizeFromReply(const QByteArray& reply, const QByteArray& commandLine);
+
+// What the unit answered to a size query, trimmed, with the echoed command
+// line, prompts and line ends taken out. `size` is set and true returned
+// only when the answer is one hexadecimal number of one to eight digits
+// (optionally "0x"-prefixed, either case), nothing else: a parser that left
+// the variable unexpanded, an empty variable or noise is no size.
+bool FileSizeAnswer(const QByteArray& reply, const QByteArray& commandLine, QByteArray& answer,
+                    uint32_t& size);
+
+// The boot monitor's texts for a command that failed ("Zero length ???",
+// "Unknown command", "## Error", ...).
+const QList<QByteArray>& KnownErrorTexts();
+
+// Position of the first known error text that lies at or after `from` in the
+// reply text and is followed by a prompt: the command failed and is over.
+// -1 when there is none (no error text, or its prompt has not come yet).
+qsizetype ErrorReplyAt(const QByteArray& reply, qsizetype from = 0);
 
 // A "bdinfo" value: finds `name`, then "0x" at or after it; reads up to nine
 // hex digits after it when at least eleven characters remain from the "0x".

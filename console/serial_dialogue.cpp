@@ -61,6 +61,14 @@ bool DeniedByFilePermissions(const QString& device) {
 #endif
 }
 
+// Where a reply's own text begins: after the echo of the command line, so an
+// error text that is part of the command itself does not count.
+qsizetype ErrorSearchStart(const QByteArray& text, const QByteArray& echo) {
+  if (echo.isEmpty()) return 0;
+  const qsizetype at = text.indexOf(echo);
+  return at < 0 ? 0 : at + echo.size();
+}
+
 }  // namespace
 
 bool LoadEngine::OpenComPort(ComPort& port) {
@@ -165,8 +173,25 @@ bool LoadEngine::FlushInput(ComPort port) {
   }
 }
 
+bool LoadEngine::SettleConsole(ComPort port) {
+  char scratch[256];
+  QElapsedTimer total;
+  total.start();
+  QElapsedTimer quiet;
+  quiet.start();
+  while (quiet.elapsed() < timings.settleQuietMs) {
+    int got = 0;
+    if (!ReadPort(port, scratch, sizeof scratch, got) || total.elapsed() > timings.flushLimitMs) {
+      ReportLine(QString::fromLatin1(kMsgFlushFailed));
+      return false;
+    }
+    if (got > 0) quiet.restart();
+  }
+  return true;
+}
+
 bool LoadEngine::CollectReply(ComPort port, const QByteArray& prompt, QByteArray& reply,
-                              int capacity, int timeoutMs) {
+                              int capacity, int timeoutMs, const QByteArray& echo) {
   capacity = std::max(1, capacity);
   reply.clear();
   QByteArray held(capacity, '\0');
@@ -179,10 +204,14 @@ bool LoadEngine::CollectReply(ComPort port, const QByteArray& prompt, QByteArray
     const bool readOk = ReadPort(port, held.data() + count, capacity - count - 1, got);
     count += got;
     held[count] = '\0';
-    found = PromptAfterFirstByte(held.left(count), prompt);
+    const QByteArray text = held.left(count);
+    found = PromptAfterFirstByte(text, prompt);
     // A vanished port will never bring the prompt: end here rather than
     // sitting out a time-out of minutes.
     if (!readOk) break;
+    // The unit said the command failed and is back at its prompt: the text
+    // waited for will not come.
+    if (!found && got > 0 && ErrorReplyAt(text, ErrorSearchStart(text, echo)) >= 0) break;
     // Events are served once more either way; only an unfinished reply is
     // worth waiting on (every command would otherwise cost 20 ms more).
     WaitPumping(found ? 0 : 20);

@@ -22,6 +22,7 @@ bool DigestFile(const QString& path, ImageDigest& out) {
     if (n == 0) break;
     crc = Crc32(crc, chunk.constData(), size_t(n));
     sha.addData(QByteArrayView(chunk.constData(), n));
+    out.lastByte = static_cast<uint8_t>(chunk[n - 1]);
     total += n;
   }
   out.size = total;

@@ -11,9 +11,10 @@ namespace fwl {
 
 struct ImageDigest {
   QString path;
-  qint64 size = -1;    // -1 when the file could not be read
-  uint32_t crc32 = 0;  // zlib's CRC-32 of the whole file
-  QByteArray sha256;   // lower-case hex
+  qint64 size = -1;      // -1 when the file could not be read
+  uint32_t crc32 = 0;    // zlib's CRC-32 of the whole file
+  QByteArray sha256;     // lower-case hex
+  uint8_t lastByte = 0;  // the file's last byte (0 for an empty file)
   bool Valid() const { return size >= 0; }
 };
 

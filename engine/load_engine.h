@@ -52,7 +52,7 @@ struct ConsoleTimings {
   int writeNandMs = 120000;    // nand write.e / write.jffs2
   int copyMemoryMs = 150000;   // cp.b
   int memoryWriteMs = 1000;    // mw.b, each clean-marker line
-  int queryMs = 2000;          // echo $(filesize), bdinfo, nand info, version, mtest
+  int queryMs = 2000;          // echo ${filesize}, bdinfo, nand info, version, mtest
   int setClockMs = 3000;       // date
   int detectBoardMs = 4000;    // printenv
   int environmentMs = 2000;    // each setenv / saveenv of the image fetch
@@ -65,6 +65,8 @@ struct ConsoleTimings {
   int reopenAttempts = 7;
   // A line that never falls quiet is given up after this long (see FlushInput).
   int flushLimitMs = 10000;
+  // Quiet that ends the drain after a catch (see SettleConsole).
+  int settleQuietMs = 250;
 };
 
 class LoadEngine : public QObject {
@@ -108,13 +110,24 @@ class LoadEngine : public QObject {
   // "Error flushing comport buffer." and returns false when a read fails (or
   // the line never falls quiet within timings.flushLimitMs).
   bool FlushInput(ComPort port);
+  // Reads and discards what the unit still prints until the line has been
+  // quiet for timings.settleQuietMs: after a catch, the stop strings that
+  // were on their way when the prompt showed are run as commands, and their
+  // answers must not be taken for the next command's reply. Reports
+  // "Error flushing comport buffer." and returns false when a read fails or
+  // the line is not quiet within timings.flushLimitMs.
+  bool SettleConsole(ComPort port);
 
   // Collects the reply into `reply` (at most capacity - 1 bytes) until
   // `prompt` occurs in the text (up to its first NUL) at a position other
   // than the first byte, or `timeoutMs` has passed. True when the prompt was
   // seen. A port that fails while reading ends the collection with false.
+  // So does a known error text of the boot monitor (KnownErrorTexts) once a
+  // prompt has followed it: the command is over and failed, and waiting out
+  // its time-out would only hold the load. Error texts inside `echo` (the
+  // command line as the unit echoes it) do not count.
   bool CollectReply(ComPort port, const QByteArray& prompt, QByteArray& reply, int capacity,
-                    int timeoutMs);
+                    int timeoutMs, const QByteArray& echo = QByteArray());
 
   // Hands `line` to the message sink, if one is registered.
   void ReportLine(const QString& line);
@@ -136,7 +149,9 @@ class LoadEngine : public QObject {
   // With `showPowerPrompt` the operator is asked to power the unit on and the
   // catch runs until caught or cancelled, or until `timeoutMs` when that is
   // above 0; without the prompt, until `timeoutMs`.
-  // Sets bootMonitorName, then runs DetectBoard when caught. `port` may be
+  // Once the prompt shows, drains what the unit still answers to stop
+  // strings on their way (SettleConsole). Sets bootMonitorName, then runs
+  // DetectBoard when caught. `port` may be
   // replaced by a reopened one. True when the boot monitor was caught.
   bool CatchBootMonitor(ComPort& port, int timeoutMs, bool showPowerPrompt);
 
@@ -153,13 +168,20 @@ class LoadEngine : public QObject {
   bool EraseNandAllClean(ComPort port);
   bool EraseNandRange(ComPort port, uint32_t offset, uint32_t size);
   bool EraseNandCleanRange(ComPort port, uint32_t offset, uint32_t size);
-  bool WriteNandFile(ComPort port, uint32_t memoryAddress, uint32_t nandOffset);
+  // Writes `size` bytes; size 0 writes the unit's ${filesize} bytes.
+  bool WriteNandFile(ComPort port, uint32_t memoryAddress, uint32_t nandOffset, uint32_t size = 0);
   bool WriteNandJffs2(ComPort port, uint32_t memoryAddress, uint32_t nandOffset, uint32_t size);
-  // count 0 copies $(filesize) bytes.
+  // count 0 copies the unit's ${filesize} bytes.
   bool CopyMemory(ComPort port, uint32_t source, uint32_t destination, uint32_t count = 0);
   bool FillMemory(ComPort port, uint32_t address, uint32_t count, uint32_t value);
+  // "mw.l ADDRESS PATTERN COUNT": `count` 32-bit words of RAM set to
+  // `pattern`; judged as FillMemory, with the time of a pass over a whole
+  // image (timings.checksumMs).
+  bool FillMemoryWords(ComPort port, uint32_t address, uint32_t count, uint32_t pattern);
   bool WriteCleanMarkers(ComPort port, uint32_t firstAddress, uint32_t step, uint32_t count);
-  bool GetFileSize(ComPort port, uint32_t& size);
+  // "echo ${filesize}": `size` is the hexadecimal number the answer begins
+  // with (0 when none); `answer`, when given, receives the answer's text.
+  bool GetFileSize(ComPort port, uint32_t& size, QByteArray* answer = nullptr);
   bool GetNvramInfo(ComPort port, uint32_t& start, uint32_t& size);
   bool GetDramInfo(ComPort port, uint32_t& start, uint32_t& size);
   bool GetNorInfo(ComPort port, uint32_t& size);
@@ -242,6 +264,8 @@ class LoadEngine : public QObject {
   uint32_t norBootAddress = 0;
   bool useBootImage = false;
   uint32_t norFlashSize = 0;
+  // NAND size found by the load's NAND query (0: none, or not asked).
+  uint32_t nandFlashSize = 0;
 
   int dhcp = 0;
 
@@ -388,6 +412,35 @@ class LoadEngine : public QObject {
   // it was not computed).
   const ImageDigest& FsImageDigest() const;
   const ImageDigest& BootImageDigest() const;
+
+  // ---- Checks a plan makes before it erases anything ------------------------
+  // Nothing is erased before each image is known to fit where it goes, the
+  // NOR range to be erased lies inside the unit's flash, and the unit has
+  // the whole image in RAM (its CRC-32, CheckImageInRam, and its size).
+
+  // A range of NOR flash a plan erases and writes.
+  struct FlashSpan {
+    uint32_t start = 0;
+    uint32_t size = 0;
+  };
+  // The bytes a plan copies or writes for `image`: its file's size, as the
+  // TFTP server sends it (0 when the file could not be read).
+  static uint32_t ImageBytes(const ImageDigest& image);
+  // True when `image` was read, is not empty and has at most `limit` bytes;
+  // otherwise reports "Unable to read firmware.", "The image %1 is empty."
+  // or "The image %1 is %2 bytes (0x%3); at most 0x%4 bytes fit its flash
+  // region." and returns false.
+  bool CheckImageSize(const ImageDigest& image, uint64_t limit);
+  // Asks the unit where its NOR flash lies ("bdinfo" flashstart and
+  // flashsize) and checks that every span lies wholly inside it. A failed
+  // query reports as GetNorInfo does; a span outside reports "Flash range
+  // 0x%1 to 0x%2 lies outside the unit's NOR flash (0x%3 to 0x%4); nothing
+  // was erased.". True without asking when there are no spans.
+  bool CheckNorSpans(ComPort port, const std::vector<FlashSpan>& spans);
+  // After a fetch: the unit's "filesize" must be one hexadecimal number equal
+  // to `expected`; otherwise reports "The unit reports file size %s after
+  // the transfer, expected %x." (the answer as the unit gave it).
+  bool CheckTransferredSize(ComPort port, uint32_t expected);
 
   // Pauses of the load process and of WaitForTransfers, in milliseconds;
   // tests shorten them (the try counts are fixed).

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <vector>
 
 #include "app/settings.h"
 #include "engine/load_engine.h"
@@ -124,7 +126,6 @@ void LoadEngine::ReportProgressText(const QString& text) {
 
 bool LoadEngine::ClassicLoadProcess(ComPort& port) {
   bool ok = true;
-  uint32_t imageSize = 0;
   const bool verify = PrepareImageChecks();
   const ImageDigest& fsImage = FsImageDigest();
   int step = 0;
@@ -143,8 +144,14 @@ bool LoadEngine::ClassicLoadProcess(ComPort& port) {
 
     ReportStep(step++, ok);
     ReportLine("Getting NAND FLASH System file...");
-    ok = FetchByTftp(port, tempRamAddress, fsImagePath) && CheckImageInRam(port, fsImage) &&
-         ProtectFlashOn(port) && ProtectFlashOff(port, norBootAddress, fsRegionSize);
+    // The whole NAND is erased for the file system; the boot image goes to
+    // the NOR region that is erased next.
+    ok = CheckImageSize(fsImage, nandFlashSize ? nandFlashSize : UINT32_MAX) &&
+         CheckImageSize(bootImage, fsRegionSize) &&
+         CheckNorSpans(port, {{norBootAddress, fsRegionSize}}) &&
+         FetchByTftp(port, tempRamAddress, fsImagePath) && CheckImageInRam(port, fsImage) &&
+         CheckTransferredSize(port, ImageBytes(fsImage)) && ProtectFlashOn(port) &&
+         ProtectFlashOff(port, norBootAddress, fsRegionSize);
 
     ReportStep(step++, ok);
     if (ok) {
@@ -155,7 +162,7 @@ bool LoadEngine::ClassicLoadProcess(ComPort& port) {
     ReportStep(step++, ok);
     if (ok) {
       ReportLine("Copying NAND FLASH System file to memory...");
-      ok = WriteNandFile(port, tempRamAddress, 0);
+      ok = WriteNandFile(port, tempRamAddress, 0, ImageBytes(fsImage));
     }
 
     if (verify) {
@@ -167,13 +174,13 @@ bool LoadEngine::ClassicLoadProcess(ComPort& port) {
     if (ok) {
       ReportLine("Getting NOR FLASH System file to memory...");
       ok = FetchByTftp(port, tempRamAddress, bootImagePath) && CheckImageInRam(port, bootImage) &&
-           GetFileSize(port, imageSize) && imageSize <= fsRegionSize;
+           CheckTransferredSize(port, ImageBytes(bootImage));
     }
 
     ReportStep(step++, ok);
     if (ok) {
       ReportLine("Copying NOR FLASH System file to memory...");
-      ok = CopyMemory(port, tempRamAddress, norBootAddress);
+      ok = CopyMemory(port, tempRamAddress, norBootAddress, ImageBytes(bootImage));
     }
 
     if (verify) {
@@ -183,7 +190,8 @@ bool LoadEngine::ClassicLoadProcess(ComPort& port) {
     // The last step is reported on either path so a failure marks it ERROR too.
     ReportStep(step++, ok);
     if (ok) {
-      const CleanMarkerRange markers = CleanMarkersAbove(norBootAddress, imageSize, fsRegionSize);
+      const CleanMarkerRange markers =
+          CleanMarkersAbove(norBootAddress, ImageBytes(bootImage), fsRegionSize);
       ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);
     }
   } else {
@@ -196,8 +204,10 @@ bool LoadEngine::ClassicLoadProcess(ComPort& port) {
 
     ReportStep(step++, ok);
     ReportLine("Getting FLASH File System file...");
-    ok = FetchByTftp(port, tempRamAddress, fsImagePath) && CheckImageInRam(port, fsImage) &&
-         GetFileSize(port, imageSize) && imageSize <= fsRegionSize && ProtectFlashOn(port) &&
+    ok = CheckImageSize(fsImage, fsRegionSize) &&
+         CheckNorSpans(port, {{norFsAddress, fsRegionSize}}) &&
+         FetchByTftp(port, tempRamAddress, fsImagePath) && CheckImageInRam(port, fsImage) &&
+         CheckTransferredSize(port, ImageBytes(fsImage)) && ProtectFlashOn(port) &&
          ProtectFlashOff(port, norFsAddress, fsRegionSize);
 
     ReportStep(step++, ok);
@@ -209,7 +219,7 @@ bool LoadEngine::ClassicLoadProcess(ComPort& port) {
     ReportStep(step++, ok);
     if (ok) {
       ReportLine("Copying File System file to memory...");
-      ok = CopyMemory(port, tempRamAddress, norFsAddress);
+      ok = CopyMemory(port, tempRamAddress, norFsAddress, ImageBytes(fsImage));
     }
     if (verify) {
       ReportStep(step++, ok);
@@ -217,7 +227,8 @@ bool LoadEngine::ClassicLoadProcess(ComPort& port) {
     }
     ReportStep(step++, ok);
     if (ok) {
-      const CleanMarkerRange markers = CleanMarkersAbove(norFsAddress, imageSize, fsRegionSize);
+      const CleanMarkerRange markers =
+          CleanMarkersAbove(norFsAddress, ImageBytes(fsImage), fsRegionSize);
       ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);
     }
   }
@@ -247,14 +258,28 @@ bool LoadEngine::NewLoadProcess(ComPort& port) {
   AnnouncePlan(steps);
 
   bool ok = true;
-  uint32_t imageSize = 0;
   int step = 0;
   const uint32_t fsOffset = boardCode == kBoardPowerPc855T ? kNandFsOffsetBoard10 : kNandFsOffset;
   const uint32_t bootOffset = boardCode == kBoardPowerPc855T ? 0 : kNandBootOffset;
+  // The file system runs from its offset to the end of what step 2 erases:
+  // a fixed range on board 20, the rest of the NAND otherwise.
+  uint64_t nandEnd = nandFlashSize ? nandFlashSize : UINT32_MAX;
+  if (boardCode == kBoardKvni79524) {
+    nandEnd = std::min<uint64_t>(nandEnd, kNandEraseStart + kNandEraseSizeBoard20);
+  }
+  const uint64_t fsRoom = nandEnd > fsOffset ? nandEnd - fsOffset : 0;
+  std::vector<FlashSpan> norSpans;
+  if (ppcBoot) {
+    norSpans.push_back({norBootAddress, fsRegionSize});
+  } else if (norFlashSize == kExpectedNorSize) {
+    norSpans.push_back({norBootAddress, kNorBootRegionSize});
+  }
 
   ReportStep(step++, ok);
   ReportLine("Getting NAND FLASH System file...");
-  ok = FetchByTftp(port, tempRamAddress, fsImagePath) && CheckImageInRam(port, fsImage);
+  ok = CheckImageSize(fsImage, fsRoom) && CheckImageSize(bootImage, kMaxBootImageSize) &&
+       CheckNorSpans(port, norSpans) && FetchByTftp(port, tempRamAddress, fsImagePath) &&
+       CheckImageInRam(port, fsImage) && CheckTransferredSize(port, ImageBytes(fsImage));
 
   ReportStep(step++, ok);
   if (ok) {
@@ -297,7 +322,7 @@ bool LoadEngine::NewLoadProcess(ComPort& port) {
   ReportStep(step++, ok);
   if (ok) {
     ReportLine("Copying NAND FLASH System file to memory...");
-    ok = WriteNandFile(port, tempRamAddress, fsOffset);
+    ok = WriteNandFile(port, tempRamAddress, fsOffset, ImageBytes(fsImage));
   }
 
   if (verify) {
@@ -309,20 +334,20 @@ bool LoadEngine::NewLoadProcess(ComPort& port) {
   if (ok) {
     ReportLine("Getting FLASH Boot file to memory...");
     ok = FetchByTftp(port, tempRamAddress, bootImagePath) && CheckImageInRam(port, bootImage) &&
-         GetFileSize(port, imageSize) && imageSize <= kMaxBootImageSize;
+         CheckTransferredSize(port, ImageBytes(bootImage));
   }
 
   ReportStep(step++, ok);
   if (ok) {
     ReportLine("Copying NAND FLASH Boot file to memory...");
-    ok = WriteNandFile(port, tempRamAddress, bootOffset);
+    ok = WriteNandFile(port, tempRamAddress, bootOffset, ImageBytes(bootImage));
   }
 
   if (ppcBoot) {
     ReportStep(step++, ok);
     if (ok) {
       ReportLine("Copying NOR FLASH Boot file to memory...");
-      ok = CopyMemory(port, tempRamAddress, norBootAddress);
+      ok = CopyMemory(port, tempRamAddress, norBootAddress, ImageBytes(bootImage));
     }
   }
   if (verify) {
@@ -337,7 +362,8 @@ bool LoadEngine::NewLoadProcess(ComPort& port) {
   if (ppcBoot) {
     ReportStep(step++, ok);
     if (ok) {
-      const CleanMarkerRange markers = CleanMarkersAbove(norBootAddress, imageSize, fsRegionSize);
+      const CleanMarkerRange markers =
+          CleanMarkersAbove(norBootAddress, ImageBytes(bootImage), fsRegionSize);
       ok = WriteCleanMarkers(port, markers.start, kCleanMarkerBlock, markers.count);
     }
   }

@@ -203,6 +203,7 @@ bool LoadOnCaughtUnit(LoadEngine& engine, ComPort& port, const QString& options,
   engine.phaseName = QStringLiteral("Check NAND info");
   uint32_t nandSize = 0;
   const bool nandQueried = engine.GetNandSize(port, nandSize);
+  engine.nandFlashSize = nandQueried ? nandSize : 0;
   const uint32_t address = board->fsFlashAddress;
 
   if (!nandQueried) {

@@ -117,10 +117,15 @@ bool LoadEngine::CheckNandCopy(ComPort port, uint32_t nandOffset, const ImageDig
   if (!verifying_ || checksUnavailable_ || !image.Valid() || image.size == 0) {
     return CheckRange(port, tempRamAddress, image, kMsgFlashMismatch);
   }
-  // NAND is not on the bus: the written range comes back into RAM (over
-  // the image, which is no longer needed once written — and is identical
-  // again when the check passes) and is checked there.
+  // NAND is not on the bus: the written range comes back into RAM, over
+  // the image, which is no longer needed once written, and is checked
+  // there. The RAM copy is overwritten first with a byte that differs from
+  // the image's last one, so a read that stops short cannot pass on what
+  // the fetch had left: only bytes that came out of NAND are checked.
   const uint32_t size = uint32_t(image.size);
+  const uint32_t fill = uint8_t(~image.lastByte) * 0x01010101u;
+  const uint32_t words = uint32_t((uint64_t{size} + 3) / 4);
+  if (!FillMemoryWords(port, tempRamAddress, words, fill)) return false;
   const bool read = jffs2 ? ReadNandJffs2(port, tempRamAddress, nandOffset, size)
                           : ReadNandFile(port, tempRamAddress, nandOffset, size);
   return read && CheckRange(port, tempRamAddress, image, kMsgFlashMismatch);

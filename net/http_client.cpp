@@ -1,22 +1,29 @@
-// HttpCall on libcurl's multi interface: the transfer advances in short
-// slices between which the thread's events are dispatched, so the window and
-// any TFTP server owned by this thread stay live during the request.
+// HttpCall on libcurl's multi-socket interface, driven by the thread's Qt
+// event loop: curl says which sockets to watch and when its next time-out
+// is due, socket notifiers and a timer call it back, and every other event
+// of the thread (the window, a TFTP server serving the switch) is handled
+// as it arrives instead of between polls.
 #include "net/http_client.h"
 
 #include <curl/curl.h>
 
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <climits>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "net/http_encoding.h"
 #include "platform/ui.h"
-#include "platform/wait_pumping.h"
 
 namespace fwl {
 namespace {
 
 constexpr int kMaxCredentialBytes = 253;
 constexpr int kMaxStatusChars = 511;
-constexpr int kSliceMs = 10;
 
 void InitCurlOnce() {
   static std::once_flag once;
@@ -32,6 +39,7 @@ struct Exchange {
   bool connected = false;
   bool sending = false;
   bool responded = false;
+  bool headersEnded = false;  // the blank line after the reply's headers came
 
   void Show(const QString& line) const {
     if (display && *display) (*display)(line.left(kMaxStatusChars));
@@ -45,6 +53,15 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   if (room > 0) exchange->body.append(data, qsizetype(std::min(room, bytes)));
   // Accepting everything keeps the status intact; extra bytes are dropped.
   return size * count;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* exchange = static_cast<Exchange*>(user);
+  const size_t bytes = size * count;
+  const bool blank =
+      (bytes == 2 && data[0] == '\r' && data[1] == '\n') || (bytes == 1 && data[0] == '\n');
+  if (blank) exchange->headersEnded = true;
+  return bytes;
 }
 
 // Turns curl's trace into the status lines of the request's stages.
@@ -87,9 +104,124 @@ bool HasControlBytes(const QByteArray& text) {
   return false;
 }
 
-int Failed() {
-  ShowMessage(QString::fromLatin1(kHttpConnectionFailed));
+int Failed(bool show = true) {
+  if (show) ShowMessage(QString::fromLatin1(kHttpConnectionFailed));
   return 0;
+}
+
+// Runs one multi handle on the calling thread's event loop until its one
+// transfer is done.
+class CurlLoop {
+ public:
+  explicit CurlLoop(CURLM* multi) : multi_(multi) {
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &CurlLoop::OnSocket);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &CurlLoop::OnTimer);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Act(CURL_SOCKET_TIMEOUT, 0); });
+  }
+  ~CurlLoop() {
+    // curl may still report sockets while the handles go; nobody listens.
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, nullptr);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, nullptr);
+  }
+  CurlLoop(const CurlLoop&) = delete;
+  CurlLoop& operator=(const CurlLoop&) = delete;
+
+  // Adds `easy` and dispatches the thread's events until it is done; its
+  // curl result.
+  CURLcode Run(CURL* easy) {
+    if (curl_multi_add_handle(multi_, easy) != CURLM_OK) return CURLE_FAILED_INIT;
+    if (!done_) loop_.exec(QEventLoop::AllEvents);
+    return result_;
+  }
+
+ private:
+  struct Watch {
+    std::unique_ptr<QSocketNotifier> read;
+    std::unique_ptr<QSocketNotifier> write;
+  };
+
+  static int OnSocket(CURL*, curl_socket_t socket, int what, void* user, void*) {
+    static_cast<CurlLoop*>(user)->WatchSocket(socket, what);
+    return 0;
+  }
+  static int OnTimer(CURLM*, long timeoutMs, void* user) {
+    auto* self = static_cast<CurlLoop*>(user);
+    if (timeoutMs < 0) {
+      self->timer_.stop();
+    } else {
+      // Never called back from inside curl: a 0 ms time-out runs from the loop.
+      self->timer_.start(int(std::min<long>(timeoutMs, INT_MAX)));
+    }
+    return 0;
+  }
+
+  void WatchSocket(curl_socket_t socket, int what) {
+    if (what == CURL_POLL_REMOVE) {
+      const auto found = watches_.find(socket);
+      if (found == watches_.end()) return;
+      // The notifier may be the one whose signal is being handled: it is
+      // switched off now and freed with the loop.
+      for (auto* notifier : {&found->second.read, &found->second.write}) {
+        if (!*notifier) continue;
+        (*notifier)->setEnabled(false);
+        retired_.push_back(std::move(*notifier));
+      }
+      watches_.erase(found);
+      return;
+    }
+    Watch& watch = watches_[socket];
+    Arm(watch.read, socket, QSocketNotifier::Read, (what & CURL_POLL_IN) != 0, CURL_CSELECT_IN);
+    Arm(watch.write, socket, QSocketNotifier::Write, (what & CURL_POLL_OUT) != 0, CURL_CSELECT_OUT);
+  }
+
+  void Arm(std::unique_ptr<QSocketNotifier>& notifier, curl_socket_t socket,
+           QSocketNotifier::Type type, bool on, int flag) {
+    if (on && !notifier) {
+      notifier = std::make_unique<QSocketNotifier>(qintptr(socket), type);
+      QObject::connect(notifier.get(), &QSocketNotifier::activated,
+                       [this, socket, flag] { Act(socket, flag); });
+    }
+    if (notifier) notifier->setEnabled(on);
+  }
+
+  void Act(curl_socket_t socket, int flags) {
+    if (done_) return;
+    int running = 0;
+    if (curl_multi_socket_action(multi_, socket, flags, &running) != CURLM_OK) {
+      Finish(CURLE_FAILED_INIT);
+      return;
+    }
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+      if (message->msg == CURLMSG_DONE) Finish(message->data.result);
+    }
+  }
+
+  void Finish(CURLcode result) {
+    if (done_) return;
+    done_ = true;
+    result_ = result;
+    timer_.stop();
+    loop_.quit();
+  }
+
+  CURLM* multi_;
+  QEventLoop loop_;
+  QTimer timer_;
+  std::map<curl_socket_t, Watch> watches_;
+  std::vector<std::unique_ptr<QSocketNotifier>> retired_;
+  bool done_ = false;
+  CURLcode result_ = CURLE_OK;
+};
+
+// A reply that came back but whose first line is no usable status line.
+bool NoUsableStatus(CURLcode result, long status) {
+  if (result == CURLE_WEIRD_SERVER_REPLY || result == CURLE_UNSUPPORTED_PROTOCOL) return true;
+  return result == CURLE_OK && (status < 100 || status > 999);
 }
 
 }  // namespace
@@ -118,7 +250,7 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
   const QByteArray hostBytes = host.toLatin1();
   if (HasControlBytes(target) || hostBytes.isEmpty() || HasControlBytes(hostBytes) ||
       hostBytes.contains('/') || hostBytes.contains('@') || port <= 0 || port > 65535) {
-    return Failed();
+    return Failed(limits.showFailure);
   }
 
   exchange.Show(QStringLiteral("Resolving name for %1").arg(host));
@@ -146,7 +278,7 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
     if (easy) curl_easy_cleanup(easy);
     if (multi) curl_multi_cleanup(multi);
     curl_slist_free_all(headers);
-    return Failed();
+    return Failed(limits.showFailure);
   }
   const QByteArray url = "http://" + hostBytes + ':' + QByteArray::number(port) + '/';
   curl_easy_setopt(easy, CURLOPT_URL, url.constData());
@@ -162,6 +294,8 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange);
   curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, OnTrace);
   curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &exchange);
   curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
@@ -173,26 +307,28 @@ int HttpCall(const QString& host, int port, const QString& path, const QString& 
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
   }
 
-  curl_multi_add_handle(multi, easy);
-  // curl's own time-outs end the transfer; a multi error ends it at once.
-  int running = 1;
-  while (running && curl_multi_perform(multi, &running) == CURLM_OK && running) {
-    curl_multi_poll(multi, nullptr, 0, kSliceMs, nullptr);
-    WaitPumping(0);
-  }
+  CURLcode result = CURLE_OK;
   long status = 0;
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-  exchange.Show(QStringLiteral("Request complete"));
-  exchange.Show(QStringLiteral("Closing the connection to the server"));
-  curl_multi_remove_handle(multi, easy);
+  {
+    // curl's own time-outs end the transfer; a multi error ends it at once.
+    CurlLoop loop(multi);
+    result = loop.Run(easy);
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    exchange.Show(QStringLiteral("Request complete"));
+    exchange.Show(QStringLiteral("Closing the connection to the server"));
+    curl_multi_remove_handle(multi, easy);
+  }
   curl_easy_cleanup(easy);
   curl_multi_cleanup(multi);
   curl_slist_free_all(headers);
   exchange.Show(QStringLiteral("Connection to the server closed"));
 
-  // A reply cut short after its status line still carries that status; only
-  // a request that got no status at all has failed.
-  if (status <= 0 || status > 999) return Failed();
+  // Only a whole reply counts: one cut off after its status line or short
+  // of its Content-Length would hand half a page to the caller.
+  if (NoUsableStatus(result, status)) return 0;
+  if (result != CURLE_OK || !exchange.headersEnded || status < 100 || status > 999) {
+    return Failed(limits.showFailure);
+  }
   if (output) *output = exchange.body;
   return int(status);
 }

@@ -20,6 +20,9 @@ struct HttpLimits {
   int connectTimeoutMs = 10000;   // TCP connect
   int transferTimeoutMs = 60000;  // the whole request, connect included
   qint64 maxBodyBytes = 4 << 20;  // reply bytes kept; the rest is dropped
+  // False for a look whose failure is the caller's to judge quietly (the
+  // switch's page read once more after its restart): no box is shown.
+  bool showFailure = true;
 };
 
 inline constexpr char kHttpConnectionFailed[] = "Connection to Server Failed";
@@ -37,9 +40,15 @@ inline constexpr char kHttpConnectionFailed[] = "Connection to Server Failed";
 //   bytes, also when both are empty), Content-Type form-urlencoded; then
 //   Host and, for POST, Content-Length.
 // Returns the reply's status code with the body in `output` (from its
-// start), or 0 when the request could not be sent or no status came back:
-// then "Connection to Server Failed" is shown through the Ui service and
-// `output` is left untouched. Status lines go to `display` when given.
+// start), or 0 with `output` left untouched when there is no whole reply:
+// - the request could not be sent, nothing came back, or the reply was cut
+//   off (after its status line, or shorter than its Content-Length): then
+//   "Connection to Server Failed" is shown through the Ui service;
+// - a reply came back without a usable status line: no box here, the
+//   caller's own message is the one the operator sees.
+// Status lines go to `display` when given. The thread's event loop runs
+// while the request is under way and wakes on the request's sockets and
+// timers, so servers owned by this thread keep their full pace.
 int HttpCall(const QString& host, int port, const QString& path, const QString& resource,
              const QString& data, QByteArray* output, const HttpStatusDisplay& display,
              const QString& user, const QString& password, bool encodeResource, bool rawBody,

@@ -284,9 +284,12 @@ void BootMonitor::HandleChar(char c) {
 }
 
 QString BootMonitor::Expand(const QString& line) const {
-  // Both spellings of a variable reference are expanded; an undefined
-  // variable expands to nothing.
-  static const QRegularExpression ref(R"(\$\(([A-Za-z0-9_]+)\)|\$\{([A-Za-z0-9_]+)\})");
+  // The simple parser expands both bracketed spellings of a variable; hush
+  // knows "${name}" and "$name" and leaves "$(name)" as it was typed. An
+  // undefined variable expands to nothing.
+  static const QRegularExpression simple(R"(\$\(([A-Za-z0-9_]+)\)|\$\{([A-Za-z0-9_]+)\})");
+  static const QRegularExpression hush(R"(\$\{([A-Za-z0-9_]+)\}|\$([A-Za-z_][A-Za-z0-9_]*))");
+  const QRegularExpression& ref = options_.hushParser ? hush : simple;
   QString out;
   qsizetype last = 0;
   auto it = ref.globalMatch(line);
@@ -299,6 +302,16 @@ QString BootMonitor::Expand(const QString& line) const {
   }
   out += line.mid(last);
   return out;
+}
+
+bool BootMonitor::Repeatable(const QString& line) {
+  // The commands a boot monitor marks repeatable (display, copy, test and
+  // transfer commands); those that change settings or flash layout are not.
+  static const QStringList kRepeatable = {"version", "printenv", "bdinfo",   "echo",
+                                          "help",    "cp",       "mw",       "mtest",
+                                          "nand",    "tftp",     "tftpboot", "crc32"};
+  const QString name = line.trimmed().section(' ', 0, 0).section('.', 0, 0);
+  return kRepeatable.contains(name);
 }
 
 bool BootMonitor::Matches(const QStringList& prefixes, const QString& line) const {
@@ -345,7 +358,10 @@ void BootMonitor::FinishCommand(int rc, const QString& line) {
   if (rc == kUsage) {
     Print("Usage:\n" + line.section(' ', 0, 0) + " - see 'help'\n");
   }
-  lastCommand_ = rc == kOk ? line : QString();
+  // What an empty line runs again: the simple parser repeats any command
+  // that succeeded, hush only the commands marked repeatable.
+  const bool repeatable = !options_.hushParser || Repeatable(Expand(line));
+  lastCommand_ = rc == kOk && repeatable ? line : QString();
   int delay = options_.replyDelayMs;
   for (const auto& slow : options_.slowCommands)
     if (!slow.first.isEmpty() && Expand(line).trimmed().startsWith(slow.first))

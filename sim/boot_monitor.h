@@ -74,6 +74,7 @@ class BootMonitor : public QObject {
   void FinishCommand(int rc, const QString& line);
   void EndBusy();
   bool Matches(const QStringList& prefixes, const QString& line) const;
+  static bool Repeatable(const QString& line);
   void ResetDefaults();
   void Reboot();
 

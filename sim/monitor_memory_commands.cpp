@@ -1,6 +1,7 @@
 // The boot monitor's memory and flash commands: protect, erase, cp, mw,
 // mtest and nand. Addresses and counts are hexadecimal, with or without "0x".
 #include <QTimer>
+#include <cctype>
 
 #include "platform/crc32.h"
 #include "sim/boot_monitor.h"
@@ -17,6 +18,16 @@ bool ParseHex(const QString& text, quint64* value) {
   bool ok = false;
   *value = t.toULongLong(&ok, 16);
   return ok;
+}
+
+// A count as the boot monitor reads it: the hexadecimal digits it begins
+// with, 0 when there are none ("$(filesize)" left unexpanded reads 0).
+quint64 LenientHex(const QString& text) {
+  QString t = text;
+  if (t.startsWith("0x", Qt::CaseInsensitive)) t = t.mid(2);
+  qsizetype n = 0;
+  while (n < t.size() && n < 16 && std::isxdigit(static_cast<unsigned char>(t[n].toLatin1()))) ++n;
+  return n == 0 ? 0 : t.left(n).toULongLong(nullptr, 16);
 }
 
 int WidthOf(const QString& command) {
@@ -107,10 +118,9 @@ int BootMonitor::CmdErase(const QStringList& args) {
 }
 
 int BootMonitor::CmdCopy(const QStringList& args) {
-  quint64 src = 0, dst = 0, count = 0;
-  if (args.size() != 4 || !ParseHex(args[1], &src) || !ParseHex(args[2], &dst) ||
-      !ParseHex(args[3], &count))
-    return kUsage;
+  quint64 src = 0, dst = 0;
+  if (args.size() != 4 || !ParseHex(args[1], &src) || !ParseHex(args[2], &dst)) return kUsage;
+  const quint64 count = LenientHex(args[3]);
   if (count == 0) {
     Print("Zero length ???\n");
     return kFailed;
@@ -338,8 +348,10 @@ int BootMonitor::CmdNand(const QStringList& args) {
       Print(QString("## Error: target 0x%1 is not RAM\n").arg(Hex8(address)));
       return kFailed;
     }
-    for (quint64 at = 0; at < size; at += kChunk) {
-      const quint64 n = std::min(kChunk, size - at);
+    // A faulty read may stop short and still claim the whole count.
+    const quint64 stored = size - std::min(size, options_.shortNandReadBytes);
+    for (quint64 at = 0; at < stored; at += kChunk) {
+      const quint64 n = std::min(kChunk, stored - at);
       to.memory->Write(to.offset + at, m.Nand().Read(off + at, n));
     }
     Print(QString(" %1 bytes read: OK\n").arg(size));

@@ -30,6 +30,11 @@ struct SimOptions {
   // of what arrived is typed at the prompt.
   QString stopString = "interrupt";
   bool anyKey = false;
+  // The command line's parser. The simple one expands "$(name)" and
+  // "${name}" and repeats the last command that succeeded on an empty line.
+  // The hush parser of current boot monitors expands "${name}" and "$name"
+  // only, leaves "$(name)" as typed, and repeats the last repeatable command.
+  bool hushParser = false;
 
   // Memory map. Sizes in bytes; 0 means the memory is absent. Bases default
   // per board (see ApplyBoardDefaults) unless set explicitly.
@@ -76,6 +81,9 @@ struct SimOptions {
   std::vector<quint64> corruptTransferBlocks;
   // Commands this boot monitor was built without ("Unknown command").
   QStringList missingCommands;
+  // NAND reads store this many bytes fewer than asked (the end of the range
+  // keeps what RAM held) and still report the whole count as read.
+  quint64 shortNandReadBytes = 0;
 };
 
 // Sets the memory bases and byte order that belong to the board in `o.board`

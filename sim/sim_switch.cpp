@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTcpServer>
@@ -89,17 +90,18 @@ bool SimSwitch::Start(QString* error) {
     return false;
   }
   connect(server_, &QTcpServer::newConnection, this, &SimSwitch::OnConnection);
-  tftp_ = new SimTftpClient(this);
+  running_ = true;
   SetState(state_);
   return true;
 }
 
 void SimSwitch::Stop() {
-  if (tftp_) {
-    tftp_->Abort();
-    tftp_->deleteLater();
-    tftp_ = nullptr;
+  running_ = false;
+  for (SimTftpClient* client : clients_) {
+    client->Abort();
+    client->deleteLater();
   }
+  clients_.clear();
   if (server_) {
     server_->close();
     delete server_;
@@ -240,10 +242,16 @@ void SimSwitch::Handle(QTcpSocket* socket, const SimHttpRequest& request) {
     install.rootName = root;
     install.parameters = parameters;
     installs_.append(install);
-    Respond(socket, 200, "Firmware install started\n");
+    const QPointer<QTcpSocket> held(socket);
+    auto reply = [this, held] {
+      if (held) Respond(held, 200, "Firmware install started\n");
+    };
+    const bool hold = options_.holdInstallReply && !options_.neverFetchImages;
+    if (!hold) reply();
     if (!options_.neverFetchImages) {
-      QTimer::singleShot(options_.fetchDelayMs, this,
-                         [this, server, root, boot] { StartInstall(server, root, boot); });
+      QTimer::singleShot(options_.fetchDelayMs, this, [this, server, root, boot, hold, reply] {
+        StartInstall(server, root, boot, hold ? std::function<void()>(reply) : nullptr);
+      });
     }
   } else {
     Respond(socket, 404, "Not Found\n");
@@ -251,8 +259,11 @@ void SimSwitch::Handle(QTcpSocket* socket, const SimHttpRequest& request) {
 }
 
 void SimSwitch::Fetch(const QHostAddress& server, const QString& file, bool loseMidway,
-                      std::function<void(bool ok, const QByteArray& data)> done) {
-  if (!tftp_) return;
+                      std::function<void(bool ok, const QByteArray& data)> done,
+                      std::function<void()> firstBlock) {
+  if (!running_) return;
+  auto* client = new SimTftpClient(this);
+  clients_.append(client);
   auto data = std::make_shared<QByteArray>();
   SimTftpClient::Settings settings;
   settings.timeoutMs = options_.tftpTimeoutMs;
@@ -261,14 +272,22 @@ void SimSwitch::Fetch(const QHostAddress& server, const QString& file, bool lose
   settings.localAddress = options_.address;
   if (loseMidway) settings.stallAfterBlocks = 1;
   SimTftpClient::Callbacks callbacks;
-  callbacks.block = [data](quint64 offset, const QByteArray& bytes) {
+  callbacks.block = [data, firstBlock](quint64 offset, const QByteArray& bytes) {
     if (offset != quint64(data->size())) return false;
     data->append(bytes);
+    if (offset == 0 && firstBlock) QTimer::singleShot(0, firstBlock);
     return true;
   };
-  callbacks.finished = [data, done](bool ok, quint64, const QString&) { done(ok, *data); };
+  // The client goes once control is back in the loop, never inside its own call.
+  callbacks.finished = [this, client, data, done](bool ok, quint64, const QString&) {
+    clients_.removeOne(client);
+    client->deleteLater();
+    done(ok, *data);
+  };
   QString error;
-  if (!tftp_->Start(server, options_.tftpPort, file, settings, callbacks, &error)) {
+  if (!client->Start(server, options_.tftpPort, file, settings, callbacks, &error)) {
+    clients_.removeOne(client);
+    client->deleteLater();
     done(false, QByteArray());
   }
 }
@@ -284,7 +303,12 @@ void SimSwitch::FetchInfoPackage(const QHostAddress& server) {
   });
 }
 
-void SimSwitch::StartInstall(const QHostAddress& server, const QString& root, const QString& boot) {
+void SimSwitch::StartInstall(const QHostAddress& server, const QString& root, const QString& boot,
+                             std::function<void()> downloadsEnded) {
+  if (downloadsEnded || options_.overlapFetch || options_.bootTwice) {
+    StartHeldOrOverlapping(server, root, boot, std::move(downloadsEnded));
+    return;
+  }
   SetState("fetching root");
   Fetch(server, root, options_.loseDownload == 1,
         [this, server, boot](bool ok, const QByteArray& data) {
@@ -308,20 +332,91 @@ void SimSwitch::StartInstall(const QHostAddress& server, const QString& root, co
                 SetState("lost");
                 return;
               }
-              Install& install = installs_.last();
-              install.boot = bootData;
-              if (options_.rejectImages || !ImagesFit(install)) {
-                SetState("rejected");
-                return;
-              }
-              install.accepted = true;
-              static const QRegularExpression version("mums(\\d+(?:_\\d+)*)");
-              const auto match = version.match(install.rootName);
-              if (match.hasMatch()) options_.fwRev = match.captured(1).replace('_', '.');
-              Restart();
+              installs_.last().boot = bootData;
+              FinishInstall();
             });
           });
         });
+}
+
+void SimSwitch::StartHeldOrOverlapping(const QHostAddress& server, const QString& root,
+                                       const QString& boot, std::function<void()> downloadsEnded) {
+  // Two downloads, one after the other or (overlapFetch) the second asked
+  // for once the first has its first block; whatever happens, the held
+  // reply goes out when both have ended.
+  struct Run {
+    int pending = 2;
+    bool ok = true;
+    QByteArray first;
+    QByteArray second;
+  };
+  auto run = std::make_shared<Run>();
+  const QString first = options_.bootTwice ? boot : root;
+  const bool lose1 = options_.loseDownload == 1;
+  const bool lose2 = options_.loseDownload == 2;
+  auto ended = [this, run, downloadsEnded] {
+    if (--run->pending > 0) return;
+    if (downloadsEnded) downloadsEnded();
+    if (!run->ok || installs_.isEmpty()) {
+      SetState("lost");
+      return;
+    }
+    Install& install = installs_.last();
+    install.boot = run->second;
+    if (options_.bootTwice) {
+      // No filesystem image: nothing to flash, the old firmware starts again.
+      SetState("rejected");
+      Restart();
+      return;
+    }
+    install.root = run->first;
+    FinishInstall();
+  };
+  auto second = [this, server, boot, run, ended, lose2] {
+    SetState("fetching boot");
+    Fetch(server, boot, lose2, [run, ended](bool ok, const QByteArray& data) {
+      run->ok = run->ok && ok;
+      run->second = data;
+      ended();
+    });
+  };
+  auto once = std::make_shared<bool>(false);
+  auto startSecond = [this, second, once] {
+    if (*once) return;
+    *once = true;
+    QTimer::singleShot(options_.overlapFetch ? 0 : options_.fetchDelayMs, this, second);
+  };
+  SetState(options_.bootTwice ? "fetching boot" : "fetching root");
+  Fetch(
+      server, first, lose1,
+      [this, run, ended, startSecond](bool ok, const QByteArray& data) {
+        run->ok = run->ok && ok;
+        run->first = data;
+        if (!options_.overlapFetch) startSecond();
+        ended();
+      },
+      options_.overlapFetch ? std::function<void()>(startSecond) : nullptr);
+}
+
+void SimSwitch::FinishInstall() {
+  Install& install = installs_.last();
+  if (options_.rejectImages || !ImagesFit(install)) {
+    SetState("rejected");
+    return;
+  }
+  install.accepted = true;
+  if (!options_.stayOld) {
+    static const QRegularExpression version("mums(\\d+(?:_\\d+)*)");
+    const auto match = version.match(install.rootName);
+    if (match.hasMatch()) {
+      options_.fwRev = match.captured(1).replace('_', '.');
+    } else if (!options_.installedRev.isEmpty()) {
+      options_.fwRev = options_.installedRev;
+    } else {
+      infoInstalled_ = false;
+    }
+  }
+  Restart();
 }
 
 bool SimSwitch::ImagesFit(const Install& install) const {

@@ -51,6 +51,18 @@ struct SimSwitchOptions {
   // Pages (as "cgi-bin/name.cgi") that answer with a fixed status instead.
   QMap<QString, int> pageStatus;
   bool rejectImages = false;  // images it fetched fail its check (no restart)
+  // Holds its reply to the install request until both downloads have ended.
+  bool holdInstallReply = false;
+  // Asks for the boot image while the filesystem image is still coming.
+  bool overlapFetch = false;
+  // Fetches the boot image twice and never the filesystem image, then restarts.
+  bool bootTwice = false;
+  // Takes the images, restarts, and comes back on the firmware it ran before.
+  bool stayOld = false;
+  // The revision an accepted install leaves when the image names carry none
+  // (a bundle's "image"); empty: the information page is gone after such an
+  // install until the package is sent again (the new file system lacks it).
+  QString installedRev;
 
   // Where to write the state (JSON) after every change; "" for none.
   QString stateFile;
@@ -108,16 +120,25 @@ class SimSwitch : public QObject {
   QByteArray InfoBody() const;
   QByteArray RemoteConfigurationBody() const;
   void FetchInfoPackage(const QHostAddress& server);
-  void StartInstall(const QHostAddress& server, const QString& root, const QString& boot);
+  void StartInstall(const QHostAddress& server, const QString& root, const QString& boot,
+                    std::function<void()> downloadsEnded);
+  void StartHeldOrOverlapping(const QHostAddress& server, const QString& root, const QString& boot,
+                              std::function<void()> downloadsEnded);
+  // Fetches `file` with a client of its own; `firstBlock` (optional) runs
+  // once the first data block is in.
   void Fetch(const QHostAddress& server, const QString& file, bool loseMidway,
-             std::function<void(bool ok, const QByteArray& data)> done);
+             std::function<void(bool ok, const QByteArray& data)> done,
+             std::function<void()> firstBlock = {});
+  // Judges the install whose images are in and restarts when they fit.
+  void FinishInstall();
   bool ImagesFit(const Install& install) const;
   void Restart();
   void SetState(const QString& state);
 
   SimSwitchOptions options_;
   QTcpServer* server_ = nullptr;
-  SimTftpClient* tftp_ = nullptr;
+  QList<SimTftpClient*> clients_;  // downloads under way
+  bool running_ = false;
   QList<SimHttpRequest> requests_;
   bool infoInstalled_ = false;
   QByteArray infoPackage_;

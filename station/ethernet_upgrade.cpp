@@ -217,7 +217,7 @@ class EthernetUpgrade {
     if (engine_.tftpService) {
       QString error;
       if (!OpenSharedSession(fsImage, bootImage, stationAddress, &error)) {
-        return Fail(QString::fromLatin1(kTftpStartFailed) + QLatin1Char('\n') + error);
+        return Fail(TftpStartFailureMessage(error));
       }
     } else if (!StartServer(fsImage)) {
       return Fail(TftpStartFailureMessage(*engine_.tftpServer));
@@ -300,7 +300,7 @@ class EthernetUpgrade {
     request.onEvent = [engine](const TftpEvent& event) {
       engine->OnTftpEvent(event.kind, event.text);
     };
-    request.onStatus = [engine](const QString& text, int) {
+    request.onStatus = [engine](int, const QString& text, int) {
       engine->NoteTransferActivity();
       if (engine->progressCallback) engine->ReportProgressText(text);
     };

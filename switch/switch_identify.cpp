@@ -11,6 +11,7 @@
 #include "platform/ui.h"
 #include "platform/wait_pumping.h"
 #include "switch/switch_install.h"
+#include "tftp/tftp_server.h"
 #include "tftp/tftp_service.h"
 #include "tftp/tftp_thread.h"
 
@@ -97,7 +98,7 @@ int SwitchInstaller::IdentifySwitch(SwitchIdentifyRequest& request) {
     QString error;
     infoSession_ = settings_.tftpService->Open(session, &error);
     if (!infoSession_) {
-      ShowMessage(QString::fromLatin1(kTftpStartFailed) + QLatin1Char('\n') + error);
+      ShowMessage(TftpStartFailureMessage(error));
       return -1;
     }
     return IdentifyWithServer(request, bundle);
@@ -114,6 +115,11 @@ int SwitchInstaller::IdentifySwitch(SwitchIdentifyRequest& request) {
   infoThread_->start();
   // The switch fetches as soon as it has answered; the server must be up.
   WaitPumpingUntil([this] { return infoThread_->StartResult() != 1; }, kServerStartWaitMs);
+  if (infoThread_->StartResult() < 0) {
+    // Nothing could serve the package: say why, not that the switch is old.
+    ShowMessage(TftpStartFailureMessage(infoThread_->StartFailureReason()));
+    return -1;
+  }
   return IdentifyWithServer(request, bundle);
 }
 

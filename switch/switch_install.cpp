@@ -8,10 +8,12 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include "app/settings.h"
 #include "catalogue/archive_tool.h"
 #include "catalogue/firmware_bundle.h"
+#include "catalogue/firmware_names.h"
 #include "catalogue/work_folder_list.h"
 #include "engine/load_engine.h"
 #include "net/icmp_echo.h"
@@ -41,6 +43,31 @@ QString WithoutTrailingSeparator(QString folder) {
     folder.chop(1);
   }
   return folder;
+}
+
+// Whether a switch's revision text is the version loaded: 1 the same (first
+// three numbers, a missing one counting 0), 0 another, -1 when the text
+// holds no number to compare.
+int SameRevision(const QString& fwRev, const QString& version) {
+  static const QRegularExpression number(QStringLiteral("\\d+"));
+  auto numbers = [](const QString& text) {
+    QList<qint64> found;
+    for (auto it = number.globalMatch(text); it.hasNext() && found.size() < 3;) {
+      found << it.next().captured().left(9).toLongLong();
+    }
+    return found;
+  };
+  QList<qint64> running = numbers(fwRev);
+  QList<qint64> loaded = numbers(version);
+  if (running.isEmpty() || loaded.isEmpty()) return -1;
+  while (running.size() < 3) running << 0;
+  while (loaded.size() < 3) loaded << 0;
+  return running == loaded ? 1 : 0;
+}
+
+// The version an image's name carries ("kvimagea_mums3_8_1" -> "3.8.1").
+QString ImageVersion(const QString& imagePath) {
+  return DisplayVersion(VersionPart(QFileInfo(imagePath).completeBaseName()));
 }
 
 void OpenWithDesktop(const QString& url) {
@@ -140,15 +167,18 @@ int SwitchInstaller::StartInstallServer(const QString& bootImage) {
     request.folder = FolderOf(bootImage);
     request.preload << bootImage;
     if (!filesystemImage_.isEmpty()) request.preload << filesystemImage_;
-    request.onEvent = [this](const TftpEvent& event) { OnTftpEvent(event.kind, event.text); };
-    request.onStatus = [this](const QString& text, int) {
+    request.onEvent = [this](const TftpEvent& event) { OnTftpEvent(event); };
+    request.onStatus = [this](int transferId, const QString& text, int) {
       lastActivityMs_ = QDateTime::currentMSecsSinceEpoch();
-      engine_.ReportProgressText(text);
+      const auto found = transferImage_.find(transferId);
+      if (found == transferImage_.end() || found->second == currentRow_) {
+        engine_.ReportProgressText(text);
+      }
     };
     QString error;
     tftpSession_ = settings_.tftpService->Open(request, &error);
     if (!tftpSession_) {
-      ShowMessage(QString::fromLatin1(kTftpStartFailed) + QLatin1Char('\n') + error);
+      ShowMessage(TftpStartFailureMessage(error));
       return -1;
     }
     return 0;
@@ -158,12 +188,16 @@ int SwitchInstaller::StartInstallServer(const QString& bootImage) {
   server.SetListenPort(settings_.tftpPort);
   server.SetBindAddress(settings_.tftpBindAddress);
   server.SetLogCallback([this](const QString& line) { engine_.ReportLine(line); });
-  server.SetEventCallback(
-      [this](const TftpEvent& event, void*) { OnTftpEvent(event.kind, event.text); }, nullptr);
+  server.SetEventCallback([this](const TftpEvent& event, void*) { OnTftpEvent(event); }, nullptr);
   server.SetStatusCallback(
-      [this](int, const QString& text, int, void*) {
+      [this](int transferId, const QString& text, int, void*) {
         lastActivityMs_ = QDateTime::currentMSecsSinceEpoch();
-        engine_.ReportProgressText(text);
+        // Only the image of the current row shows its progress there; a
+        // second download running beside it would make the text jump.
+        const auto found = transferImage_.find(transferId);
+        if (found == transferImage_.end() || found->second == currentRow_) {
+          engine_.ReportProgressText(text);
+        }
       },
       nullptr);
   server.SetPercentOnly(1);
@@ -175,7 +209,7 @@ int SwitchInstaller::StartInstallServer(const QString& bootImage) {
   server.SetRetransmitInterval(settings_.tftpRetransmitMs);
   server.PreloadFile(bootImage);
   if (server.Start() < 0) {
-    ShowMessage(QStringLiteral("Failed to start TFTP server."));
+    ShowMessage(TftpStartFailureMessage(server));
     return -1;
   }
   return 0;
@@ -184,6 +218,9 @@ int SwitchInstaller::StartInstallServer(const QString& bootImage) {
 int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderList& folders) {
   infoPackageServed_ = false;
   switchAddress_ = job.stationAddress;
+  user_ = job.user;
+  password_ = job.password;
+  QString version;
   QString boot, filesystem;
   if (!LocateSwitchImages(job.firmwareFile, &boot, &filesystem)) return 0;
 
@@ -209,6 +246,7 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
       ShowMessage(QString::fromLatin1(kUnreadableFirmware));
       return -1;
     }
+    version = DisplayVersion(bundle->VersionString());
     CloseBundle(bundle);
     boot = WithoutTrailingSeparator(work);
   }
@@ -219,6 +257,7 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
   if (identified != 0) return identified;
   boot = request.bootImage;
   filesystem = request.filesystemImage;
+  if (version.isEmpty()) version = ImageVersion(filesystem);
   // The load record lists the images the switch is sent, by the names it
   // fetches them under (board-swapped, or taken out of a bundle).
   engine_.imageDigests.clear();
@@ -251,6 +290,7 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
   upgradeState_ = 1;
   upgradeDone_ = 0;
   events_.clear();
+  SetInstallImages(filesystem, boot, version);
   const QString resource =
       InstallRequestResource(job.stationAddress, job.subnet, job.pcAddress, job.gateway,
                              QFileInfo(boot).fileName(), QFileInfo(filesystem).fileName());
@@ -263,17 +303,27 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
   return WaitForSwitchUpgrade(job.stationAddress) == 0 ? 1 : 0;
 }
 
-void SwitchInstaller::OnTftpEvent(int kind, const QString& text) {
+void SwitchInstaller::OnTftpEvent(const TftpEvent& event) {
   lastActivityMs_ = QDateTime::currentMSecsSinceEpoch();
-  if (kind == kTftpEventFileNotFound) lastEventText_ = text;
-  events_.push_back(kind);
+  events_.push_back(event);
 }
 
-int SwitchInstaller::NextEvent() {
-  if (events_.empty()) return 0;
-  const int kind = events_.front();
-  events_.pop_front();
-  return kind;
+void SwitchInstaller::SetInstallImages(const QString& filesystemImage, const QString& bootImage,
+                                       const QString& version) {
+  images_[0] = filesystemImage;
+  images_[1] = bootImage;
+  loadingVersion_ = version;
+}
+
+int SwitchInstaller::ImageIndex(const QString& servedPath) const {
+  const QString served = QDir::cleanPath(QFileInfo(servedPath).absoluteFilePath());
+  for (int i = 0; i < 2; ++i) {
+    if (!images_[i].isEmpty() &&
+        served == QDir::cleanPath(QFileInfo(images_[i]).absoluteFilePath())) {
+      return i;
+    }
+  }
+  return -1;
 }
 
 int SwitchInstaller::WaitForSwitchUpgrade(const QString& switchAddress) {
@@ -284,107 +334,139 @@ int SwitchInstaller::WaitForSwitchUpgrade(const QString& switchAddress) {
       GetSettingInt(kSectionEthOnlyLoad, QStringLiteral("ping timeout ms"), 5000);
   const int pingTtl = GetSettingInt(kSectionEthOnlyLoad, QStringLiteral("ping ttl"), 10);
   int result = 0;
-  int pings = 0;
+  transferImage_.clear();
+  currentRow_ = 0;
   engine_.ReportStep(0, true);
 
   auto fail = [&](const QString& message) {
     if (!message.isEmpty()) ShowMessage(message);
+    // The step it stopped at stays in the list, marked as the one that failed.
+    engine_.ReportFinalResult(false);
     upgradeDone_ = 1;
     result = -1;
   };
-  // Waits for the next download to start; every earlier event is stale.
-  auto waitForStart = [&](int pollMs) {
-    bool started = false;
-    bool missing = false;
-    WaitPumpingUntil(
-        [&] {
-          while (!started && !missing && !events_.empty()) {
-            const int kind = NextEvent();
-            started = kind == kTftpEventTransferStarted;
-            missing = kind == kTftpEventFileNotFound;
+
+  // Each image counts once a transfer of that very file has sent it whole;
+  // other files the switch asks for, and repeats, change nothing.
+  bool sent[2] = {false, false};
+  int running[2] = {0, 0};
+  bool fetchedAnything = false;
+  qint64 phaseStart = QDateTime::currentMSecsSinceEpoch();
+  lastActivityMs_ = phaseStart;
+  auto sentCount = [&] { return int(sent[0]) + int(sent[1]); };
+  auto neededRunning = [&] { return (!sent[0] && running[0] > 0) || (!sent[1] && running[1] > 0); };
+
+  while (!upgradeDone_ && sentCount() < 2) {
+    const int pollMs = std::min(settings_.transferPollMs, 100);
+    WaitPumpingUntil([this] { return !events_.empty(); }, settings_.transferPollMs, pollMs);
+    while (!upgradeDone_ && !events_.empty()) {
+      const TftpEvent event = events_.front();
+      events_.pop_front();
+      const auto known = transferImage_.find(event.transferId);
+      switch (event.kind) {
+        case kTftpEventTransferStarted: {
+          const int image = ImageIndex(event.filePath);
+          transferImage_[event.transferId] = image;
+          fetchedAnything = true;
+          if (image >= 0) ++running[image];
+          break;
+        }
+        case kTftpEventTransferComplete:
+        case kTftpEventClientLost: {
+          if (known == transferImage_.end()) break;  // not a transfer of this install
+          const int image = known->second;
+          transferImage_.erase(known);
+          if (image < 0) break;
+          --running[image];
+          if (event.kind == kTftpEventTransferComplete) {
+            if (!sent[image]) phaseStart = QDateTime::currentMSecsSinceEpoch();
+            sent[image] = true;
+          } else if (!sent[image] && running[image] == 0) {
+            // No other transfer of that image is still under way.
+            fail(sentCount() == 0 ? QString() : QString::fromLatin1(kClientLostMessage));
           }
-          return started || missing;
-        },
-        settings_.startPolls * pollMs, std::min(pollMs, 100));
-    if (missing) fail(lastEventText_);
-    return started;
-  };
-  // Follows a running download: 1 complete, 0 client lost, -1 no sign of
-  // life for transferIdleMs, -2 a file the switch asked for is missing.
-  auto waitForEnd = [&] {
-    int outcome = 2;
-    lastActivityMs_ = QDateTime::currentMSecsSinceEpoch();
-    while (outcome == 2) {
-      WaitPumpingUntil([&] { return !events_.empty(); }, settings_.transferPollMs,
-                       std::min(settings_.transferPollMs, 100));
-      while (outcome == 2 && !events_.empty()) {
-        const int kind = NextEvent();
-        if (kind == kTftpEventTransferComplete) outcome = 1;
-        if (kind == kTftpEventClientLost) outcome = 0;
-        if (kind == kTftpEventFileNotFound) outcome = -2;
-      }
-      if (outcome == 2 &&
-          QDateTime::currentMSecsSinceEpoch() - lastActivityMs_ > settings_.transferIdleMs) {
-        outcome = -1;
+          break;
+        }
+        case kTftpEventFileNotFound:
+          fail(event.text);
+          break;
+        default:
+          break;
       }
     }
-    return outcome;
-  };
+    if (upgradeDone_) break;
+    // The rows follow the images in their order: a boot image sent before
+    // the filesystem image is marked once the filesystem image is through.
+    while (currentRow_ < 2 && sent[currentRow_]) {
+      ++currentRow_;
+      engine_.AdvanceStep(true);
+    }
+    upgradeState_ = sentCount() == 2 ? 5 : 1 + 2 * sentCount() + (neededRunning() ? 1 : 0);
+    if (sentCount() == 2) break;
 
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (neededRunning()) {
+      if (now - lastActivityMs_ > settings_.transferIdleMs) {
+        fail(sentCount() == 0 ? QString() : QString::fromLatin1(kSecondTransferFailed));
+      }
+    } else {
+      const int startPollMs =
+          sentCount() == 0 ? settings_.firstStartPollMs : settings_.secondStartPollMs;
+      if (now - phaseStart > qint64(settings_.startPolls) * startPollMs) {
+        // A switch that fetched nothing at all gets no box, as before; one
+        // that fetched something else is told which image it left out.
+        const int missing = sent[0] ? 1 : 0;
+        fail(fetchedAnything ? QString::fromLatin1(kImageNeverFetched)
+                                   .arg(QFileInfo(images_[missing]).fileName())
+                             : QString());
+      }
+    }
+  }
+  if (upgradeDone_) return result;
+
+  DeleteTftpServer();
+  int pings = 0;
   while (!upgradeDone_) {
-    switch (upgradeState_) {
-      case 1:
-        if (waitForStart(settings_.firstStartPollMs)) {
-          upgradeState_ = 2;
-        } else if (!upgradeDone_) {
-          fail(QString());
-        }
-        break;
-      case 2: {
-        const int end = waitForEnd();
-        if (end == 1) {
-          upgradeState_ = 3;
-          engine_.AdvanceStep(true);
-        } else {
-          fail(end == -2 ? lastEventText_ : QString());
-        }
-        break;
+    WaitPumping(settings_.restartPollMs);
+    if (settings_.ping(switchAddress, pingTtl, pingTimeoutMs, kPingDataBytes)) {
+      QString revision;
+      if (!RunsLoadedFirmware(switchAddress, &revision)) {
+        fail(QString::fromLatin1(kStillOldFirmware).arg(revision));
+      } else {
+        upgradeDone_ = 1;
+        engine_.ReportFinalResult(true);
       }
-      case 3:
-        if (waitForStart(settings_.secondStartPollMs)) {
-          upgradeState_ = 4;
-        } else if (!upgradeDone_) {
-          fail(QString());
-        }
-        break;
-      case 4: {
-        const int end = waitForEnd();
-        if (end == 1) {
-          upgradeState_ = 5;
-          engine_.AdvanceStep(true);
-          DeleteTftpServer();
-        } else if (end == 0) {
-          fail(QString::fromLatin1(kClientLostMessage));
-        } else {
-          fail(end == -2 ? lastEventText_ : QString::fromLatin1(kSecondTransferFailed));
-        }
-        break;
-      }
-      case 5:
-        WaitPumping(settings_.restartPollMs);
-        if (settings_.ping(switchAddress, pingTtl, pingTimeoutMs, kPingDataBytes)) {
-          upgradeDone_ = 1;
-          engine_.ReportFinalResult(true);
-        } else if (++pings > pingRetries) {
-          fail(QString());
-        }
-        break;
-      default:
-        fail(QString());
-        break;
+    } else if (++pings > pingRetries) {
+      fail(QString());
     }
   }
   return result;
+}
+
+bool SwitchInstaller::RunsLoadedFirmware(const QString& switchAddress, QString* revision) {
+  // A switch answers pings before its web server is up again: the page gets
+  // a while, and a page that never answers is no failure (only the ping
+  // can be relied upon), just a line for the record.
+  SwitchWebTarget target = Target(switchAddress, user_, password_);
+  target.limits.showFailure = false;
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    SwitchInfo info;
+    const int read = ReadSwitchInfo(target, &info);
+    if (read == 0) {
+      *revision = info.fwRev;
+      engine_.ReportLine(QStringLiteral("Switch after its restart: fwRev=%1").arg(info.fwRev));
+      if (loadingVersion_.isEmpty() || SameRevision(info.fwRev, loadingVersion_) != 0) return true;
+      return false;
+    }
+    if (read == -2 || waited.elapsed() >= settings_.infoAfterRestartMs) break;
+    WaitPumping(settings_.restartPollMs);
+  }
+  engine_.ReportLine(
+      QStringLiteral("The switch's information page did not answer after its restart; its "
+                     "firmware revision was not checked."));
+  return true;
 }
 
 int InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderList& folders, LoadEngine& engine,

@@ -10,18 +10,19 @@
 #include <QString>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "switch/load_job.h"
 #include "switch/switch_info.h"
 #include "switch/switch_web.h"
+#include "tftp/tftp_server.h"
 
 namespace fwl {
 
 class ArchiveTool;
 class CTFTPThread;
 class LoadEngine;
-class TftpServer;
 class TftpService;
 class TftpSession;
 class WorkFolderList;
@@ -35,6 +36,11 @@ inline constexpr char kClientLostMessage[] =
     "TFTP client lost while waiting for xfer to complete.\n";
 inline constexpr char kSecondTransferFailed[] =
     "Failed while waiting for second TFTP to complete.\n";
+// The switch fetched files, but never this image of the install request.
+inline constexpr char kImageNeverFetched[] = "The switch did not fetch the image %1.";
+// The switch answered after its restart with another firmware revision than
+// the one loaded (its revision in place of %1).
+inline constexpr char kStillOldFirmware[] = "The switch restarted but still runs firmware %1.";
 
 // Everything that differs between the wizard, fwload, a demo and a test.
 struct SwitchInstallSettings {
@@ -53,6 +59,9 @@ struct SwitchInstallSettings {
   int transferPollMs = 1000;
   int transferIdleMs = 120000;  // a running download that shows no sign of life
   int restartPollMs = 3000;     // pause before each ping of the restarting switch
+  // After the first answered ping, how long the information page may take
+  // to answer before the revision check is left out.
+  int infoAfterRestartMs = 60000;
   int tftpRetransmitMs = 3000;
   // A server shared with other loads (a batch; not owned), or nullptr: the
   // install then starts servers of its own on tftpPort.
@@ -88,9 +97,10 @@ class SwitchInstaller {
   SwitchInstaller& operator=(const SwitchInstaller&) = delete;
 
   // Runs the whole install for `job`; temporary folders go to `folders`.
-  // 1 the switch fetched both images and answered again; 0 the images could
-  // not be located, or the switch did not complete the upgrade (the step
-  // it stopped at stays unmarked); -1/-2 a failure already reported.
+  // 1 the switch fetched both images whole, answered again and (where its
+  // information page answers) runs the version loaded; 0 the images could
+  // not be located, or the switch did not complete the upgrade (the step it
+  // stopped at ends as ERROR); -1/-2 a failure already reported.
   int InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderList& folders);
 
   // Which two files to serve for `firmwareFile`: both the bundle for a
@@ -106,14 +116,24 @@ class SwitchInstaller {
   // Replaces the step list with the three install steps.
   void SetSwitchSteps(const QString& filesystemImage, const QString& bootImage);
 
-  // Follows the two downloads and the restart. 0 when the switch answered a
-  // ping after its second download; -1 otherwise.
+  // Follows the downloads of the two images the install request named
+  // (SetInstallImages) and the restart. 0 when each image was sent
+  // completely, the switch answered a ping afterwards and, where its
+  // information page answers again, it runs the version being loaded; -1
+  // otherwise (the step it stopped at ends as ERROR).
   int WaitForSwitchUpgrade(const QString& switchAddress);
 
+  // The files the wait follows, and the version they carry ("" when the
+  // names tell none: the revision is then not checked).
+  void SetInstallImages(const QString& filesystemImage, const QString& bootImage,
+                        const QString& version);
+
   // Receiver of the install server's events (1 started, 2 complete, 3 client
-  // lost, 4 file not found). Events are queued, never merged, so a small
-  // image that starts and ends between two polls is still seen.
-  void OnTftpEvent(int kind, const QString& text);
+  // lost, 4 file not found). Events are queued, never merged, and each is
+  // matched to its transfer by id and file, so a small image that starts and
+  // ends between two polls is still seen and the order in which events of
+  // different transfers interleave does not matter.
+  void OnTftpEvent(const TftpEvent& event);
 
   // The reply of the last remote-configuration or install request.
   const QByteArray& switchReply() const { return switchReply_; }
@@ -130,7 +150,10 @@ class SwitchInstaller {
   int IdentifyFromImages(SwitchIdentifyRequest& request, int board);
   void StopInfoThread();
   int StartInstallServer(const QString& bootImage);
-  int NextEvent();
+  int ImageIndex(const QString& servedPath) const;
+  // After the restart: false with the switch's `revision` when its
+  // information page answers with another revision than the one loaded.
+  bool RunsLoadedFirmware(const QString& switchAddress, QString* revision);
   SwitchWebTarget Target(const QString& address, const QString& user,
                          const QString& password) const;
 
@@ -148,8 +171,13 @@ class SwitchInstaller {
   bool infoPackageServed_ = false;
   int upgradeState_ = 0;
   int upgradeDone_ = 0;
-  std::deque<int> events_;
-  QString lastEventText_;
+  std::deque<TftpEvent> events_;
+  // The install's two images: 0 the filesystem image, 1 the boot image
+  // (the order of the step list).
+  QString images_[2];
+  QString loadingVersion_;
+  std::map<int, int> transferImage_;  // running transfer id -> image index, -1 other file
+  int currentRow_ = 0;
   qint64 lastActivityMs_ = 0;
   QByteArray switchReply_;
   QString user_;

@@ -24,7 +24,7 @@ int ReadSwitchInfo(const SwitchWebTarget& target, SwitchInfo* info) {
     return 0;
   }
   if (status == 404) return -2;
-  ShowMessage(QString::fromLatin1(kUnableToCommunicate));
+  if (target.limits.showFailure) ShowMessage(QString::fromLatin1(kUnableToCommunicate));
   return -1;
 }
 

@@ -32,7 +32,8 @@ inline constexpr char kUnableToCommunicate[] =
 // Reads the information page. 0 on HTTP 200 (with `info` parsed from the
 // body); -2 on HTTP 404 (no message: the page appears only once the
 // information package is installed); -1 on any other outcome after
-// "Unable to communicate / login...".
+// "Unable to communicate / login..." (no box at all when the target's
+// limits say showFailure = false).
 int ReadSwitchInfo(const SwitchWebTarget& target, SwitchInfo* info);
 
 // Asks the switch to fetch "switchinfo.tgz" from `pcAddress` by TFTP and

@@ -21,7 +21,7 @@ class TftpRouter {
   // Hands the news to the load expecting `clientIp`; false when none does
   // (the server then tells its own callbacks).
   virtual bool DeliverEvent(quint32 clientIp, const TftpEvent& event) = 0;
-  virtual bool DeliverStatus(quint32 clientIp, const QString& text, int flag) = 0;
+  virtual bool DeliverStatus(quint32 clientIp, int transferId, const QString& text, int flag) = 0;
 };
 
 }  // namespace fwl

@@ -347,7 +347,7 @@ void TftpServer::ReportStatus(int transferId, const QString& text, int flag) {
   if (router_) {
     for (const TftpTransfer* transfer : transfers_) {
       if (transfer->Id() == transferId) {
-        if (router_->DeliverStatus(transfer->ClientIp(), text, flag)) return;
+        if (router_->DeliverStatus(transfer->ClientIp(), transferId, text, flag)) return;
         break;
       }
     }
@@ -357,13 +357,15 @@ void TftpServer::ReportStatus(int transferId, const QString& text, int flag) {
   statusCallback_(transferId, text, flag, statusUser_);
 }
 
-void TftpServer::ReportEvent(int kind, const QString& text, const QString& clientAddress) {
-  if (router_ && router_->DeliverEvent(QHostAddress(clientAddress).toIPv4Address(),
-                                       TftpEvent{kind, text, clientAddress})) {
+void TftpServer::ReportEvent(int kind, const QString& text, const QString& clientAddress,
+                             int transferId, const QString& filePath) {
+  if (router_ &&
+      router_->DeliverEvent(QHostAddress(clientAddress).toIPv4Address(),
+                            TftpEvent{kind, text, clientAddress, transferId, filePath})) {
     return;
   }
   if (!eventCallback_) return;
-  eventCallback_(TftpEvent{kind, text, clientAddress}, eventUser_);
+  eventCallback_(TftpEvent{kind, text, clientAddress, transferId, filePath}, eventUser_);
 }
 
 void TftpServer::Stop() {
@@ -396,8 +398,12 @@ void TftpServer::Stop() {
 }
 
 QString TftpStartFailureMessage(const TftpServer& server) {
-  const QString reason = server.StartFailureReason();
-  return reason.isEmpty() ? QString(kTftpStartFailed) : QString("%1\n%2").arg(kTftpStartFailed, reason);
+  return TftpStartFailureMessage(server.StartFailureReason());
+}
+
+QString TftpStartFailureMessage(const QString& reason) {
+  return reason.isEmpty() ? QString(kTftpStartFailed)
+                          : QString("%1\n%2").arg(kTftpStartFailed, reason);
 }
 
 }  // namespace fwl

@@ -44,6 +44,12 @@ struct TftpEvent {
   int kind = 0;
   QString text;  // kind 4: "The requested file %s was not found on the server."
   QString clientAddress;
+  // Which transfer it is about, so an owner can follow each download from
+  // its start to its end however the events of several transfers interleave:
+  // the transfer id (as in the status callback; -1 when none) and the path
+  // of the file it serves.
+  int transferId = -1;
+  QString filePath;
 };
 
 // (transfer id, progress or completion text, flag -1 progress / 1 complete, user value)
@@ -154,7 +160,8 @@ class TftpServer : public QObject {
   bool HasStatusCallback() const { return statusCallback_ || router_; }
   const QByteArray& PreloadedData() const { return matchedPreload_; }
   void ReportStatus(int transferId, const QString& text, int flag);
-  void ReportEvent(int kind, const QString& text, const QString& clientAddress);
+  void ReportEvent(int kind, const QString& text, const QString& clientAddress, int transferId = -1,
+                   const QString& filePath = QString());
   void LogForClient(const QString& clientAddress, quint16 clientPort, const QString& text);
   // An ended transfer hands itself back: it leaves the registry, so its
   // client may ask again, and is destroyed once control returns to the
@@ -212,5 +219,7 @@ class TftpServer : public QObject {
 // Start() fails.
 inline constexpr char kTftpStartFailed[] = "Failed to start TFTP server.";
 QString TftpStartFailureMessage(const TftpServer& server);
+// The same box for a server whose reason came another way (a server thread).
+QString TftpStartFailureMessage(const QString& reason);
 
 }  // namespace fwl

@@ -18,7 +18,8 @@ struct TftpSessionRequest {
   QStringList preload;    // files served from memory; each is read once for every session
   // Called on the thread that opened the session, while it is open.
   std::function<void(const TftpEvent& event)> onEvent;
-  std::function<void(const QString& text, int flag)> onStatus;  // flag as the status callback's
+  // (transfer id, text, flag) as the status callback's.
+  std::function<void(int transferId, const QString& text, int flag)> onStatus;
 };
 
 // Closing a session (destroying it) stops the delivery of its news; the

@@ -29,6 +29,11 @@ QStringList CTFTPThread::ErrorTexts() const {
   return errorTexts_;
 }
 
+QString CTFTPThread::StartFailureReason() const {
+  std::lock_guard<std::mutex> lock(errorMutex_);
+  return startFailureReason_;
+}
+
 QList<int> CTFTPThread::ErrorCodes() const {
   std::lock_guard<std::mutex> lock(errorMutex_);
   return errorCodes_;
@@ -54,7 +59,12 @@ void CTFTPThread::run() {
   if (listenPort_ >= 0) server.SetListenPort(listenPort_);
   server.SetBindAddress(bindAddress_);
   server.SetRetransmitInterval(retransmitMs_);
-  startResult_ = server.Start();
+  const int started = server.Start();
+  if (started != 0) {
+    std::lock_guard<std::mutex> lock(errorMutex_);
+    startFailureReason_ = server.StartFailureReason();
+  }
+  startResult_ = started;
   if (startResult_ != 0) {
     // Nothing will ever be served: the creator learns it at once instead of
     // waiting for a download that cannot come.

@@ -35,6 +35,9 @@ class CTFTPThread : public QThread {
   // Result of the server's Start() once the thread has started it: 0 or -1;
   // 1 while not yet started. Thread-safe.
   int StartResult() const { return startResult_.load(); }
+  // Why Start() failed (the server's StartFailureReason()), once
+  // StartResult() is -1; empty otherwise. Thread-safe.
+  QString StartFailureReason() const;
   // Texts and codes of the errors seen (event 4 "file not found"). Thread-safe.
   QStringList ErrorTexts() const;
   QList<int> ErrorCodes() const;
@@ -58,6 +61,7 @@ class CTFTPThread : public QThread {
   std::atomic<int> startResult_{1};
   mutable std::mutex errorMutex_;
   QStringList errorTexts_;
+  QString startFailureReason_;
   QList<int> errorCodes_;
 };
 

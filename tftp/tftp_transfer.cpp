@@ -104,13 +104,13 @@ void TftpTransfer::Log(const QString& text) {
 
 void TftpTransfer::BeginWrite() {
   started_.start();
-  server_->ReportEvent(kTftpEventTransferStarted, QString(), clientText_);
+  server_->ReportEvent(kTftpEventTransferStarted, QString(), clientText_, id_, filePath_);
   End();
 }
 
 void TftpTransfer::Begin() {
   started_.start();
-  server_->ReportEvent(kTftpEventTransferStarted, QString(), clientText_);
+  server_->ReportEvent(kTftpEventTransferStarted, QString(), clientText_, id_, filePath_);
   if (!PrepareData()) return;
 
   const tftp::Negotiation negotiation = tftp::NegotiateOptions(options_, fileSize_);
@@ -149,7 +149,7 @@ bool TftpTransfer::PrepareData() {
         QString("The requested file %1 was not found on the server.").arg(filePath_);
     SendError(1, message);
     Log("Transfer aborted.");
-    server_->ReportEvent(kTftpEventFileNotFound, message, clientText_);
+    server_->ReportEvent(kTftpEventFileNotFound, message, clientText_, id_, filePath_);
     End();
     return false;
   }
@@ -335,7 +335,7 @@ void TftpTransfer::ReportCompletion() {
   {
     TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
     server_->ReportStatus(id_, text, kTftpStatusComplete);
-    server_->ReportEvent(kTftpEventTransferComplete, QString(), clientText_);
+    server_->ReportEvent(kTftpEventTransferComplete, QString(), clientText_, id_, filePath_);
   }
   completed_ = true;
 }
@@ -387,7 +387,7 @@ void TftpTransfer::End() {
       ReportCompletion();
     } else {
       TimedLock lock(TftpGetServerMutex(), kTftpGetServerWaitMs);
-      server_->ReportEvent(kTftpEventClientLost, QString(), clientText_);
+      server_->ReportEvent(kTftpEventClientLost, QString(), clientText_, id_, filePath_);
     }
   }
   // The port and the data go back at once, not when the object goes: a

@@ -133,6 +133,12 @@ void CFWLoadPage5::OnSetActive() {
   fileLine_->SetPath(file);
 }
 
+void CFWLoadPage5::ShowSwitchFirmware(const QString& filesystemImage) {
+  versionLine_->setText(
+      QStringLiteral("Firmware version: v%1").arg(VersionFromFileName(filesystemImage)));
+  fileLine_->SetPath(filesystemImage);
+}
+
 void CFWLoadPage5::OnLoadProgress(const LoadProgressEvent& event) {
   status_->OnLoadProgress(event);
   // A new current row comes into view while the load runs.
@@ -184,7 +190,9 @@ int CFWLoadPage5::LoadNow() {
   if (!RemoveStationArpEntry(s->page4()->stationAddress())) ShowMessage(QLatin1String(kArpFailed));
 
   if (result == 0) {
-    status_->Clear();
+    // A switch over Ethernet only keeps its three rows: the one it stopped
+    // at, marked ERROR, is the operator's only sign of where it failed.
+    if (!quietSuccess) status_->Clear();
     ShowMessage(QLatin1String(kLoadFailed), QStringLiteral("Error"), UiIcon::kError);
   } else if (result == 1) {
     if (!quietSuccess) ShowMessage(QLatin1String(kLoadSucceeded), QString(), UiIcon::kInformation);

@@ -32,6 +32,11 @@ class CFWLoadPage5 : public CFWLoadPage {
   // The progress receiver the engine and the switch path report to.
   void OnLoadProgress(const LoadProgressEvent& event);
 
+  // The firmware lines for a switch whose board takes another image than
+  // the one chosen: the switch install calls it once it has settled the
+  // image it serves.
+  void ShowSwitchFirmware(const QString& filesystemImage);
+
   // The "Load Now" handler: runs the whole load, then shows the result.
   // Returns the dispatcher's result (1, 0, -1, -2).
   int LoadNow();

@@ -47,6 +47,10 @@ CFWLoadPSheet::CFWLoadPSheet(const QString& caption, QWidget* parent, int firstP
     settings.tftpPort = engine_->tftpListenPort;
     const int httpPort = qEnvironmentVariableIntValue("FWLOADER_SWITCH_HTTP_PORT");
     if (httpPort > 0 && httpPort <= 65535) settings.httpPort = httpPort;
+    // The begin-load page names the image the switch's board really gets.
+    settings.firmwareChanged = [this](const QString& filesystemImage) {
+      page5_->ShowSwitchFirmware(filesystemImage);
+    };
     return InstallSwitchEthernetOnly(job, folders, *engine_, settings);
   };
   packageReader_ = std::make_unique<FirmwarePackageReader>(knownFirmwareNames, bundleOemName);

@@ -1,6 +1,7 @@
 // libFuzzer target: the text rules applied to whatever a serial line
 // delivers as a boot monitor's reply - prompt search, markers, numbers,
-// board names, NAND sizes, crc32 results, and the splitting of a reply into report lines.
+// board names, NAND sizes, crc32 results, file sizes, error replies, and the
+// splitting of a reply into report lines.
 #include <QByteArray>
 #include <cstdint>
 
@@ -14,7 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fwl::PromptAfterFirstByte(reply, "done\r\n=>");
   fwl::MarkerBeforeFirstPrompt(reply, "done");
   fwl::MarkerBeforeFirstPrompt(reply, "Un-Protected 8 sectors");
-  fwl::FileSizeFromReply(reply, "echo $(filesize)\r");
+  fwl::FileSizeFromReply(reply, "echo ${filesize}\r");
+  QByteArray answer;
+  uint32_t fileSize = 0;
+  fwl::FileSizeAnswer(reply, "echo ${filesize}\r", answer, fileSize);
+  fwl::ErrorReplyAt(reply);
+  fwl::ErrorReplyAt(reply, reply.size() / 2);
   for (const char* name : {"sramstart", "sramsize", "memstart", "memsize", "flashsize"}) {
     fwl::BdinfoValue(reply, name, found);
   }

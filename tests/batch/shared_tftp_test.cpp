@@ -33,7 +33,7 @@ class LoadThread final : public QThread {
       events.push_back(event);
       ++heard;
     };
-    request.onStatus = [this](const QString&, int) { ++statusTexts; };
+    request.onStatus = [this](int, const QString&, int) { ++statusTexts; };
     QString error;
     auto session = server_.Open(request, &error);
     opened = session != nullptr;

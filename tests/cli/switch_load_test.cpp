@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -118,9 +117,17 @@ TEST_F(SwitchLoadCliTest, WholeInstallWithJsonLinesAndNoPasswordAnywhere) {
   EXPECT_TRUE(kinds.contains("plan"));
   EXPECT_EQ(kinds.count("step"), 3);
   EXPECT_EQ(result["result"].toInt(), 1);
-  // The result names the load record, as for every other load.
-  EXPECT_TRUE(QFileInfo(result["record"].toString()).isFile())
-      << result["record"].toString().toStdString();
+  // Nor in what stays behind: the settings and the load's record.
+  QFile settings(SettingsFilePath());
+  ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(settings.readAll().contains(kPassword));
+  const QString recordPath = result["record"].toString();
+  ASSERT_FALSE(recordPath.isEmpty()) << run.out.toStdString();
+  QFile record(recordPath);
+  ASSERT_TRUE(record.open(QIODevice::ReadOnly)) << recordPath.toStdString();
+  const QByteArray recordText = record.readAll();
+  EXPECT_TRUE(recordText.contains("kvimagea_mums3_9_0"));
+  EXPECT_FALSE(recordText.contains(kPassword));
 
   const QJsonObject state = SimState();
   EXPECT_EQ(state["fwRev"].toString(), "3.9.0");
@@ -128,6 +135,20 @@ TEST_F(SwitchLoadCliTest, WholeInstallWithJsonLinesAndNoPasswordAnywhere) {
   ASSERT_EQ(installs.size(), 1);
   EXPECT_TRUE(installs[0].toObject()["accepted"].toBool());
   EXPECT_EQ(installs[0].toObject()["rootBytes"].toInt(), 50000);
+}
+
+TEST_F(SwitchLoadCliTest, SwitchBackOnItsOldFirmwareEndsWithTheErrorLine) {
+  if (!IcmpEcho("127.0.0.1", 10, 1000)) GTEST_SKIP() << "no ICMP socket for the restart ping";
+  StartSim({"--fault", "stay-old"});
+  const FwloadRun run = RunFwload(LoadArgs(), env);
+  EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+  const QString all = run.out + run.err;
+  EXPECT_TRUE(all.contains("The switch restarted but still runs firmware 3.7.2."))
+      << all.toStdString();
+  EXPECT_TRUE(all.contains("[3/3] Wait for switch to perform upgrade: ERROR")) << all.toStdString();
+  EXPECT_TRUE(all.contains("Error(s) were found during the load process."));
+  EXPECT_TRUE(all.contains("Load failed."));
+  EXPECT_EQ(SimState()["restarts"].toInt(), 1);
 }
 
 TEST_F(SwitchLoadCliTest, DisabledNetworkLoadingPrintsThePageAddress) {

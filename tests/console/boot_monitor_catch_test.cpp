@@ -1,6 +1,8 @@
 // Catching the boot monitor of a powering unit and telling its board.
 #include <QElapsedTimer>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/settings.h"
 #include "console_fixture.h"
@@ -72,6 +74,25 @@ TEST_F(CatchTest, CatchesWithoutPromptSendingTheStopLine) {
   // The reply judged by the board detection was the one to "printenv", not
   // a prompt left over from the queued stop lines.
   EXPECT_EQ(Sent().last(), "printenv");
+}
+
+TEST_F(CatchTest, StopLinesStillOnTheirWayAreAnsweredBeforeTheBoardIsAsked) {
+  // A unit slow to show its prompt and to answer each line: the stop lines
+  // sent meanwhile queue up and come back as late "Unknown command" answers
+  // once the prompt is there.
+  std::atomic<bool> prompted{false};
+  peer.SetEcho(false);
+  peer.SetResponder([&prompted](const QByteArray& line) -> QByteArray {
+    std::this_thread::sleep_for(std::chrono::milliseconds(prompted ? 60 : 250));
+    if (!prompted.exchange(true)) return "\r\nU-Boot 2023.01\r\n\b\b\b 0 \r\n=> ";
+    if (line == "printenv") return Environment("board=KORVID kvni79524\r\nstdin=serial");
+    return "\r\nUnknown command '" + line + "' - try 'help'\r\n=> ";
+  });
+  ASSERT_TRUE(engine.CatchBootMonitor(port, 3000, false));
+  EXPECT_EQ(engine.boardCode, kBoardKvni79524) << lines.join('\n').toStdString();
+  EXPECT_GE(Sent().count("interrupt"), 3);  // stop lines were queued indeed
+  EXPECT_EQ(Sent().last(), "printenv");
+  EXPECT_FALSE(Sent().contains(QByteArray()));  // no bare empty line reached the unit
 }
 
 TEST_F(CatchTest, BannerNamesTheMonitorAndAnUnknownBoardStillCountsAsCaught) {

@@ -79,10 +79,11 @@ TEST_F(CommandSetTest, EraseCommandsAndTheirMarkers) {
 TEST_F(CommandSetTest, NandWritesAndTheirMarkers) {
   Answer(" 3145728 bytes written: OK\r\n");
   EXPECT_TRUE(engine.WriteNandFile(port, 0x100000, 0x280000));
-  EXPECT_EQ(LastLine(), "nand write.e 100000 280000 $(filesize)");
+  EXPECT_EQ(LastLine(), "nand write.e 100000 280000 ${filesize}");
 
   Answer("Writing data ... done\r\n");
-  EXPECT_TRUE(engine.WriteNandFile(port, 0x20100000, 0));
+  EXPECT_TRUE(engine.WriteNandFile(port, 0x20100000, 0, 0x2d0000));
+  EXPECT_EQ(LastLine(), "nand write.e 20100000 0 2d0000");
 
   // write.jffs2 only trusts "OK".
   Answer("Writing data ... done\r\n");
@@ -96,7 +97,7 @@ TEST_F(CommandSetTest, NandWritesAndTheirMarkers) {
 TEST_F(CommandSetTest, CopyAndFillMemory) {
   Answer("Copy to Flash... done\r\n");
   EXPECT_TRUE(engine.CopyMemory(port, 0x100000, 0xf8000000));
-  EXPECT_EQ(LastLine(), "cp.b 100000 f8000000 $(filesize)");
+  EXPECT_EQ(LastLine(), "cp.b 100000 f8000000 ${filesize}");
   Answer("Copy to Flash... done\r\n");
   EXPECT_TRUE(engine.CopyMemory(port, 0x100000, 0xf8000000, 0x400));
   EXPECT_EQ(LastLine(), "cp.b 100000 f8000000 400");
@@ -140,7 +141,7 @@ TEST_F(CommandSetTest, FileSizeNeedsTheEchoedCommand) {
   Answer("2d0000\r\n");
   EXPECT_TRUE(engine.GetFileSize(port, size));
   EXPECT_EQ(size, 0x2d0000u);
-  EXPECT_EQ(LastLine(), "echo $(filesize)");
+  EXPECT_EQ(LastLine(), "echo ${filesize}");
 
   peer.SetEcho(false);
   Answer("2d0000\r\n");

@@ -41,6 +41,55 @@ TEST(ReplyTextTest, FileSizeIgnoresEchoPromptsAndLineEnds) {
   EXPECT_EQ(FileSizeFromReply("echo $(filesize)\r\nfffffffffff\r\n=> ", cmd), 0xffffffffu);
 }
 
+TEST(ReplyTextTest, FileSizeAnswerIsOneHexNumberOrNoSize) {
+  const QByteArray cmd = "echo ${filesize}\r";
+  struct Case {
+    QByteArray reply;
+    bool isSize;
+    uint32_t size;
+    QByteArray answer;
+  };
+  const Case cases[] = {
+      {"echo ${filesize}\r\n1a2b3c\r\n=> ", true, 0x1a2b3c, "1a2b3c"},
+      // Older boot monitors set the variable in capitals.
+      {"=> echo ${filesize}\r\n 493E0 \r\n=> ", true, 0x493e0, "493E0"},
+      {"echo ${filesize}\r\n0x10\r\n=> ", true, 0x10, "0x10"},
+      // A parser that did not expand, an unset variable, noise, too many digits.
+      {"echo ${filesize}\r\n$(filesize)\r\n=> ", false, 0, "$(filesize)"},
+      {"echo ${filesize}\r\n\r\n=> ", false, 0, ""},
+      {"echo ${filesize}\r\n12 34\r\n=> ", false, 0, "12 34"},
+      {"echo ${filesize}\r\n123456789\r\n=> ", false, 0, "123456789"},
+      {"echo ${filesize}\r\n0x\r\n=> ", false, 0, "0x"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply.toStdString());
+    QByteArray answer;
+    uint32_t size = 7;
+    EXPECT_EQ(FileSizeAnswer(c.reply, cmd, answer, size), c.isSize);
+    EXPECT_EQ(answer, c.answer);
+    if (c.isSize) {
+      EXPECT_EQ(size, c.size);
+    }
+  }
+}
+
+TEST(ReplyTextTest, ErrorReplyCountsOnceItsPromptFollows) {
+  for (const QByteArray& error : KnownErrorTexts()) {
+    SCOPED_TRACE(error.toStdString());
+    const QByteArray reply = "cp.b 100000 44080000 0\r\n" + error + " x\r\n";
+    EXPECT_EQ(ErrorReplyAt(reply), -1);  // the command may still be printing
+    EXPECT_EQ(ErrorReplyAt(reply + "=> "), 24);
+  }
+  // Nothing to find in a good reply, before the echo's end, or after a NUL.
+  EXPECT_EQ(ErrorReplyAt("cp.b 1 2 3\r\nCopy to Flash... done\r\n=> "), -1);
+  const QByteArray echoed = "setenv msg Error: x\r\n=> ";
+  EXPECT_EQ(ErrorReplyAt(echoed), 11);
+  EXPECT_EQ(ErrorReplyAt(echoed, 19), -1);
+  EXPECT_EQ(ErrorReplyAt(QByteArray("x\0Zero length ???\r\n=> ", 22)), -1);
+  // The earliest error text is the one named.
+  EXPECT_EQ(ErrorReplyAt("x\r\n## Error: y\r\n=> "), 3);
+}
+
 TEST(ReplyTextTest, BdinfoValueNeedsElevenCharactersFromItsHexPrefix) {
   const QByteArray reply =
       "bdinfo\r\nmemstart    = 0x00000000\r\nmemsize     = 0x04000000\r\n"

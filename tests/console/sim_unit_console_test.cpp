@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -150,6 +151,35 @@ TEST_F(SimConsoleTest, FetchImagePutsTheFileIntoRamAndSavesTheNetworkSettings) {
   uint32_t size = 0;
   ASSERT_TRUE(engine.GetFileSize(port, size));
   EXPECT_EQ(size, uint32_t(data.size()));
+}
+
+TEST_F(SimConsoleTest, HushUnitAnswersTheSizeQueryAndAZeroCopyFailsAtOnce) {
+  SimOptions o = Options("79524");
+  o.hushParser = true;
+  StartCaught(o);
+  QByteArray data;
+  ASSERT_TRUE(engine.FetchImage(port, 0x100000, Image(70000, 5, &data)));
+  uint32_t size = 0;
+  QByteArray answer;
+  ASSERT_TRUE(engine.GetFileSize(port, size, &answer));
+  EXPECT_EQ(size, 70000u);
+  EXPECT_EQ(answer, "11170");
+
+  // A copy of nothing is refused at once; the wait, minutes on a unit, ends
+  // there with the unit's words in the report.
+  QByteArray reply;
+  ASSERT_TRUE(engine.WritePort(port, "setenv filesize 0\r"));
+  ASSERT_TRUE(engine.CollectReply(port, "=>", reply, kReplyBufferSize, 2000));
+  engine.timings.copyMemoryMs = 150000;
+  const QByteArray norBefore = unit->ReadNor(0, 0x800000);
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_FALSE(engine.CopyMemory(port, 0x100000, 0x44080000));
+  EXPECT_LT(clock.elapsed(), 5000);
+  EXPECT_TRUE(lines.contains("Zero length ???"));
+  EXPECT_EQ(lines.last(), "End of response.");
+  EXPECT_EQ(unit->ReadNor(0, 0x800000), norBefore);
+  EXPECT_EQ(unit->State(), "prompt");
 }
 
 TEST_F(SimConsoleTest, FetchWithGatewayAndDhcp) {

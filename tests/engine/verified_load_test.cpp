@@ -225,6 +225,31 @@ TEST_F(VerifiedLoadTest, CorruptedFlashWriteFailsAtTheVerifyStepOfThatImage) {
   }
 }
 
+TEST_F(VerifiedLoadTest, NandReadThatStopsShortFailsTheVerifyStep) {
+  // The read-back lands where the fetched image lay: a read that stops a
+  // few bytes short and still says OK must not pass on what RAM held.
+  const QByteArray fs = MakeImage("kvimagea_mums3_1_5", 100000, 18);
+  MakeImage("kvimageba_mums3_1_5", 20000, 19);
+  SimOptions o = UnitOptions("79524");
+  o.shortNandReadBytes = 3;
+  StartUnit(o, Path("kvimagea_mums3_1_5"));
+
+  EXPECT_EQ(engine.Run(QString()), 0);
+
+  ExpectStates({3, 3, 3, 3, 2, 2, 2, 2});
+  const std::vector<Check> checks = Checks();
+  ASSERT_EQ(checks.size(), 2u);
+  EXPECT_EQ(checks[1].step, 4);
+  EXPECT_NE(checks[1].found, ZlibCrc(fs));
+  // The RAM copy was overwritten before the read, the write itself was good.
+  const QStringList log = unit->CommandLog();
+  const qsizetype read = log.indexOf("nand read.e 100000 280000 186a0");
+  ASSERT_GT(read, 0);
+  EXPECT_TRUE(log[read - 1].startsWith("mw.l 100000 ")) << log[read - 1].toStdString();
+  EXPECT_TRUE(log[read - 1].endsWith(" 61a8")) << log[read - 1].toStdString();
+  EXPECT_EQ(unit->ReadNand(0x280000, fs.size()), fs);
+}
+
 TEST_F(VerifiedLoadTest, BootMonitorWithoutCrc32LoadsUnverifiedAndSaysSoOnce) {
   const QByteArray fs = MakeImage("kvimagea_mums3_1_5", 100000, 10);
   const QByteArray boot = MakeImage("kvimageba_mums3_1_5", 20000, 11);

@@ -142,16 +142,26 @@ TEST_F(HttpCallTest, ErrorStatusesAreReturnedWithTheirBody) {
   EXPECT_TRUE(ui.messageTexts().isEmpty());
 }
 
-TEST_F(HttpCallTest, NoStatusMeansFailureAndTheOutputStaysUntouched) {
+TEST_F(HttpCallTest, NoWholeReplyMeansFailureAndTheOutputStaysUntouched) {
   struct Case {
     const char* name;
     QByteArray reply;
     bool silent;
+    QStringList boxes;  // what this call alone showed
   };
+  const QStringList failed{"Connection to Server Failed"};
   limits.transferTimeoutMs = 500;
-  const Case cases[] = {{"closed without a reply", "", false},
-                        {"garbage", "garbage\r\n\r\n", false},
-                        {"silent server", "", true}};
+  const Case cases[] = {
+      {"closed without a reply", "", false, failed},
+      {"silent server", "", true, failed},
+      // Half a page would pass for the switch's answer.
+      {"cut off after the status line", "HTTP/1.0 200 OK\r\n", false, failed},
+      {"shorter than its Content-Length", "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello",
+       false, failed},
+      // A reply came, but no status: the caller's box is the one shown.
+      {"garbage", "garbage\r\n\r\n", false, {}},
+      {"status that is no number", "HTTP/1.0 abc OK\r\n\r\nhello", false, {}},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     server.reply = c.reply;
@@ -159,10 +169,18 @@ TEST_F(HttpCallTest, NoStatusMeansFailureAndTheOutputStaysUntouched) {
     server.answered = false;
     server.received.clear();
     body = "untouched";
+    const qsizetype before = ui.messageTexts().size();
     EXPECT_EQ(Call("", "x", "", true, false), 0);
     EXPECT_EQ(body, "untouched");
-    EXPECT_EQ(ui.messageTexts().last(), "Connection to Server Failed");
+    EXPECT_EQ(ui.messageTexts().mid(before), c.boxes);
   }
+  // A caller that judges the outcome itself sees no box at all.
+  limits.showFailure = false;
+  server.reply = "HTTP/1.0 200 OK\r\n";
+  server.answered = false;
+  const qsizetype before = ui.messageTexts().size();
+  EXPECT_EQ(Call("", "x", "", true, false), 0);
+  EXPECT_EQ(ui.messageTexts().size(), before);
 }
 
 TEST_F(HttpCallTest, RefusedConnectionAndBadTargets) {

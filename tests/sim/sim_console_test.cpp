@@ -101,6 +101,35 @@ TEST(SimConsole, EchoLineEditingAndRepeat) {
   EXPECT_EQ(term.Command(""), "\r\n=> ");
 }
 
+TEST(SimConsole, HushParserExpandsOnlyBracesAndRepeatsOnlyRepeatableCommands) {
+  SimOptions o = QuickUnit();
+  o.hushParser = true;
+  SimUnit unit(o);
+  test::SimTerminal term;
+  CatchUnit(unit, term);
+  term.Command("setenv filesize 2d0000");
+  // "$(...)" stays as typed; a count that is no number reads as 0.
+  EXPECT_EQ(term.Command("echo $(filesize)"), "echo $(filesize)\r\n$(filesize)\r\n=> ");
+  EXPECT_TRUE(term.Command("echo ${filesize} $filesize").contains("\r\n2d0000 2d0000\r\n=> "));
+  EXPECT_TRUE(
+      term.Command("cp.b 100000 44080000 $(filesize)").contains("\r\nZero length ???\r\n=> "));
+  EXPECT_EQ(unit.CommandLog().last(), "cp.b 100000 44080000 $(filesize)");
+
+  // An empty line repeats a repeatable command, and nothing after one
+  // that is not.
+  term.Command("version");
+  EXPECT_TRUE(term.Command("").contains("U-Boot 1.1.4"));
+  term.Command("setenv x 1");
+  EXPECT_EQ(term.Command(""), "\r\n=> ");
+
+  // The simple parser expands both forms.
+  SimUnit simple(QuickUnit());
+  test::SimTerminal other;
+  CatchUnit(simple, other);
+  other.Command("setenv filesize 10");
+  EXPECT_TRUE(other.Command("echo $(filesize) ${filesize}").contains("\r\n10 10\r\n=> "));
+}
+
 TEST(SimConsole, EnvironmentSurvivesPowerCycleOnlyWhenSaved) {
   SimUnit unit(QuickUnit());
   test::SimTerminal term;

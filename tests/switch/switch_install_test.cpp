@@ -104,6 +104,7 @@ class SwitchInstallTest : public ::testing::Test {
 
     engine.SetProgressCallback([this](const LoadProgressEvent& e, void*) { progress.push_back(e); },
                                nullptr);
+    engine.SetMessageSink([this](const QString& line, void*) { lines << line; }, nullptr);
   }
 
   void StartSwitch() {
@@ -169,6 +170,7 @@ class SwitchInstallTest : public ::testing::Test {
   LoadEngine engine;
   ScriptedUi ui;
   std::vector<LoadProgressEvent> progress;
+  QStringList lines;  // diagnostic lines
   QStringList browserUrls;
 };
 
@@ -212,9 +214,13 @@ TEST_F(SwitchInstallTest, RequestsGoOutByteForByte) {
   ASSERT_EQ(update.size(), 1);
   EXPECT_EQ(update[0], "POST /cgi-bin/updcommit.cgi HTTP/1.0\r\n" + headers + host +
                            "Content-Length: 34\r\n\r\ntftp=127.0.0.1&file=switchinfo.tgz");
+  // The information page: to identify the switch, and once more after its
+  // restart to see which firmware it runs.
   const auto info = RequestsStartingWith("GET /%2fcgi%2dbin%2fgetinfo%2ecgi HTTP/1.0\r\n");
-  ASSERT_EQ(info.size(), 1);
+  ASSERT_EQ(info.size(), 2);
   EXPECT_EQ(info[0], "GET /%2fcgi%2dbin%2fgetinfo%2ecgi HTTP/1.0\r\n" + headers + host + "\r\n");
+  EXPECT_EQ(info[1], info[0]);
+  EXPECT_EQ(sw->Requests().last().raw, info[1]);
   EXPECT_EQ(RequestsStartingWith("GET /cgi%2dbin%2frmtconf%2ecgi HTTP/1.0\r\n" + headers).size(),
             1);
   // An empty gateway still goes out as an empty value.
@@ -222,7 +228,7 @@ TEST_F(SwitchInstallTest, RequestsGoOutByteForByte) {
       "GET /cgi-bin/perform_fwinstall.cgi?ipaddr=127.0.0.1&netmask=255.0.0.0&serverip=127.0.0.1"
       "&gatewayip=&bootimage=kvimageba_mums3_8_1&rootimage=kvimagea_mums3_8_1 HTTP/1.0\r\n";
   EXPECT_EQ(RequestsStartingWith(install + headers).size(), 1);
-  EXPECT_EQ(sw->Requests().size(), 4);
+  EXPECT_EQ(sw->Requests().size(), 5);
 }
 
 TEST_F(SwitchInstallTest, EachBoardGetsItsOwnImagePairWhicheverVariantWasChosen) {
@@ -305,7 +311,7 @@ TEST_F(SwitchInstallTest, ArchiveAndNameFailuresLocateNothing) {
   WriteFileOrFail(other, "x");
   job.firmwareFile = other;
   EXPECT_EQ(Load(), 0);
-  EXPECT_EQ(ui.messageTexts().last(), "Unable to locate all required image files.");
+  EXPECT_EQ(ui.messageTexts().mid(1), QStringList("Unable to locate all required image files."));
   EXPECT_TRUE(sw->Requests().isEmpty());
 }
 
@@ -373,7 +379,7 @@ TEST_F(SwitchBundleTest, ForeignBrandIsRefused) {
   options.kvid = "mums";
   sw.reset();
   EXPECT_EQ(Load(), -2);
-  EXPECT_EQ(ui.messageTexts().last(), "This is not a ACME switch!");
+  EXPECT_EQ(ui.messageTexts().mid(1), QStringList("This is not a ACME switch!"));
   // The maker's own bundle (no OEM word) fits any switch.
   job.firmwareFile = WriteBundle(QString(), true);
   sw.reset();
@@ -467,8 +473,10 @@ TEST_F(SwitchInstallTest, IdentificationFailures) {
     sw = std::make_unique<SimSwitch>(o);
     QString error;
     ASSERT_TRUE(sw->Start(&error));
+    // Exactly this case's one box: the list grows from case to case.
+    const qsizetype before = ui.messageTexts().size();
     EXPECT_EQ(Load(), c.result);
-    EXPECT_EQ(ui.messageTexts().last(), c.message);
+    EXPECT_EQ(ui.messageTexts().mid(before), QStringList(c.message));
     EXPECT_TRUE(sw->Installs().isEmpty());
   }
 }
@@ -494,13 +502,34 @@ TEST_F(SwitchInstallTest, DisabledNetworkLoadingOpensTheSwitchPage) {
   EXPECT_TRUE(sw->Installs().isEmpty());
 }
 
-TEST_F(SwitchInstallTest, TftpServerThatCannotStart) {
-  // Another program holds the port: the switch cannot fetch anything.
+TEST_F(SwitchInstallTest, TftpServersThatCannotStartSayWhy) {
+  // Another program holds the port: the information package cannot be
+  // served, and the operator is told that, not that the switch is too old.
   options.infoInstalled = true;
+  {
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress(QStringLiteral("127.0.0.1")), options.tftpPort));
+    EXPECT_EQ(Load(), -1);
+    ASSERT_EQ(ui.messageTexts().size(), 1);
+    EXPECT_TRUE(ui.messageTexts()[0].startsWith("Failed to start TFTP server.\n"))
+        << ui.messageTexts()[0].toStdString();
+    EXPECT_TRUE(ui.messageTexts()[0].contains(QString::number(options.tftpPort)));
+    EXPECT_TRUE(sw->Requests().isEmpty());
+  }
+  // The port is taken while the remote configuration is read, after the
+  // package was served: the install's own server fails, with its reason.
   QUdpSocket holder;
-  ASSERT_TRUE(holder.bind(QHostAddress(QStringLiteral("127.0.0.1")), options.tftpPort));
+  int requests = 0;
+  settings.httpDisplay = [&](const QString& line) {
+    if (line == "Sending request..." && ++requests == 3) {
+      EXPECT_TRUE(holder.bind(QHostAddress(QStringLiteral("127.0.0.1")), options.tftpPort));
+    }
+  };
+  sw.reset();
   EXPECT_EQ(Load(), -1);
-  EXPECT_EQ(ui.messageTexts().last(), "Failed to start TFTP server.");
+  ASSERT_EQ(ui.messageTexts().size(), 2);
+  EXPECT_TRUE(ui.messageTexts()[1].startsWith("Failed to start TFTP server.\n"));
+  EXPECT_EQ(sw->Requests().size(), 3);
   EXPECT_TRUE(sw->Installs().isEmpty());
 }
 
@@ -559,16 +588,113 @@ TEST_F(SwitchInstallTest, SwitchThatNeverAnswersAgainFailsAfterTheRetries) {
   EXPECT_EQ(pings, 3);
 }
 
+TEST_F(SwitchInstallTest, FetchesWhileTheReplyIsHeldOrSideBySideStillLoad) {
+  // Images of many blocks, so the second request comes while the first
+  // download still runs.
+  images[Root("kvimagea")] = RandomBytes(300000, 91);
+  images[Root("kvimageba")] = RandomBytes(120000, 92);
+  WriteFileOrFail(folder + Root("kvimagea"), images[Root("kvimagea")]);
+  WriteFileOrFail(folder + Root("kvimageba"), images[Root("kvimageba")]);
+  struct Case {
+    bool hold;
+    bool overlap;
+  };
+  for (const Case c : {Case{true, false}, Case{false, true}, Case{true, true}}) {
+    SCOPED_TRACE(testing::Message() << "hold " << c.hold << " overlap " << c.overlap);
+    options.holdInstallReply = c.hold;
+    options.overlapFetch = c.overlap;
+    sw.reset();
+    progress.clear();
+    ASSERT_EQ(Load(), 1) << ui.messageTexts().join('|').toStdString();
+    EXPECT_TRUE(ui.messageTexts().isEmpty()) << ui.messageTexts().join('|').toStdString();
+    ASSERT_EQ(sw->Installs().size(), 1);
+    EXPECT_EQ(sw->Installs()[0].root, images[Root("kvimagea")]);
+    EXPECT_EQ(sw->Installs()[0].boot, images[Root("kvimageba")]);
+    EXPECT_EQ(StepsStarted(), QList<int>({0, 1, 2}));
+    EXPECT_TRUE(FinalOk());
+    EXPECT_EQ(sw->FwRev(), "3.8.1");
+  }
+}
+
+TEST_F(SwitchInstallTest, SwitchThatWasNotUpgradedFailsAndSaysWhy) {
+  struct Case {
+    std::function<void(SimSwitchOptions&)> set;
+    QString message;
+    QList<int> stepsStarted;
+  };
+  const Case cases[] = {
+      // The boot image twice and never the filesystem image.
+      {[](SimSwitchOptions& o) { o.bootTwice = true; },
+       "The switch did not fetch the image kvimagea_mums3_8_1.",
+       {0}},
+      // Both images fetched, but the switch came back on its old firmware.
+      {[](SimSwitchOptions& o) { o.stayOld = true; },
+       "The switch restarted but still runs firmware 3.7.2.",
+       {0, 1, 2}},
+      {[](SimSwitchOptions& o) { o.rejectImages = true; },
+       "The switch restarted but still runs firmware 3.7.2.",
+       {0, 1, 2}},
+  };
+  settings.secondStartPollMs = 20;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message.toStdString());
+    SimSwitchOptions o = options;
+    o.fwRev = "3.7.2";
+    c.set(o);
+    sw = std::make_unique<SimSwitch>(o);
+    QString error;
+    ASSERT_TRUE(sw->Start(&error));
+    progress.clear();
+    const int before = int(ui.messageTexts().size());
+    EXPECT_EQ(Load(), 0);
+    EXPECT_EQ(ui.messageTexts().mid(before), QStringList(c.message));
+    EXPECT_EQ(StepsStarted(), c.stepsStarted);
+    // The step it stopped at ends as ERROR, for the list to keep showing.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back().kind, LoadProgressEvent::kFinal);
+    EXPECT_EQ(progress.back().state, kStepStateError);
+  }
+}
+
+TEST_F(SwitchBundleTest, RevisionAfterTheRestartIsCheckedWhereThePageAnswers) {
+  // The bundle's version is 3.8.1; its images carry none in their names.
+  job.firmwareFile = WriteBundle(QString(), true);
+  options.installedRev = "3.8.1";
+  ASSERT_EQ(Load(), 1) << ui.messageTexts().join('|').toStdString();
+  EXPECT_TRUE(lines.contains("Switch after its restart: fwRev=3.8.1"))
+      << lines.join('|').toStdString();
+
+  options.installedRev = "3.7.9";
+  sw.reset();
+  EXPECT_EQ(Load(), 0);
+  EXPECT_EQ(ui.messageTexts(), QStringList("The switch restarted but still runs firmware 3.7.9."));
+
+  // A page gone after the upgrade is only a line: the ping said it is back.
+  options.installedRev.clear();
+  sw.reset();
+  lines.clear();
+  ASSERT_EQ(Load(), 1) << ui.messageTexts().join('|').toStdString();
+  EXPECT_TRUE(
+      lines.contains("The switch's information page did not answer after its restart; "
+                     "its firmware revision was not checked."))
+      << lines.join('|').toStdString();
+  EXPECT_EQ(ui.messageTexts().size(), 1);
+}
+
 TEST_F(SwitchInstallTest, StaleEventsDoNotCountForTheNextInstall) {
   options.neverFetchImages = true;
   StartSwitch();
   ScopedUi scoped(&ui);
   SwitchInstaller installer(engine, settings);
-  // Events of an earlier server, arriving while nothing waits.
-  installer.OnTftpEvent(kTftpEventTransferStarted, QString());
-  installer.OnTftpEvent(kTftpEventTransferComplete, QString());
-  installer.OnTftpEvent(kTftpEventTransferStarted, QString());
-  installer.OnTftpEvent(kTftpEventTransferComplete, QString());
+  // Events of an earlier server, arriving while nothing waits: the very
+  // transfer ids and files the next install's downloads will have.
+  int id = 0;
+  for (const QString& name : {Root("kvimagea"), Root("kvimageba")}) {
+    for (const int kind : {kTftpEventTransferStarted, kTftpEventTransferComplete}) {
+      installer.OnTftpEvent(TftpEvent{kind, QString(), "127.0.0.1", id, folder + name});
+    }
+    ++id;
+  }
   WorkFolderList folders;
   EXPECT_EQ(installer.InstallSwitchEthernetOnly(job, folders), 0);
   EXPECT_EQ(installer.upgradeState(), 1);

@@ -5,14 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTreeView>
 
+#include "catalogue/firmware_bundle.h"
 #include "engine/load_engine.h"
 #include "engine/load_record.h"
 #include "sim/sim_unit.h"
@@ -240,6 +246,19 @@ TEST_F(LoadFlowTest, SwitchOverSerialStaysOnThePageWithBackAndNext) {
   EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardNext);
 }
 
+QString Sha256Hex(const QByteArray& bytes) {
+  return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// The bytes of the kvni79524 section's entry with file tag `tag`.
+QByteArray BundleEntryBytes(FirmwareBundle& bundle, quint32 tag) {
+  const BundleNode* node = FindBundleEntry(bundle, kTagCpuB, tag);
+  QTemporaryDir dir;
+  if (!node || ExtractBundleEntry(bundle, *node, dir.path() + "/entry") != 0) return {};
+  QFile f(dir.path() + "/entry");
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // The Ethernet-only paths run when they are built into the dispatcher and
 // the engine, against the simulated switch and station of `fwload sim`.
 bool SimulatorAvailable(const QString& kind) {
@@ -250,36 +269,124 @@ bool SimulatorAvailable(const QString& kind) {
       .contains("sim " + kind);
 }
 
-TEST_F(LoadFlowTest, SwitchOverEthernetOnlyEndsWithBackAndFinish) {
-  QFile::copy(QStringLiteral(FWL_SOURCE_DIR "/samples/firmware/mums_3_3_1.fwb"),
-              firmware + "mums_3_3_1.fwb");
-  Open();
-  if (!sheet->switchInstall || !SimulatorAvailable("switch"))
-    GTEST_SKIP() << "the Ethernet-only switch install is not built into this wizard yet";
-  const quint16 httpPort = FreeTcpPort();
-  qputenv("FWLOADER_SWITCH_HTTP_PORT", QByteArray::number(httpPort));
+// The simulated switch of `fwload sim switch` on 127.0.0.2, its web port
+// handed to the wizard, its state written to a file after every change.
+class SwitchEthernetFlowTest : public LoadFlowTest {
+ protected:
+  void TearDown() override {
+    if (sim.state() != QProcess::NotRunning) {
+      sim.terminate();
+      if (!sim.waitForFinished(10000)) sim.kill();
+      sim.waitForFinished();
+    }
+    LoadFlowTest::TearDown();
+  }
+
+  // Starts the switch and walks the pages to page 5; false (after a skip)
+  // where this wizard has no Ethernet-only switch path.
+  bool Prepare(const QStringList& extra) {
+    Open();
+    if (!sheet->switchInstall || !SimulatorAvailable("switch")) return false;
+    SetSettingInt(kSectionEthOnlyLoad, "ping retry count", 3);
+    SetSettingInt(kSectionEthOnlyLoad, "ping timeout ms", 500);
+    const quint16 httpPort = FreeTcpPort();
+    qputenv("FWLOADER_SWITCH_HTTP_PORT", QByteArray::number(httpPort));
+    statePath = firmware + "switch-state.json";
+    sim.start(FwloadPath(), QStringList{"sim", "switch", "--address", "127.0.0.2", "--http-port",
+                                        QString::number(httpPort), "--tftp-port",
+                                        QString::number(tftpPort), "--user", "admin", "--password",
+                                        "secret", "--restart-ms", "100", "--state", statePath} +
+                                extra);
+    EXPECT_TRUE(sim.waitForStarted());
+    EXPECT_TRUE(sim.waitForReadyRead(20000));  // "switch at ...": listening
+    GoTo(CFWLoadPSheet::kPage3);
+    Select(Control<QComboBox>(page3(), 1015), "Use Ethernet only (no serial port connection)");
+    EXPECT_TRUE(Next());
+    Control<IpAddressEdit>(page4(), 401)->SetAddress("127.0.0.2");
+    Control<QLineEdit>(page4(), 1030)->setText("admin");
+    Control<QLineEdit>(page4(), 1033)->setText("secret");
+    EXPECT_TRUE(Next());
+    return sheet->currentId() == CFWLoadPSheet::kPage5;
+  }
+
+  QJsonObject SwitchState() const {
+    QFile f(statePath);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QJsonDocument::fromJson(f.readAll()).object();
+  }
+
   QProcess sim;
-  sim.start(FwloadPath(),
-            {"sim", "switch", "--address", "127.0.0.2", "--http-port", QString::number(httpPort),
-             "--tftp-port", QString::number(tftpPort), "--user", "admin", "--password", "secret"});
-  ASSERT_TRUE(sim.waitForStarted());
-  GoTo(CFWLoadPSheet::kPage3);
-  Select(Control<QComboBox>(page3(), 1015), "Use Ethernet only (no serial port connection)");
-  ASSERT_TRUE(Next());
-  Control<IpAddressEdit>(page4(), 401)->SetAddress("127.0.0.2");
-  Control<QLineEdit>(page4(), 1030)->setText("admin");
-  Control<QLineEdit>(page4(), 1033)->setText("secret");
-  ASSERT_TRUE(Next());
+  QString statePath;
+};
+
+TEST_F(SwitchEthernetFlowTest, BundleIsInstalledAndTheLoadEndsWithBackAndFinish) {
+  const QString bundlePath = firmware + "mums_3_3_1.fwb";
+  QFile::copy(QStringLiteral(FWL_SOURCE_DIR "/samples/firmware/mums_3_3_1.fwb"), bundlePath);
+  if (!Prepare({"--installed-rev", "3.3.1"}))
+    GTEST_SKIP() << "the Ethernet-only switch install is not built into this wizard yet";
   watcher.clear();
   Control<QPushButton>(page5(), 304)->click();
-  // No success box for a switch over Ethernet only; Back and Finish follow.
-  EXPECT_FALSE(watcher.texts().contains("Load completed successfully."));
-  EXPECT_FALSE(watcher.texts().contains("Error(s) were found during the load process."));
+  // No box at all for a switch over Ethernet only that loaded; Back and
+  // Finish follow.
+  EXPECT_TRUE(watcher.texts().isEmpty()) << qPrintable(watcher.texts().join('\n'));
   EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardFinish);
+
+  // The switch took the images of its board's section, whole, and restarted.
+  std::unique_ptr<FirmwareBundle> bundle = OpenBundle(bundlePath);
+  ASSERT_TRUE(bundle);
+  const QByteArray images[2] = {BundleEntryBytes(*bundle, kTagImage),
+                                BundleEntryBytes(*bundle, kTagImageBoot)};
+  const QJsonObject state = SwitchState();
+  const QJsonArray installs = state["installs"].toArray();
+  ASSERT_EQ(installs.size(), 1) << qPrintable(QJsonDocument(state).toJson());
+  const QJsonObject install = installs[0].toObject();
+  EXPECT_TRUE(install["accepted"].toBool());
+  EXPECT_EQ(install["rootSha256"].toString(), Sha256Hex(images[0]));
+  EXPECT_EQ(install["bootSha256"].toString(), Sha256Hex(images[1]));
+  EXPECT_EQ(state["restarts"].toInt(), 1);
+  EXPECT_EQ(state["fwRev"].toString(), "3.3.1");
+  EXPECT_TRUE(page5()->recordLine()->text().startsWith("Load record saved (loaded): "))
+      << qPrintable(page5()->recordLine()->text());
+
   sheet->finishButton()->click();
   EXPECT_EQ(sheet->result(), QDialog::Accepted);
-  sim.terminate();
-  sim.waitForFinished();
+}
+
+TEST_F(SwitchEthernetFlowTest, SwitchBackOnItsOldFirmwareLeavesTheFailedStepInView) {
+  // The operator chose the image of another board: the page follows the swap.
+  for (const char* name :
+       {"kvimage_mums3_8_1", "kvimageb_mums3_8_1", "kvimagea_mums3_8_1", "kvimageba_mums3_8_1"}) {
+    WriteFileOrFail(firmware + name, RandomBytes(20000, 5));
+  }
+  WriteFileOrFail(firmware + "switchinfo.tgz", RandomBytes(300, 6));
+  if (!Prepare({"--board", "kvni79524", "--fault", "stay-old"}))
+    GTEST_SKIP() << "the Ethernet-only switch install is not built into this wizard yet";
+  ASSERT_EQ(page2()->SelectedFirmwareFile(), firmware + "kvimage_mums3_8_1");
+  QStringList rowsAtError;
+  QString lineAtError;
+  watcher.beforeAnswer = [&](const BoxWatcher::Box& box) {
+    if (box.caption != "Error") return;
+    rowsAtError = StatusRows();
+    lineAtError = Control<QLabel>(page5(), 1026)->text();
+  };
+  watcher.clear();
+  Control<QPushButton>(page5(), 304)->click();
+  EXPECT_EQ(watcher.texts(), QStringList({"The switch restarted but still runs firmware 3.7.2.",
+                                          "Error(s) were found during the load process."}));
+  EXPECT_EQ(lineAtError, "Firmware version: v3.8.1a");
+  // Both transfers went through; the wait for the switch is what failed,
+  // and the list still shows it after the box.
+  ASSERT_EQ(rowsAtError.size(), 3);
+  EXPECT_TRUE(rowsAtError[0].startsWith("Transfer filesystem image|OK|3"));
+  EXPECT_TRUE(rowsAtError[1].startsWith("Transfer boot image|OK|3"));
+  EXPECT_EQ(rowsAtError[2], "Wait for switch to perform upgrade|ERROR|2");
+  EXPECT_EQ(StatusRows(), rowsAtError);
+  const QJsonArray installs = SwitchState()["installs"].toArray();
+  ASSERT_EQ(installs.size(), 1);
+  EXPECT_EQ(installs[0].toObject()["rootimage"].toString(), "kvimagea_mums3_8_1");
+  EXPECT_TRUE(page5()->recordLine()->text().startsWith("Load record saved (failed): "))
+      << qPrintable(page5()->recordLine()->text());
+  EXPECT_EQ(sheet->wizardButtons(), kWizardBack | kWizardFinish);
 }
 
 TEST_F(LoadFlowTest, StationOverEthernetOnlyIsConfirmedAndLoaded) {
