@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <algorithm>
 #include <limits>
 
 namespace fwl {
@@ -50,22 +51,35 @@ QList<Column> SeparatorGroups(const QString& line) {
   return groups.size() >= 2 ? groups : QList<Column>{};
 }
 
-// The group a header word belongs to: the one it overlaps most, else the
-// nearest one. -1 when there are no groups.
+// The group a header word belongs to: the one it overlaps most (the first of
+// equals), else the nearest one (the left one of two as near). -1 when there
+// are no groups. Groups are sorted and disjoint, so only those the word
+// overlaps and its two neighbours are looked at: a header of many words
+// against a separator of many groups stays linear.
 int GroupOfWord(const QList<Column>& groups, int wordStart, int wordEnd) {
+  if (groups.isEmpty()) return -1;
+  // First group that ends after the word starts.
+  const auto first = std::partition_point(
+      groups.begin(), groups.end(),
+      [wordStart](const Column& c) { return c.start + c.length <= wordStart; });
+  const int lo = static_cast<int>(first - groups.begin());
   int best = -1;
-  int bestScore = std::numeric_limits<int>::min();
-  for (int g = 0; g < groups.size(); ++g) {
-    const int gs = groups[g].start;
-    const int ge = gs + groups[g].length;
-    const int overlap = std::min(ge, wordEnd) - std::max(gs, wordStart);
-    // Negative overlap is the distance to the group; prefer the closest.
-    if (overlap > bestScore) {
-      bestScore = overlap;
+  int bestOverlap = 0;
+  for (int g = lo; g < groups.size() && groups[g].start < wordEnd; ++g) {
+    const int overlap = std::min(groups[g].start + groups[g].length, wordEnd) -
+                        std::max(groups[g].start, wordStart);
+    if (overlap > bestOverlap) {
+      bestOverlap = overlap;
       best = g;
     }
   }
-  return best;
+  if (best >= 0) return best;
+  // No overlap: the distance to the group on each side.
+  if (lo == 0) return 0;
+  if (lo == groups.size()) return lo - 1;
+  const int left = wordStart - (groups[lo - 1].start + groups[lo - 1].length);
+  const int right = groups[lo].start - wordEnd;
+  return left <= right ? lo - 1 : lo;
 }
 
 struct Layout {
@@ -163,9 +177,21 @@ ArchiveListing ParseArchiveListing(const QString& output) {
   const QStringList lines = SplitOutputLines(output);
   int first = -1;
   QList<Column> groups;
+  bool unclosedComment = false;
   for (int i = 0; i < lines.size(); ++i) {
     if (listing.type.isEmpty() && lines[i].startsWith(u"Type = "))
       listing.type = lines[i].mid(7).trimmed();
+    // A comment of several lines is printed between braces before the table;
+    // a row of dashes in it is no separator of the member table.
+    if (!unclosedComment && lines[i].trimmed() == u"Comment =" && i + 1 < lines.size() &&
+        lines[i + 1] == u"{") {
+      const qsizetype close = lines.indexOf(QStringLiteral("}"), i + 2);
+      if (close > 0) {
+        i = static_cast<int>(close);
+        continue;
+      }
+      unclosedComment = true;  // no "}" further on: no later comment has one either
+    }
     groups = SeparatorGroups(lines[i]);
     if (!groups.isEmpty()) {
       first = i;

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <algorithm>
 #include <climits>
 #include <mutex>
 
@@ -104,7 +105,9 @@ QString ReadIniProjectValue(const QString& section, const QString& key, const QS
     cache.path = resolved;
     cache.size = size;
     cache.modified = modified;
-    Parse(f.read(kMaxProjectBytes), &cache);
+    // Only what the file holds: a read of the whole bound would set aside
+    // 16 MiB for every project read.
+    Parse(f.read(std::min(size, kMaxProjectBytes)), &cache);
   }
   const auto s = cache.sections.constFind(section.trimmed().toLower());
   if (s == cache.sections.constEnd()) return QString();

@@ -162,8 +162,9 @@ UsageWords ReadUsageWords(const Subcommand& cmd) {
     if (!known) words.choices.emplace_back(option, match.captured(2).split(u'|'));
   }
   for (const auto& [option, values] : synopsisValues) {
+    // Named in the capture: clang before 16 cannot capture a structured binding.
     auto known = std::find_if(words.choices.begin(), words.choices.end(),
-                              [&](const auto& c) { return c.first == option; });
+                              [&name = option](const auto& c) { return c.first == name; });
     if (known == words.choices.end()) {
       words.choices.emplace_back(option, values);
     } else {

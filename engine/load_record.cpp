@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <algorithm>
 
 #include "engine/load_engine.h"
 #include "engine/record_file.h"
@@ -386,7 +387,9 @@ bool ReadLoadRecord(const QString& path, QJsonObject& record, QString* error) {
   if (!file.open(QIODevice::ReadOnly)) return fail(file.errorString());
 #endif
   if (file.size() > kMaxRecordBytes) return fail(QStringLiteral("larger than 4 MiB"));
-  const QByteArray bytes = file.read(kMaxRecordBytes + 1);
+  // What the file holds, not a 4 MiB buffer for every record listed (records
+  // are renamed into place whole, never grown where they lie).
+  const QByteArray bytes = file.read(std::min(file.size(), kMaxRecordBytes) + 1);
   if (bytes.size() > kMaxRecordBytes) return fail(QStringLiteral("larger than 4 MiB"));
   QJsonParseError parseError;
   const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);

@@ -443,6 +443,39 @@ TEST(ArchiveListingParser, OddOutputYieldsNothingAndNeverCrashes) {
   ParseArchiveListing("  Date Time Name\n- - -\n" + QString(5000, u'x') + "\n");
 }
 
+// Text the archive itself carries must not shape the table: a comment with a
+// table of its own (as the archiver prints a zip comment), and a header and
+// separator of thousands of columns, which took minutes to read when every
+// header word was compared with every column.
+TEST(ArchiveListingParser, ArchiveTextDoesNotShapeTheTable) {
+  const QString commented =
+      "--\nPath = c.zip\nType = zip\nPhysical Size = 416\nComment = \n{\nnotes\n"
+      "   Date      Time    Attr         Size   Compressed  Name\n"
+      "------------------- ----- ------------ ------------  ------------------------\n"
+      "2026-01-01 00:00:00 .....            1            1  fake\n"
+      "------------------- ----- ------------ ------------  ------------------------\n"
+      "}\n\n"
+      "   Date      Time    Attr         Size   Compressed  Name\n"
+      "------------------- ----- ------------ ------------  ------------------------\n"
+      "2026-12-09 10:46:32 .....            6            6  ../kvimage_a\n"
+      "------------------- ----- ------------ ------------  ------------------------\n";
+  const ArchiveListing listing = ParseArchiveListing(commented);
+  ASSERT_EQ(listing.members.size(), 1);
+  EXPECT_EQ(listing.members[0].name, "../kvimage_a");
+  EXPECT_EQ(listing.members[0].size, 6);
+  EXPECT_EQ(listing.type, "zip");
+
+  const int columns = 40000;
+  QString wide = "Name";
+  for (int i = 0; i < columns; ++i) wide += " a";
+  wide += "\n";
+  for (int i = 0; i < columns; ++i) wide += "- ";
+  wide += "-\nkvimage_b\n";
+  const ArchiveListing many = ParseArchiveListing(wide);
+  ASSERT_EQ(many.members.size(), 1);
+  EXPECT_EQ(many.members[0].name, "kvimage_b");
+}
+
 TEST(ArchiveListingParser, ExtractedNamesInBothForms) {
   EXPECT_EQ(ParseExtractedNames("Extracting archive: k.tgz\n--\nPath = k.tgz\n\n- k.tar\n"
                                 "Everything is Ok\n"),
