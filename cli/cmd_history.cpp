@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <cstdio>
 
+#include "batch/batch_record.h"
 #include "cli/cli_commands.h"
 #include "engine/load_record.h"
 
@@ -23,7 +24,11 @@ constexpr char kHistoryUsage[] =
     "a record's fields are shown as escapes (\\x1b, \\u202e, \\\\ for a backslash).\n"
     "  --last N     only the N newest records\n"
     "  --json       one JSON object per record (with its file name)\n"
-    "  show FILE    prints one record; FILE is a name from the list or a path";
+    "  show FILE    prints one record; FILE is a name from the list or a path\n"
+    "Batches (fwload batch) leave a record of their own (batch-TIME.json) that\n"
+    "names each unit's record; they are listed after the loads, one line each:\n"
+    "start time, inventory, counts of loaded, failed, skipped and interrupted\n"
+    "units, the batch's exit status and the file name.";
 
 // Control characters of a record's fields (C0, DEL, C1, and the marks that
 // reorder a line) shown as escapes, so a record cannot move the cursor,
@@ -107,13 +112,16 @@ int RunHistory(const QStringList& args) {
     }
   }
   QList<LoadRecordSummary> records = ListLoadRecords(LoadRecordsFolder());
-  if (records.isEmpty() && !json) {
+  records.removeIf([](const LoadRecordSummary& r) { return IsBatchRecordName(r.fileName); });
+  QList<BatchRecordSummary> batches = ListBatchRecords(LoadRecordsFolder());
+  if (records.isEmpty() && batches.isEmpty() && !json) {
     std::printf("No load records in %s.\n",
                 qPrintable(EscapeForTerminal(QDir::toNativeSeparators(LoadRecordsFolder()))));
     std::fflush(stdout);
     return kExitOk;
   }
   if (last >= 0 && records.size() > last) records = records.mid(0, last);
+  if (last >= 0 && batches.size() > last) batches = batches.mid(0, last);
   for (const LoadRecordSummary& r : records) {
     if (json) {
       const QJsonObject o{{"file", r.fileName}, {"start", r.start},       {"product", r.product},
@@ -129,6 +137,24 @@ int RunHistory(const QStringList& args) {
                   qPrintable(field(r.product)), qPrintable(field(r.unit)),
                   qPrintable(field(r.firmware)), qPrintable(field(r.outcome)),
                   qPrintable(field(r.fileName)));
+    }
+  }
+  if (!batches.isEmpty() && !json) std::printf("Batches:\n");
+  for (const BatchRecordSummary& b : batches) {
+    if (json) {
+      const QJsonObject o{
+          {"kind", "batch"},          {"file", b.fileName},   {"start", b.start},
+          {"inventory", b.inventory}, {"units", b.units},     {"loaded", b.loaded},
+          {"failed", b.failed},       {"skipped", b.skipped}, {"interrupted", b.interrupted},
+          {"result", b.result}};
+      std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    } else {
+      std::printf(
+          "%s  batch    %-20s  %d units: %d loaded, %d failed, %d skipped, %d interrupted  "
+          "exit %d  %s\n",
+          qPrintable(b.start.isEmpty() ? QStringLiteral("-") : b.start),
+          qPrintable(b.inventory.left(20)), b.units, b.loaded, b.failed, b.skipped, b.interrupted,
+          b.result, qPrintable(b.fileName));
     }
   }
   std::fflush(stdout);

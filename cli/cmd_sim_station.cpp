@@ -9,8 +9,11 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/sim_fleet_args.h"
 #include "cli/sim_station_command.h"
 #include "sim/sim_station.h"
 
@@ -48,12 +51,9 @@ void Save(const SimStation& station, const QString& folder) {
   }
 }
 
-}  // namespace
-
-int RunSimStation(const QStringList& args) {
-  SimStationOptions o;
+// One unit's options; kExitOk or a usage error.
+int ParseUnit(const QStringList& args, SimStationOptions& o, QString& saveDir) {
   o.address = QHostAddress();
-  QString saveDir;
   bool haveCpu = false;
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString a = args[i];
@@ -108,20 +108,58 @@ int RunSimStation(const QStringList& args) {
   }
   if (o.address.isNull()) return Usage("--address 127.x.y.z is required");
   if (!haveCpu) return Usage("--cpu is required (8xx, ARM9 or ARM7)");
+  return kExitOk;
+}
 
-  SimStation station(o);
-  QString error;
-  if (!station.Start(&error)) {
-    std::fprintf(stderr, "fwload sim station: %s\n", qPrintable(error));
-    return kExitFailed;
+}  // namespace
+
+int RunSimStation(const QStringList& args) {
+  SimFleetArgs fleet;
+  QString splitError;
+  if (!SplitFleetArgs(args, &fleet, &splitError)) return Usage(splitError);
+  struct Unit {
+    std::unique_ptr<SimStation> station;
+    QString saveDir;
+  };
+  std::vector<Unit> units;
+  QHostAddress first;
+  for (int i = 0; i < fleet.count; ++i) {
+    SimStationOptions o;
+    QString saveDir;
+    if (const int status = ParseUnit(UnitArgs(fleet, i), o, saveDir); status != kExitOk) {
+      return status;
+    }
+    if (i == 0) first = o.address;
+    o.address = FleetAddress(first, i);
+    if (o.address.isNull()) return Usage("--count runs past 127.255.255.254");
+    // A fleet saves each station into a folder of its own.
+    if (fleet.count > 1 && !saveDir.isEmpty()) saveDir += "/" + o.address.toString();
+    units.push_back({std::make_unique<SimStation>(o), saveDir});
   }
-  std::printf("station %s port %u\n", qPrintable(o.address.toString()), station.Port());
+  for (Unit& unit : units) {
+    SimStation& station = *unit.station;
+    QString error;
+    if (!station.Start(&error)) {
+      std::fprintf(stderr, "fwload sim station: %s\n", qPrintable(error));
+      return kExitFailed;
+    }
+    const QString address = station.options().address.toString();
+    std::printf("station %s port %u\n", qPrintable(address), station.Port());
+    const QString saveDir = unit.saveDir;
+    const bool fleetOfMany = units.size() > 1;
+    QObject::connect(&station, &SimStation::Restarted,
+                     [&station, saveDir, address, fleetOfMany](bool) {
+                       if (fleetOfMany) {
+                         std::printf("%s restarted: %s\n", qPrintable(address),
+                                     qPrintable(station.UpdateState()));
+                       } else {
+                         std::printf("restarted: %s\n", qPrintable(station.UpdateState()));
+                       }
+                       std::fflush(stdout);
+                       if (!saveDir.isEmpty()) Save(station, saveDir);
+                     });
+  }
   std::fflush(stdout);
-  QObject::connect(&station, &SimStation::Restarted, [&station, &saveDir](bool) {
-    std::printf("restarted: %s\n", qPrintable(station.UpdateState()));
-    std::fflush(stdout);
-    if (!saveDir.isEmpty()) Save(station, saveDir);
-  });
 
   if (::pipe(stationSignalPipe) != 0) return kExitFailed;
   QSocketNotifier quit(stationSignalPipe[0], QSocketNotifier::Read);
@@ -129,7 +167,7 @@ int RunSimStation(const QStringList& args) {
   std::signal(SIGINT, OnStationSignal);
   std::signal(SIGTERM, OnStationSignal);
   QCoreApplication::exec();
-  station.Stop();
+  for (Unit& unit : units) unit.station->Stop();
   return kExitOk;
 }
 

@@ -6,8 +6,11 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/sim_fleet_args.h"
 #include "cli/sim_switch_command.h"
 #include "sim/sim_switch.h"
 
@@ -34,11 +37,8 @@ bool ParsePort(const QString& text, quint16* port) {
   return true;
 }
 
-}  // namespace
-
-int RunSimSwitch(const QStringList& args) {
-  SimSwitchOptions o;
-  bool haveAddress = false;
+// One unit's options; kExitOk or a usage error.
+int ParseUnit(const QStringList& args, SimSwitchOptions& o, bool& haveAddress) {
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString a = args[i];
     if (a == "--info-installed") {
@@ -121,15 +121,41 @@ int RunSimSwitch(const QStringList& args) {
     }
   }
   if (!haveAddress) return UsageError("--address 127.0.0.x is required");
+  return kExitOk;
+}
 
-  SimSwitch sw(o);
-  QString error;
-  if (!sw.Start(&error)) {
-    std::fprintf(stderr, "fwload sim switch: %s\n", qPrintable(error));
-    return kExitFailed;
+}  // namespace
+
+int RunSimSwitch(const QStringList& args) {
+  SimFleetArgs fleet;
+  QString splitError;
+  if (!SplitFleetArgs(args, &fleet, &splitError)) return UsageError(splitError);
+  // Each unit has its own state; the first address counts up.
+  std::vector<std::unique_ptr<SimSwitch>> switches;
+  QHostAddress first;
+  for (int i = 0; i < fleet.count; ++i) {
+    SimSwitchOptions o;
+    bool haveAddress = false;
+    if (const int status = ParseUnit(UnitArgs(fleet, i), o, haveAddress); status != kExitOk) {
+      return status;
+    }
+    if (i == 0) first = o.address;
+    o.address = FleetAddress(first, i);
+    if (o.address.isNull()) return UsageError("--count runs past 127.255.255.254");
+    o.stateFile = FleetPath(o.stateFile, o.address, fleet.count);
+    switches.push_back(std::make_unique<SimSwitch>(o));
   }
-  std::printf("switch at http://%s:%u/ fetching from TFTP port %u\n",
-              qPrintable(o.address.toString()), unsigned(sw.HttpPort()), unsigned(o.tftpPort));
+  for (const auto& sw : switches) {
+    QString error;
+    if (!sw->Start(&error)) {
+      std::fprintf(stderr, "fwload sim switch: %s: %s\n",
+                   qPrintable(sw->options().address.toString()), qPrintable(error));
+      return kExitFailed;
+    }
+    std::printf("switch at http://%s:%u/ fetching from TFTP port %u\n",
+                qPrintable(sw->options().address.toString()), unsigned(sw->HttpPort()),
+                unsigned(sw->options().tftpPort));
+  }
   std::fflush(stdout);
 
   if (::pipe(quitPipe) != 0) return kExitFailed;
@@ -138,7 +164,7 @@ int RunSimSwitch(const QStringList& args) {
   std::signal(SIGINT, OnQuitSignal);
   std::signal(SIGTERM, OnQuitSignal);
   QCoreApplication::exec();
-  sw.Stop();
+  for (const auto& sw : switches) sw->Stop();
   return kExitOk;
 }
 

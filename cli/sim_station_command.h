@@ -24,7 +24,10 @@
   "  --silent-after-reset  never answer again after a reset\n"                              \
   "  --tftp-blksize N      requested TFTP block size (default 1468)\n"                      \
   "  --save DIR            after each restart write the received images and the\n"          \
-  "                        station's files (\"/\" as \"_\") into DIR"
+  "                        station's files (\"/\" as \"_\") into DIR\n"                 \
+  "  --count K             K stations at consecutive addresses from --address, each\n"  \
+  "                        with its own state (--save DIR/ADDRESS)\n"                   \
+  "  --unit N OPTIONS...   the options after it apply to station N (1..K) alone"
 
 namespace fwl::cli {
 

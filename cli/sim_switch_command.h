@@ -25,7 +25,10 @@ namespace fwl::cli {
   "both downloads), overlap-fetch (asks for the boot image while the filesystem image\n" \
   "is still coming), boot-twice (fetches the boot image twice, never the filesystem\n"   \
   "image, restarts), stay-old (restarts on the firmware it ran before).\n"               \
-  "--state FILE receives its state as JSON.\n"
+  "--state FILE receives its state as JSON.\n"                                           \
+  "A fleet: --count K runs K switches at consecutive addresses from --address, each\n"   \
+  "with its own state (FILE-ADDRESS.json); options after --unit N apply to unit N\n"     \
+  "alone (e.g. --unit 3 --password other --unit 5 --fault never-fetch).\n"
 
 // Args after "switch". Exit status 0 after an interrupt, 1 when it cannot
 // start, 2 on bad usage.

@@ -3,17 +3,13 @@
 // reports through the same progress printer as every other load.
 #include "cli/switch_load.h"
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <cstdio>
-#include <string>
 
 #include "catalogue/work_folder_list.h"
 #include "cli/cli_commands.h"
 #include "cli/load_checks.h"
+#include "cli/password_prompt.h"
 #include "cli/progress_printer.h"
 #include "cli/terminal_ui.h"
 #include "engine/load_engine.h"
@@ -26,7 +22,6 @@ namespace fwl::cli {
 namespace {
 
 constexpr char kBlankCredentials[] = "Warning: User name and/or password field is blank.";
-constexpr char kPasswordVariable[] = "FWLOAD_PASSWORD";
 constexpr char kSwitchLoadErrors[] = "Error(s) were found during the load process.";
 
 struct SwitchLoadArgs {
@@ -51,28 +46,6 @@ bool ParsePort(const QString& text, int* port) {
   if (!ok || value < 1 || value > 65535) return false;
   *port = value;
   return true;
-}
-
-// Reads the password from the terminal with echo off; "" when stdin is no
-// terminal (scripts pass FWLOAD_PASSWORD instead).
-QString AskPassword() {
-  if (!::isatty(STDIN_FILENO)) return QString();
-  termios saved{};
-  const bool canHide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (canHide) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~tcflag_t(ECHO);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::fprintf(stderr, "Password: ");
-  std::fflush(stderr);
-  std::string line;
-  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
-    if (line.size() < 1024) line += char(c);
-  }
-  if (canHide) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-  std::fprintf(stderr, "\n");
-  return QString::fromLocal8Bit(line.c_str());
 }
 
 int ParseArgs(const QStringList& args, SwitchLoadArgs& out) {
@@ -124,11 +97,8 @@ int ParseArgs(const QStringList& args, SwitchLoadArgs& out) {
   }
   if (const int status = CheckFirmwareAndAddresses(job); status != kExitOk) return status;
   if (!out.passwordGiven) {
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (env.contains(kPasswordVariable)) {
-      job.password = env.value(kPasswordVariable);
-    } else if (!out.yes) {
-      job.password = AskPassword();
+    if (!PasswordFromEnvironment(kPasswordVariable, &job.password) && !out.yes) {
+      job.password = AskPasswordNoEcho();
     }
   }
   return kExitOk;

@@ -8,6 +8,7 @@
 #include "engine/load_parameter_file.h"
 #include "platform/ui.h"
 #include "tftp/tftp_server.h"
+#include "tftp/tftp_service.h"
 
 namespace fwl {
 
@@ -48,28 +49,45 @@ bool LoadEngine::FetchImage(ComPort port, uint32_t ramAddress, const QString& im
   ReportLine(QString::fromLatin1(kMsgUsing).arg(envIpAddr, envSubnet, envGatewayIp, envServerIp));
   ReportLine(QString::fromLatin1(kMsgGetting).arg(imagePath));
 
-  tftpServer = std::make_unique<TftpServer>();
-  TftpServer& server = *tftpServer;
-  server.SetListenPort(tftpListenPort);
-  if (!tftpBindAddress.isEmpty()) server.SetBindAddress(QHostAddress(tftpBindAddress));
-  if (progressCallback) {
-    server.SetStatusCallback(
-        [this](int, const QString& text, int, void*) { ReportProgressText(text); }, nullptr);
-  }
-  server.SetPercentOnly(1);
   // The folder is served; the unit asks for the bare file name.
   const qsizetype slash = imagePath.lastIndexOf(QLatin1Char('/'));
   const QString folder = imagePath.left(slash + 1);
   const QString fileName = imagePath.mid(slash + 1);
-  server.SetOutboundFolder(folder);
-  server.SetInboundFolder(folder);
-  server.SetRetries(2);
-  server.SetTimeout(3);
-  server.PreloadFile(imagePath);
-  if (server.Start() < 0) {
-    ShowMessage(TftpStartFailureMessage(server));
-    tftpServer.reset();
-    return false;
+  if (tftpService) {
+    // A server shared with other loads: this unit's requests are this fetch's.
+    TftpSessionRequest request;
+    request.clientAddress = envIpAddr;
+    request.folder = folder;
+    request.preload << imagePath;
+    if (progressCallback) {
+      request.onStatus = [this](int, const QString& text, int) { ReportProgressText(text); };
+    }
+    QString error;
+    tftpSession = tftpService->Open(request, &error);
+    if (!tftpSession) {
+      ShowMessage(TftpStartFailureMessage(error));
+      return false;
+    }
+  } else {
+    tftpServer = std::make_unique<TftpServer>();
+    TftpServer& server = *tftpServer;
+    server.SetListenPort(tftpListenPort);
+    if (!tftpBindAddress.isEmpty()) server.SetBindAddress(QHostAddress(tftpBindAddress));
+    if (progressCallback) {
+      server.SetStatusCallback(
+          [this](int, const QString& text, int, void*) { ReportProgressText(text); }, nullptr);
+    }
+    server.SetPercentOnly(1);
+    server.SetOutboundFolder(folder);
+    server.SetInboundFolder(folder);
+    server.SetRetries(2);
+    server.SetTimeout(3);
+    server.PreloadFile(imagePath);
+    if (server.Start() < 0) {
+      ShowMessage(TftpStartFailureMessage(server));
+      tftpServer.reset();
+      return false;
+    }
   }
 
   QList<QByteArray> environment;
@@ -115,8 +133,9 @@ bool LoadEngine::FetchImage(ComPort port, uint32_t ramAddress, const QString& im
     }
   }
 
-  server.Stop();
+  if (tftpServer) tftpServer->Stop();
   tftpServer.reset();
+  tftpSession.reset();
   return ok;
 }
 

@@ -84,7 +84,7 @@ int ChooseFromArchive(ArchiveTool& archive, QString& chosen) {
   if (selected.isEmpty()) return 0;
   WritePrivateProfileString(QString::fromLatin1(kSectionPpcLoadFiles),
                             QString::fromLatin1(kKeyFlashFsFilename), selected,
-                            QString::fromLatin1(kLoadParameterFileName));
+                            LoadParameterFileName());
   chosen = selected;
   return 1;
 }

@@ -5,6 +5,7 @@
 
 #include "station/station_link.h"
 #include "tftp/tftp_server.h"
+#include "tftp/tftp_service.h"
 
 namespace fwl {
 

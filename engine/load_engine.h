@@ -21,6 +21,8 @@ class QSerialPort;
 namespace fwl {
 
 class TftpServer;
+class TftpService;
+class TftpSession;
 class StationLink;
 
 // An open serial device, or nullptr (the invalid port). A port obtained from
@@ -230,6 +232,11 @@ class LoadEngine : public QObject {
   QString stationGateway;
   QString stationAddress;
   std::unique_ptr<TftpServer> tftpServer;  // the running fetch's server
+  // A server shared with other loads (a batch), or nullptr: each fetch and
+  // upgrade then starts a server of its own on tftpListenPort. With one,
+  // `tftpSession` is the open session in place of `tftpServer`.
+  TftpService* tftpService = nullptr;
+  std::unique_ptr<TftpSession> tftpSession;
   // The station link of the Ethernet-only path and of WaitForTransfers'
   // station queries: the engine's own link unless a test puts another here.
   // One link per engine, so its sequence numbers run on across loads.

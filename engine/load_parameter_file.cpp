@@ -9,13 +9,24 @@
 
 namespace fwl {
 
+namespace {
+thread_local QString t_ownFile;
+}  // namespace
+
+void SetThreadLoadParameterFile(const QString& path) { t_ownFile = path; }
+
+QString LoadParameterFileName() {
+  return t_ownFile.isEmpty() ? QString::fromLatin1(kLoadParameterFileName) : t_ownFile;
+}
+
 QString LoadParameterFilePath() {
+  if (!t_ownFile.isEmpty()) return t_ownFile;
   return WithTrailingSeparator(SystemFolder()) + QString::fromLatin1(kLoadParameterFileName);
 }
 
 void WriteLoadParameterFile(const LoadParameters& p) {
   const QString full = LoadParameterFilePath();
-  const QString bare = QString::fromLatin1(kLoadParameterFileName);
+  const QString bare = LoadParameterFileName();
   const QString device = QString::fromLatin1(kSectionDevice);
   const QString ppc = QString::fromLatin1(kSectionPpcLoadFiles);
   const QString tftp = QString::fromLatin1(kSectionTftpParameters);
@@ -62,8 +73,7 @@ QString ComPortParameterText(const QString& port) {
 }
 
 QString ReadLoadParameter(const QString& section, const QString& key, int bufferSize) {
-  return GetPrivateProfileString(section, key, QString(), bufferSize,
-                                 QString::fromLatin1(kLoadParameterFileName));
+  return GetPrivateProfileString(section, key, QString(), bufferSize, LoadParameterFileName());
 }
 
 }  // namespace fwl

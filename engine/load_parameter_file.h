@@ -43,7 +43,14 @@ struct LoadParameters {
 
 // Full path of the file: the system folder joined with kLoadParameterFileName.
 // The bare name passed to the profile functions reaches the same file.
+// A thread with a file of its own (SetThreadLoadParameterFile) gets that one.
 QString LoadParameterFilePath();
+// The file name the profile functions are given: the bare name, or the
+// calling thread's own file.
+QString LoadParameterFileName();
+// Gives the calling thread a load parameter file of its own (a batch's
+// serial load, each in its own work folder); "" returns it to the shared one.
+void SetThreadLoadParameterFile(const QString& path);
 
 // Writes every key of the file, one profile write per key, in the fixed
 // order the file format lists them ([Device] through the full path, the

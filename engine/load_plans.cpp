@@ -14,6 +14,7 @@
 #include "platform/wait_pumping.h"
 #include "station/station_link.h"
 #include "tftp/tftp_server.h"
+#include "tftp/tftp_service.h"
 
 namespace fwl {
 namespace {
@@ -442,6 +443,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
   int result = -1;
   auto stopServer = [this] {
     if (tftpServer) tftpServer->Stop();
+    tftpSession.reset();
   };
   auto query = [this] {
     if (stationQuery) return stationQuery(*this);

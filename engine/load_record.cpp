@@ -31,10 +31,11 @@ constexpr qint64 kMaxRecordBytes = 4 << 20;
 // shorter ones are kept out of the record only by never being written.
 constexpr int kMinScrubbedPassword = 3;
 
-LoadRecorder* g_active = nullptr;
-QString g_lastPath;
-QString g_lastError;
-QString g_lastOutcome;
+// Per thread: a batch runs several loads at once, each on its own thread.
+thread_local LoadRecorder* g_active = nullptr;
+thread_local QString g_lastPath;
+thread_local QString g_lastError;
+thread_local QString g_lastOutcome;
 
 QString IsoUtc(const QDateTime& time) { return time.toUTC().toString(Qt::ISODateWithMs); }
 

@@ -43,7 +43,7 @@ struct LoadRecordSubject {
 // The folder of the records: <system folder>/loads/ (with the separator).
 QString LoadRecordsFolder();
 
-// Path of the record the last finished load wrote in this process, "" when
+// Path of the record the last finished load of this thread wrote, "" when
 // none was written.
 QString LastLoadRecordPath();
 // Why the last finished load's record could not be saved (the system's

@@ -26,6 +26,7 @@ class QuietUi final : public SilentUi {
 
 QuietUi g_quiet;
 std::atomic<Ui*> g_current{nullptr};
+thread_local Ui* t_current = nullptr;
 
 }  // namespace
 
@@ -35,11 +36,25 @@ int SilentUi::MessageBox(const QString&, const QString&, UiIcon, UiButtons butto
 }
 
 Ui& Ui::Current() {
+  if (t_current) return *t_current;
   Ui* ui = g_current.load();
   return ui ? *ui : g_quiet;
 }
 
-Ui* Ui::Install(Ui* ui) { return g_current.exchange(ui); }
+Ui* Ui::Install(Ui* ui) {
+  if (t_current) {
+    Ui* previous = t_current;
+    t_current = ui;
+    return previous;
+  }
+  return g_current.exchange(ui);
+}
+
+Ui* Ui::InstallForThread(Ui* ui) {
+  Ui* previous = t_current;
+  t_current = ui;
+  return previous;
+}
 
 int ShowMessage(const QString& text, const QString& caption, UiIcon icon) {
   return Ui::Current().MessageBox(text, caption, icon, UiButtons::kOk);

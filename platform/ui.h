@@ -57,12 +57,18 @@ class Ui {
   // The wait (busy) cursor; calls nest.
   virtual void SetWaitCursor(bool on) = 0;
 
-  // The service in force. Never null: without an installed implementation a
+  // The service in force for the calling thread: its own (InstallForThread),
+  // else the process's. Never null: without an installed implementation a
   // quiet one answers OK/Yes and writes messages to stderr.
   static Ui& Current();
   // Installs `ui` (not owned) and returns the previous one; nullptr restores
-  // the default.
+  // the default. On a thread with a Ui of its own this replaces that one, so
+  // whatever wraps the Ui during a load wraps that thread's only.
   static Ui* Install(Ui* ui);
+  // Gives the calling thread a Ui of its own (a batch runs each load on its
+  // own thread, each with its own answers); nullptr returns the thread to
+  // the process's. Returns the thread's previous one.
+  static Ui* InstallForThread(Ui* ui);
 };
 
 // A Ui that shows nothing: boxes get their affirmative button, prompts and

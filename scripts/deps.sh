@@ -11,6 +11,11 @@ FWL_PACKAGES=(
   dpkg-dev
 )
 
+# Only the test run needs these: the Ansible collection's tests
+# (integrations/ansible) run playbooks with Debian's ansible-core and its
+# Python tests with python3-pytest.
+FWL_TEST_PACKAGES=(ansible-core python3-pytest)
+
 # What scripts/package needs besides the build: the package checkers and
 # what makes its icons. The test run builds and checks the package with
 # dpkg-dev alone (dpkg-deb, dpkg-shlibdeps), so these stay out of the list above.

@@ -58,6 +58,8 @@ int BootMonitor::CmdTftp(const QStringList& args) {
   s.retries = options_.tftpRetries;
   s.capacity = area.memory->Size() - area.offset;
   s.stallAfterBlocks = options_.tftpStallAfterBlocks.value_or(-1);
+  // The unit fetches from the address it was given (a loopback one in tests).
+  if (QHostAddress ours(ipText); ours.isLoopback()) s.localAddress = ours;
   SparseMemory* target = area.memory;
   const quint64 base = area.offset;
   tftpLoadAddress_ = quint32(address);

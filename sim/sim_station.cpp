@@ -1,6 +1,7 @@
 #include "sim/sim_station.h"
 
 #include <QNetworkDatagram>
+#include <QRegularExpression>
 #include <QUdpSocket>
 
 #include "sim/sim_tftp_client.h"
@@ -388,6 +389,7 @@ void SimStation::FetchNext() {
   settings.blockSize = options_.tftpBlockSize;
   settings.timeoutMs = options_.tftpTimeoutMs;
   settings.capacity = kImageCapacity;
+  settings.localAddress = options_.address;
   if (options_.tftpLoseAfterBlocks >= 0) settings.stallAfterBlocks = options_.tftpLoseAfterBlocks;
   auto buffer = std::make_shared<QByteArray>();
   SimTftpClient::Callbacks callbacks;
@@ -438,7 +440,17 @@ void SimStation::FinishRestart() {
   } else if (updatePrepared_ && options_.neverFetch) {
     updateState_ = QStringLiteral("update failed: nothing fetched");
   }
-  if (updated) updateState_ = QStringLiteral("updated");
+  if (updated) {
+    updateState_ = QStringLiteral("updated");
+    // The new firmware reports its own build (the version of its image name).
+    static const QRegularExpression version(QStringLiteral("(\\d+(?:_\\d+)+)$"));
+    QStringList keys;
+    const QMap<QString, QString> v = ParseConfig(files_.value(kConfigPath), &keys);
+    const QString image = v.value("IMAGE_FILENAME").isEmpty() ? v.value("IMAGE6_FILENAME")
+                                                              : v.value("IMAGE_FILENAME");
+    const auto match = version.match(image);
+    if (match.hasMatch()) options_.build = match.captured(1).replace('_', '.');
+  }
   if (!updatePrepared_) updateState_ = QStringLiteral("idle");
   updatePrepared_ = false;
   restarting_ = false;

@@ -58,6 +58,9 @@ class SimStation : public QObject {
   bool Start(QString* error = nullptr);
   void Stop();
   quint16 Port() const;
+  const SimStationOptions& options() const { return options_; }
+  // The running build (changes to the image's version after an update).
+  QString Build() const { return options_.build; }
 
   // The file system: path -> content (the "/proc" and "/etc" files are
   // answered from the options and not kept here).

@@ -269,6 +269,7 @@ void SimSwitch::Fetch(const QHostAddress& server, const QString& file, bool lose
   settings.timeoutMs = options_.tftpTimeoutMs;
   settings.retries = options_.tftpRetries;
   settings.capacity = kImageCapacity;
+  settings.localAddress = options_.address;
   if (loseMidway) settings.stallAfterBlocks = 1;
   SimTftpClient::Callbacks callbacks;
   callbacks.block = [data, firstBlock](quint64 offset, const QByteArray& bytes) {

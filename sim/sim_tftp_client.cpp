@@ -45,7 +45,12 @@ bool SimTftpClient::Start(const QHostAddress& server, quint16 port, const QStrin
     socket_ = new QUdpSocket(this);
     connect(socket_, &QUdpSocket::readyRead, this, &SimTftpClient::OnReadyRead);
   }
-  if (!socket_->bind(QHostAddress(QHostAddress::LocalHost), 0)) {
+  const QHostAddress local =
+      settings.localAddress.isLoopback() &&
+              settings.localAddress.protocol() == QAbstractSocket::IPv4Protocol
+          ? settings.localAddress
+          : QHostAddress(QHostAddress::LocalHost);
+  if (!socket_->bind(local, 0)) {
     if (error) *error = socket_->errorString();
     socket_->close();
     return false;

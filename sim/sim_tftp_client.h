@@ -33,6 +33,9 @@ class SimTftpClient : public QObject {
     int retries = 5;
     quint64 capacity = 0;       // largest file accepted (tsize check)
     int stallAfterBlocks = -1;  // >= 0: stop answering after that many blocks
+    // The unit's own address: its requests come from there, so a server
+    // that serves several units tells them apart. Loopback only.
+    QHostAddress localAddress{QHostAddress::LocalHost};
   };
 
   explicit SimTftpClient(QObject* parent = nullptr);

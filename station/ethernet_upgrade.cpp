@@ -18,6 +18,7 @@
 #include "station/ethernet_upgrade_text.h"
 #include "station/station_link.h"
 #include "tftp/tftp_server.h"
+#include "tftp/tftp_service.h"
 
 namespace fwl {
 namespace {
@@ -72,6 +73,7 @@ class EthernetUpgrade {
       engine_.tftpServer->Stop();
       engine_.tftpServer.reset();
     }
+    engine_.tftpSession.reset();
     link_.Close();
     return ok ? 1 : 0;
   }
@@ -212,7 +214,14 @@ class EthernetUpgrade {
     // images named in the configuration file.
     engine_.ReportStep(3, true);
     engine_.ClearTransferEvents();
-    if (!StartServer(fsImage)) return Fail(TftpStartFailureMessage(*engine_.tftpServer));
+    if (engine_.tftpService) {
+      QString error;
+      if (!OpenSharedSession(fsImage, bootImage, stationAddress, &error)) {
+        return Fail(TftpStartFailureMessage(error));
+      }
+    } else if (!StartServer(fsImage)) {
+      return Fail(TftpStartFailureMessage(*engine_.tftpServer));
+    }
     if (!link_.ResetStation(kAnySerialNumber, 1)) {
       engine_.ReportLine(QStringLiteral("The station did not confirm the reset request."));
     }
@@ -277,6 +286,26 @@ class EthernetUpgrade {
     server.SetTimeout(3);
     server.PreloadFile(fsImage);
     return server.Start() >= 0;
+  }
+
+  // The batch's shared server: the station's requests come to this upgrade.
+  bool OpenSharedSession(const QString& fsImage, const QString& bootImage,
+                         const QString& stationAddress, QString* error) {
+    LoadEngine* engine = &engine_;
+    TftpSessionRequest request;
+    request.clientAddress = stationAddress;
+    request.folder = QFileInfo(fsImage).absolutePath() + QLatin1Char('/');
+    request.preload << fsImage;
+    if (!bootImage.isEmpty() && QFileInfo(bootImage).isFile()) request.preload << bootImage;
+    request.onEvent = [engine](const TftpEvent& event) {
+      engine->OnTftpEvent(event.kind, event.text);
+    };
+    request.onStatus = [engine](int, const QString& text, int) {
+      engine->NoteTransferActivity();
+      if (engine->progressCallback) engine->ReportProgressText(text);
+    };
+    engine_.tftpSession = engine_.tftpService->Open(request, error);
+    return engine_.tftpSession != nullptr;
   }
 
   static int FileSize(const QString& path) {

@@ -12,6 +12,7 @@
 #include "platform/wait_pumping.h"
 #include "switch/switch_install.h"
 #include "tftp/tftp_server.h"
+#include "tftp/tftp_service.h"
 #include "tftp/tftp_thread.h"
 
 namespace fwl {
@@ -54,6 +55,7 @@ void SwitchInstaller::SetSwitchSteps(const QString& filesystemImage, const QStri
 }
 
 void SwitchInstaller::StopInfoThread() {
+  infoSession_.reset();
   if (!infoThread_) return;
   // Its one download is over (or will not come); the install's own server
   // needs the port.
@@ -79,10 +81,31 @@ int SwitchInstaller::IdentifySwitch(SwitchIdentifyRequest& request) {
 
   const bool bundle = IsBundlePath(request.filesystemImage);
   StopInfoThread();
+  const QString infoFolder = bundle
+                                 ? QDir::toNativeSeparators(request.bootImage + QDir::separator())
+                                 : FolderOf(request.filesystemImage);
+  if (settings_.tftpService) {
+    // The shared server serves the package to this switch; its one download
+    // ends the wait as the information thread's shutdown would.
+    TftpSessionRequest session;
+    session.clientAddress = request.switchAddress;
+    session.folder = infoFolder;
+    session.onEvent = [this](const TftpEvent& event) {
+      if (event.kind == kTftpEventTransferComplete || event.kind == kTftpEventFileNotFound) {
+        infoPackageServed_ = true;
+      }
+    };
+    QString error;
+    infoSession_ = settings_.tftpService->Open(session, &error);
+    if (!infoSession_) {
+      ShowMessage(TftpStartFailureMessage(error));
+      return -1;
+    }
+    return IdentifyWithServer(request, bundle);
+  }
   infoContext_ = std::make_unique<QObject>();
   infoThread_ = std::make_unique<CTFTPThread>();
-  infoThread_->SetFolder(bundle ? QDir::toNativeSeparators(request.bootImage + QDir::separator())
-                                : FolderOf(request.filesystemImage));
+  infoThread_->SetFolder(infoFolder);
   infoThread_->SetListenPort(settings_.tftpPort);
   infoThread_->SetBindAddress(settings_.tftpBindAddress);
   infoThread_->SetRetransmitInterval(settings_.tftpRetransmitMs);
@@ -97,7 +120,10 @@ int SwitchInstaller::IdentifySwitch(SwitchIdentifyRequest& request) {
     ShowMessage(TftpStartFailureMessage(infoThread_->StartFailureReason()));
     return -1;
   }
+  return IdentifyWithServer(request, bundle);
+}
 
+int SwitchInstaller::IdentifyWithServer(SwitchIdentifyRequest& request, bool bundle) {
   const SwitchWebTarget target = Target(request.switchAddress, request.user, request.password);
   const int sent = SendSwitchInfoPackage(target, request.pcAddress);
   if (sent == -2) return -1;

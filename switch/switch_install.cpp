@@ -20,6 +20,7 @@
 #include "platform/ui.h"
 #include "platform/wait_pumping.h"
 #include "tftp/tftp_server.h"
+#include "tftp/tftp_service.h"
 #include "tftp/tftp_thread.h"
 
 namespace fwl {
@@ -87,6 +88,7 @@ SwitchInstaller::~SwitchInstaller() {
 }
 
 void SwitchInstaller::DeleteTftpServer() {
+  tftpSession_.reset();
   if (!tftpServer_) return;
   tftpServer_->Stop();
   tftpServer_.reset();
@@ -159,6 +161,28 @@ int SwitchInstaller::LocateSwitchImages(const QString& firmwareFile, QString* bo
 
 int SwitchInstaller::StartInstallServer(const QString& bootImage) {
   DeleteTftpServer();
+  if (settings_.tftpService) {
+    TftpSessionRequest request;
+    request.clientAddress = switchAddress_;
+    request.folder = FolderOf(bootImage);
+    request.preload << bootImage;
+    if (!filesystemImage_.isEmpty()) request.preload << filesystemImage_;
+    request.onEvent = [this](const TftpEvent& event) { OnTftpEvent(event); };
+    request.onStatus = [this](int transferId, const QString& text, int) {
+      lastActivityMs_ = QDateTime::currentMSecsSinceEpoch();
+      const auto found = transferImage_.find(transferId);
+      if (found == transferImage_.end() || found->second == currentRow_) {
+        engine_.ReportProgressText(text);
+      }
+    };
+    QString error;
+    tftpSession_ = settings_.tftpService->Open(request, &error);
+    if (!tftpSession_) {
+      ShowMessage(TftpStartFailureMessage(error));
+      return -1;
+    }
+    return 0;
+  }
   tftpServer_ = std::make_unique<TftpServer>();
   TftpServer& server = *tftpServer_;
   server.SetListenPort(settings_.tftpPort);
@@ -193,6 +217,7 @@ int SwitchInstaller::StartInstallServer(const QString& bootImage) {
 
 int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderList& folders) {
   infoPackageServed_ = false;
+  switchAddress_ = job.stationAddress;
   user_ = job.user;
   password_ = job.password;
   QString version;
@@ -257,6 +282,7 @@ int SwitchInstaller::InstallSwitchEthernetOnly(const LoadJob& job, WorkFolderLis
     return -2;
   }
 
+  filesystemImage_ = filesystem;
   if (StartInstallServer(boot) < 0) return -1;
 
   // The switch may ask for its first image before its reply to the request

@@ -23,6 +23,8 @@ namespace fwl {
 class ArchiveTool;
 class CTFTPThread;
 class LoadEngine;
+class TftpService;
+class TftpSession;
 class WorkFolderList;
 
 // Messages of the install, spelled as shown.
@@ -61,6 +63,9 @@ struct SwitchInstallSettings {
   // to answer before the revision check is left out.
   int infoAfterRestartMs = 60000;
   int tftpRetransmitMs = 3000;
+  // A server shared with other loads (a batch; not owned), or nullptr: the
+  // install then starts servers of its own on tftpPort.
+  TftpService* tftpService = nullptr;
 
   // Opens the switch's remote-configuration page for the operator (default:
   // the desktop's URL handler).
@@ -139,6 +144,8 @@ class SwitchInstaller {
 
  private:
   bool WaitForInfoPackage();
+  // The part of IdentifySwitch after the information package is offered.
+  int IdentifyWithServer(SwitchIdentifyRequest& request, bool bundle);
   int IdentifyFromBundle(SwitchIdentifyRequest& request, const SwitchInfo& info, int board);
   int IdentifyFromImages(SwitchIdentifyRequest& request, int board);
   void StopInfoThread();
@@ -155,6 +162,11 @@ class SwitchInstaller {
   std::unique_ptr<QObject> infoContext_;  // receives the thread's notice on this thread
   std::unique_ptr<CTFTPThread> infoThread_;
   std::unique_ptr<TftpServer> tftpServer_;
+  // With a shared service: the open sessions in place of the servers.
+  std::unique_ptr<TftpSession> tftpSession_;
+  std::unique_ptr<TftpSession> infoSession_;
+  QString switchAddress_;
+  QString filesystemImage_;
   std::unique_ptr<ArchiveTool> archiveTool_;
   bool infoPackageServed_ = false;
   int upgradeState_ = 0;

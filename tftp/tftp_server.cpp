@@ -17,6 +17,7 @@
 #include "tftp/tftp_datagram_socket.h"
 #include "tftp/tftp_log.h"
 #include "tftp/tftp_packet.h"
+#include "tftp/tftp_router.h"
 #include "tftp/tftp_transfer.h"
 
 namespace fwl {
@@ -180,10 +181,19 @@ bool TftpServer::PreloadFile(const QString& path) {
   return true;
 }
 
-bool TftpServer::HasPreloadFor(const QString& path) const {
-  if (preloadPath_.isEmpty()) return false;
-  return preloadPath_.compare(path, Qt::CaseInsensitive) == 0 ||
-         CleanAbsolute(preloadPath_).compare(CleanAbsolute(path), Qt::CaseInsensitive) == 0;
+bool TftpServer::HasPreloadFor(const QString& path) {
+  if (!preloadPath_.isEmpty() &&
+      (preloadPath_.compare(path, Qt::CaseInsensitive) == 0 ||
+       CleanAbsolute(preloadPath_).compare(CleanAbsolute(path), Qt::CaseInsensitive) == 0)) {
+    matchedPreload_ = preloadData_;
+    return true;
+  }
+  if (router_) {
+    matchedPreload_ = router_->Preloaded(path);
+    if (!matchedPreload_.isNull()) return true;
+  }
+  matchedPreload_ = QByteArray();
+  return false;
 }
 
 int TftpServer::Start() {
@@ -303,7 +313,9 @@ void TftpServer::HandleRequest(const QByteArray& datagram, const QHostAddress& s
   Log(QString("** %1 (mode = %2) for %3 found.")
           .arg(isRead ? "RRQ" : "WRQ", request->mode, request->fileName));
   ++transfersStarted_;
-  const QString path = ServedPath(isRead ? outboundFolder_ : inboundFolder_, request->fileName);
+  QString folder = isRead ? outboundFolder_ : inboundFolder_;
+  if (router_) router_->RouteFolder(clientIp, &folder);
+  const QString path = ServedPath(folder, request->fileName);
 
   TftpDatagramSocket* socket = OpenTransferSocket(localAddress);
   if (!socket) {
@@ -339,6 +351,14 @@ void TftpServer::TransferEnded(TftpTransfer* transfer) {
 }
 
 void TftpServer::ReportStatus(int transferId, const QString& text, int flag) {
+  if (router_) {
+    for (const TftpTransfer* transfer : transfers_) {
+      if (transfer->Id() == transferId) {
+        if (router_->DeliverStatus(transfer->ClientIp(), transferId, text, flag)) return;
+        break;
+      }
+    }
+  }
   if (!statusCallback_) return;
   TimedLock lock(TftpStatusMutex(), kTftpLockWaitMs);
   statusCallback_(transferId, text, flag, statusUser_);
@@ -346,6 +366,11 @@ void TftpServer::ReportStatus(int transferId, const QString& text, int flag) {
 
 void TftpServer::ReportEvent(int kind, const QString& text, const QString& clientAddress,
                              int transferId, const QString& filePath) {
+  if (router_ &&
+      router_->DeliverEvent(QHostAddress(clientAddress).toIPv4Address(),
+                            TftpEvent{kind, text, clientAddress, transferId, filePath})) {
+    return;
+  }
   if (!eventCallback_) return;
   eventCallback_(TftpEvent{kind, text, clientAddress, transferId, filePath}, eventUser_);
 }

@@ -20,6 +20,7 @@ namespace fwl {
 
 class TftpDatagramSocket;
 class TftpLog;
+class TftpRouter;
 class TftpTransfer;
 
 // Event kinds sent to the event callback.
@@ -103,6 +104,10 @@ class TftpServer : public QObject {
   void SetStatusCallback(TftpStatusCallback callback, void* user);
   void SetEventCallback(TftpEventCallback callback, void* user);
   void SetLogCallback(TftpLogCallback callback);
+  // Optional (not owned): a request from a client the router knows is
+  // served from the router's folder and its events and status texts go to
+  // the router; every other request is served and reported as without one.
+  void SetRouter(TftpRouter* router) { router_ = router; }
   // Persists "log to file" and "log file". When enabled, an existing log is
   // read back (its lines keep their time stamps) and the writer thread
   // starts. A log that cannot be read shows "Unable to open %s for
@@ -154,9 +159,11 @@ class TftpServer : public QObject {
   int ActiveTransfers() const { return static_cast<int>(transfers_.size()); }
 
   // --- Used by TftpTransfer. ---
-  bool HasPreloadFor(const QString& path) const;
-  bool HasStatusCallback() const { return static_cast<bool>(statusCallback_); }
-  const QByteArray& PreloadedData() const { return preloadData_; }
+  // True when `path` is served from memory; PreloadedData() is then the
+  // copy that matched (the server's own, or the router's shared one).
+  bool HasPreloadFor(const QString& path);
+  bool HasStatusCallback() const { return statusCallback_ || router_; }
+  const QByteArray& PreloadedData() const { return matchedPreload_; }
   void ReportStatus(int transferId, const QString& text, int flag);
   void ReportEvent(int kind, const QString& text, const QString& clientAddress, int transferId = -1,
                    const QString& filePath = QString());
@@ -188,6 +195,8 @@ class TftpServer : public QObject {
   // Preloaded file.
   QString preloadPath_;
   QByteArray preloadData_;
+  QByteArray matchedPreload_;
+  TftpRouter* router_ = nullptr;
 
   TftpStatusCallback statusCallback_;
   void* statusUser_ = nullptr;

@@ -63,6 +63,7 @@ class TftpTransfer : public QObject {
   // nothing more: the server's Stop() does this when time is up.
   void GiveUp();
 
+  int Id() const { return id_; }
   bool Ended() const { return ended_; }
   bool Completed() const { return completed_; }
   int RetransmitInterval() const { return retransmitMs_; }

@@ -133,6 +133,7 @@ TEST_F(SimTftp, PlainServerWithoutOptionsAndALostAck) {
   QUdpSocket plain;
   ASSERT_TRUE(plain.bind(QHostAddress(QHostAddress::LocalHost), 0));
   quint16 client = 0;
+  QHostAddress clientAddress(QHostAddress::LocalHost);
   bool droppedOne = false;
   auto sendBlock = [&](int block) {
     QByteArray p;
@@ -141,7 +142,7 @@ TEST_F(SimTftp, PlainServerWithoutOptionsAndALostAck) {
     p += char(block >> 8);
     p += char(block & 0xFF);
     p += image.mid((block - 1) * 512, 512);
-    plain.writeDatagram(p, QHostAddress(QHostAddress::LocalHost), client);
+    plain.writeDatagram(p, clientAddress, client);
   };
   QObject::connect(&plain, &QUdpSocket::readyRead, [&] {
     while (plain.hasPendingDatagrams()) {
@@ -149,6 +150,7 @@ TEST_F(SimTftp, PlainServerWithoutOptionsAndALostAck) {
       const QByteArray p = d.data();
       if (p.size() < 4) continue;
       client = quint16(d.senderPort());
+      clientAddress = d.senderAddress();  // the unit fetches from its own address
       if (p[1] == 1) {
         sendBlock(1);
       } else if (p[1] == 4) {
