@@ -89,10 +89,6 @@ TftpTransfer::TftpTransfer(TftpServer* server, int id, TftpDatagramSocket* socke
   timer_->setSingleShot(true);
   timer_->setTimerType(Qt::PreciseTimer);
   connect(timer_, &QTimer::timeout, this, &TftpTransfer::OnTimer);
-  paceTimer_ = new QTimer(this);
-  paceTimer_->setSingleShot(true);
-  paceTimer_->setTimerType(Qt::PreciseTimer);
-  connect(paceTimer_, &QTimer::timeout, this, &TftpTransfer::OnPaceTimer);
   connect(socket_, &TftpDatagramSocket::readyRead, this, &TftpTransfer::OnReadyRead);
   receiveBuffer_.resize(kReceiveSize);
 }
@@ -128,7 +124,6 @@ void TftpTransfer::Begin() {
   lastHeardUs_ = NowUs();
   if (!negotiation.acknowledged.empty()) {
     windowSize_ = negotiation.windowSize;
-    congestionWindow_ = windowSize_;  // a clean link keeps the whole window
     oack_ = tftp::MakeOack(negotiation.acknowledged);
     window_.Reset(lastBlock, windowSize_, true);
     SendOack(false);
@@ -226,7 +221,6 @@ bool TftpTransfer::SendBlocks(qint64 first, qint64 last) {
                                       payloadSizes_.data(), count, client_, clientPort_);
   if (sent > 0) dataPacketsSent_ += sent;
   if (sent > 0) {
-    highestOut_ = qMax(highestOut_, first + sent - 1);
     if (first + sent - 1 >= window_.LastBlock()) lastBlockOut_ = true;
     ReportProgress(static_cast<qint64>(blockSize_) * (first + sent - 2));
   }
@@ -312,7 +306,7 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
     retryCount_ = 0;
     const qint64 now = NowUs();
     lastHeardUs_ = now;
-    const qint64 highest = highestOut_;
+    const qint64 highest = window_.HighestSent();
     const tftp::SendWindow::Action action = window_.OnAck(*block);
     if (action.duplicate) {
       // A duplicated or late ACK, or one answering a copy the timer already
@@ -323,7 +317,6 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
       const qint64 lastCopyUs =
           action.step == tftp::SendWindow::Step::kSendBlocks && next ? next->lastUs : lastSendUs_;
       if (now - lastCopyUs < rtt_.EstimateUs()) return;
-      if (action.step == tftp::SendWindow::Step::kSendBlocks) NoteCongestion(false);
       Act(action);
       return;
     }
@@ -335,19 +328,7 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
     // The client is answering again: the next packet waits the estimate,
     // not the doubled time-out of the one before.
     rtt_.ResetBackoff();
-    const bool past = action.step != tftp::SendWindow::Step::kSendBlocks || action.first > highest;
-    if (past) {
-      // Everything sent arrived: one more block per round trip.
-      if (window_.Acknowledged() >= recoverUntil_) {
-        congestionWindow_ = qMin(congestionWindow_ + 1, windowSize_);
-      }
-      Act(action);
-    } else if (ShowsGap(action, highest, now)) {
-      NoteCongestion(false);
-      Act(action);
-    } else {
-      Act(OnlyNewBlocks(action, highest));
-    }
+    Act(ShowsGap(action, highest, now) ? action : OnlyNewBlocks(action, highest));
     return;
   }
   if (tftp::IsError(datagram)) {
@@ -377,9 +358,7 @@ bool TftpTransfer::ShowsGap(const tftp::SendWindow::Action& action, qint64 highe
   if (!first) return true;
   const qint64 age = now - first->lastUs;
   if (age < rtt_.SmoothedUs()) return false;
-  // Paced blocks leave one by one: the ACKs of one copy cannot come in a
-  // burst that multiplies the next.
-  return first->copies <= 1 || age >= rtt_.EstimateUs() || congestionWindow_ < windowSize_;
+  return first->copies <= 1 || age >= rtt_.EstimateUs();
 }
 
 tftp::SendWindow::Action TftpTransfer::OnlyNewBlocks(tftp::SendWindow::Action action,
@@ -398,53 +377,13 @@ void TftpTransfer::Act(const tftp::SendWindow::Action& action) {
       SendOack(true);
       return;
     case tftp::SendWindow::Step::kSendBlocks:
-      SendPaced(action.first, action.last);
+      SendBlocks(action.first, action.last);
       return;
     case tftp::SendWindow::Step::kComplete:
       ReportCompletion();
       End();
       return;
   }
-}
-
-void TftpTransfer::NoteCongestion(bool timeout) {
-  // The ACKs of one scrambled window show its gaps one after another: one
-  // halving per flight. Each time-out is news of its own.
-  if (!timeout && window_.Acknowledged() < recoverUntil_) return;
-  congestionWindow_ = qMax(1, congestionWindow_ / 2);
-  recoverUntil_ = qMax(highestOut_, window_.Acknowledged() + 1);
-}
-
-void TftpTransfer::SendPaced(qint64 first, qint64 last) {
-  paceTimer_->stop();
-  paceNext_ = first;
-  paceLast_ = last;
-  OnPaceTimer();
-}
-
-void TftpTransfer::OnPaceTimer() {
-  if (ended_ || paceNext_ > paceLast_) return;
-  const qint64 waiting = paceLast_ - paceNext_ + 1;
-  // A window sent back to back reaches the client in any order on a link
-  // that delays each datagram differently, and a client that keeps only
-  // in-order blocks then takes one or two of each window. Below the whole
-  // window, `congestionWindow_` blocks go per smoothed round trip, in
-  // bursts at least 1 ms apart (the timer's resolution). The client still
-  // acknowledges each whole window, so the window itself stays as agreed.
-  qint64 burst = waiting;
-  qint64 intervalUs = 0;
-  const qint64 srttUs = rtt_.SmoothedUs();
-  if (congestionWindow_ < windowSize_ && srttUs > 0) {
-    intervalUs = qMax<qint64>(1000, srttUs / congestionWindow_);
-    burst = qBound<qint64>(1, congestionWindow_ * intervalUs / srttUs, waiting);
-  }
-  const qint64 from = paceNext_;
-  paceNext_ += burst;
-  if (!SendBlocks(from, from + burst - 1)) {
-    paceNext_ = paceLast_ + 1;  // the retransmission timer resends
-    return;
-  }
-  if (paceNext_ <= paceLast_) paceTimer_->start(static_cast<int>((intervalUs + 999) / 1000));
 }
 
 void TftpTransfer::ReportCompletion() {
@@ -525,7 +464,6 @@ void TftpTransfer::OnTimer() {
     return;
   }
   rtt_.Backoff();  // the estimate still guards against duplicate ACKs
-  NoteCongestion(true);
   Act(window_.OnTimeout());
 }
 
@@ -548,7 +486,6 @@ void TftpTransfer::OnAdaptiveTimer() {
   Log(QString("Sending retry (%1) for file %2.").arg(retryCount_ + 1).arg(filePath_));
   ++retryCount_;
   rtt_.Backoff();
-  NoteCongestion(true);
   const tftp::SendWindow::Action action = window_.OnTimeout();
   Act(action);
   // A resend that could not go out still waits its (doubled) time-out.
@@ -571,7 +508,6 @@ void TftpTransfer::End() {
   if (ended_) return;
   ended_ = true;
   timer_->stop();
-  paceTimer_->stop();
   if (!completed_ && sending_) {
     if (!clientBrokeOff_ && EveryBlockArrived()) {
       // Only the closing ACK is missing.

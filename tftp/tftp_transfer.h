@@ -100,14 +100,6 @@ class TftpTransfer : public QObject {
   // Sends blocks first..last (one window). False when one could not be
   // sent (the timer resends) or the file changed (the transfer has ended).
   bool SendBlocks(qint64 first, qint64 last);
-  // Sends blocks first..last at the pace the link bears: at once while the
-  // congestion window is the whole window, else a few at a time, the rest
-  // from the pacing timer. Replaces any blocks still waiting to be paced.
-  void SendPaced(qint64 first, qint64 last);
-  void OnPaceTimer();
-  // A lost or scrambled window (a gap, a needed resend, a time-out): halves
-  // the congestion window, once per flight unless `timeout`.
-  void NoteCongestion(bool timeout);
   void SendError(int code, const QString& message);
   void ReportCompletion();
   void ReportProgress(qint64 offset);
@@ -142,15 +134,6 @@ class TftpTransfer : public QObject {
   int spinHoldoff_ = 0;          // ACKs still to go before waiting for one again
   int spinMisses_ = 0;           // waits in a row that ended without an ACK
   int retryCount_ = 0;
-  // Congestion window (AIMD): blocks sent per smoothed round trip, 1..the
-  // negotiated window. Halved on a loss, grown by one after each window the
-  // client acknowledged in full; below the window, the blocks are paced.
-  QTimer* paceTimer_;
-  int congestionWindow_ = 1;
-  qint64 recoverUntil_ = 0;  // no second halving before this block is acknowledged
-  qint64 highestOut_ = 0;    // highest block actually sent
-  qint64 paceNext_ = 1;      // blocks paceNext_..paceLast_ wait for the pacing timer
-  qint64 paceLast_ = 0;
   QElapsedTimer started_;
   QElapsedTimer lastSend_;
   bool adaptive_ = true;
