@@ -134,8 +134,9 @@ class BatchRunner::UnitThread final : public QThread {
     BatchUnitUi::Settings uiSettings;
     uiSettings.powerOffCommand = unit_.powerOffCommand;
     uiSettings.powerOnCommand = unit_.powerOnCommand;
-    uiSettings.message = [this, &lastMessage](const QString& text) {
-      lastMessage = text;
+    uiSettings.message = [this, &lastMessage](const QString& text, bool question) {
+      // A question the batch answered says nothing about how the load ended.
+      if (!question) lastMessage = text;
       Post(QStringLiteral("message"), text);
     };
     uiSettings.progress = [this](const QString& text) { Post(QStringLiteral("text"), text); };

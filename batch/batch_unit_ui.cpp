@@ -21,14 +21,16 @@ bool BatchUnitUi::RunCommand(const QString& what, const QString& command) {
     failure = QStringLiteral("\"%1\" failed (exit status %2)").arg(command).arg(process.exitCode());
   }
   if (!failure.isEmpty() && settings_.message)
-    settings_.message(what + QStringLiteral(": ") + failure);
+    settings_.message(what + QStringLiteral(": ") + failure, false);
   return failure.isEmpty();
 }
 
 int BatchUnitUi::MessageBox(const QString& text, const QString& caption, UiIcon icon,
                             UiButtons buttons) {
   if (settings_.message) {
-    settings_.message(caption.isEmpty() || text.startsWith(caption) ? text : caption + ": " + text);
+    const bool question = buttons == UiButtons::kYesNo || buttons == UiButtons::kYesNoCancel;
+    settings_.message(caption.isEmpty() || text.startsWith(caption) ? text : caption + ": " + text,
+                      question);
   }
   if (caption.compare(QLatin1String("Turn Power OFF"), Qt::CaseInsensitive) == 0 &&
       !settings_.powerOffCommand.isEmpty() && !RunCommand(caption, settings_.powerOffCommand)) {
@@ -39,7 +41,7 @@ int BatchUnitUi::MessageBox(const QString& text, const QString& caption, UiIcon 
 
 void BatchUnitUi::ShowPrompt(const QString& title, const QString& text) {
   promptCancelled_ = false;
-  if (settings_.message) settings_.message(title + ": " + text);
+  if (settings_.message) settings_.message(title + ": " + text, false);
   if (title.compare(QLatin1String("Turn Power ON"), Qt::CaseInsensitive) == 0 &&
       !settings_.powerOnCommand.isEmpty() && !RunCommand(title, settings_.powerOnCommand)) {
     promptCancelled_ = true;
@@ -47,7 +49,7 @@ void BatchUnitUi::ShowPrompt(const QString& title, const QString& text) {
 }
 
 void BatchUnitUi::SetPromptText(const QString& text) {
-  if (settings_.message) settings_.message(text);
+  if (settings_.message) settings_.message(text, false);
 }
 
 bool BatchUnitUi::PromptCancelled() { return promptCancelled_; }

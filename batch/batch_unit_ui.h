@@ -17,8 +17,9 @@ class BatchUnitUi final : public SilentUi {
     QString powerOffCommand;
     QString powerOnCommand;
     int commandTimeoutMs = 120000;
-    // Called on the load's thread for each box and prompt text.
-    std::function<void(const QString& text)> message;
+    // Called on the load's thread for each box and prompt text; `question`
+    // for a box that asks (and got Yes), which is no report of an outcome.
+    std::function<void(const QString& text, bool question)> message;
     // Called with the restart countdown texts.
     std::function<void(const QString& text)> progress;
   };

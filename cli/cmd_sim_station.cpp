@@ -67,6 +67,8 @@ int ParseUnit(const QStringList& args, SimStationOptions& o, QString& saveDir) {
       o.neverFetch = true;
     } else if (a == "--silent-after-reset") {
       o.silentAfterReset = true;
+    } else if (a == "--overlap-fetch") {
+      o.overlapFetch = true;
     } else {
       if (i + 1 >= args.size()) return Usage("missing value after " + a);
       const QString v = args[++i];

@@ -22,6 +22,7 @@
   "  --tftp-lose-after N   the TFTP client stops answering after N blocks\n"                \
   "  --never-fetch         restart after the reset without fetching anything\n"             \
   "  --silent-after-reset  never answer again after a reset\n"                              \
+  "  --overlap-fetch       ask for the boot image while the file system image arrives\n"    \
   "  --tftp-blksize N      requested TFTP block size (default 1468)\n"                      \
   "  --save DIR            after each restart write the received images and the\n"          \
   "                        station's files (\"/\" as \"_\") into DIR\n"                 \

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@ namespace fwl {
 class TftpServer;
 class TftpService;
 class TftpSession;
+struct TftpEvent;
 class StationLink;
 
 // An open serial device, or nullptr (the invalid port). A port obtained from
@@ -333,8 +335,12 @@ class LoadEngine : public QObject {
 
   // Receiver of the TFTP server's events: 1 started, 2 complete, 3 client
   // lost, 4 file not found (`text` is then the server's message). Sets the
-  // flags and counts every event, so a wait that polls only now and then
-  // still sees each transfer start and end exactly once.
+  // flags and keeps every transfer with its own outcome, matched by the
+  // event's transfer id, so a wait that polls only now and then still sees
+  // each transfer start and end exactly once, however the events of two
+  // transfers interleave. The overload without an event is for callers that
+  // know no transfer id: an end then belongs to the last transfer running.
+  void OnTftpEvent(const TftpEvent& event);
   void OnTftpEvent(int code, const QString& text = QString());
   // Forgets every event counted so far; called before a server whose
   // transfers a wait will follow is started.
@@ -342,20 +348,34 @@ class LoadEngine : public QObject {
   // Follows transfers the unit starts by itself from `tftpServer` (one, or
   // two with `expectSecond`), then waits for the station to answer again
   // (`stationQuery`, or else a poll over `stationLink` with a 1 s time-out
-  // and no retries). waitState must be 1 on entry. Every state is bounded:
-  // a transfer that shows neither progress nor an event for 61 polls counts
-  // as lost. A file the unit asks for that the server does not have ends
-  // the wait at once with the server's message. 1 or -1.
+  // and no retries). waitState must be 1 on entry. A transfer step counts
+  // only when a transfer of its file (`expectedTransferFiles`) was sent
+  // whole; when its transfer is lost, a new request for the same file
+  // carries on. Every state is bounded: a transfer that shows neither
+  // progress nor an event for 61 polls counts as lost. A file the unit asks
+  // for that the server does not have ends the wait at once with the
+  // server's message. Each way it fails leaves a line saying why. 1 or -1.
   int WaitForTransfers(bool expectSecond);
   // Marks activity of a running transfer (a progress text) for
   // WaitForTransfers' bound.
   void NoteTransferActivity() { ++transferActivity; }
 
-  // Transfers started since the last ClearTransferEvents, with the outcome
-  // of each in order (0 running, 2 complete, 3 client lost); the number of
-  // them WaitForTransfers has followed; activity seen (events and progress).
-  std::vector<int> transferOutcomes;
-  int transfersTaken = 0;
+  // A transfer started since the last ClearTransferEvents: the server's id
+  // for it (-1 unknown), the file it serves, its outcome (0 running, 2
+  // complete, 3 client lost) and the transfer step WaitForTransfers took it
+  // for (-1 none yet).
+  struct FollowedTransfer {
+    int id = -1;
+    QString filePath;
+    int outcome = 0;
+    int step = -1;
+  };
+  std::vector<FollowedTransfer> followedTransfers;
+  // The files WaitForTransfers expects, in order: the file system image,
+  // then the boot image. A transfer of another file counts for nothing.
+  // Empty: the first transfers count, whatever they serve.
+  QStringList expectedTransferFiles;
+  // Activity seen (events and progress).
   int transferActivity = 0;
   // The server's message for the first file not found since the last
   // ClearTransferEvents; empty when none.

@@ -2,6 +2,7 @@
 // lives in NOR flash (or whose firmware predates NAND support) and the new
 // plan for NAND units, each an announced list of steps reported one by one,
 // followed by the reset and restart countdown.
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <climits>
@@ -396,30 +397,44 @@ ComPort LoadEngine::RestartSequence(ComPort port) {
 }
 
 void LoadEngine::OnTftpEvent(int code, const QString& text) {
+  TftpEvent event;
+  event.kind = code;
+  event.text = text;
+  OnTftpEvent(event);
+}
+
+void LoadEngine::OnTftpEvent(const TftpEvent& event) {
   ++transferActivity;
-  // The outcome belongs to the transfer that started last: the unit fetches
-  // one file after the other. Kept per transfer, so a start and an end that
-  // both happen between two polls are never folded into one.
   constexpr size_t kMaxFollowed = 1024;
-  switch (code) {
+  switch (event.kind) {
     case 1:
       clientLost = 0;
       transferStarted = 1;
-      if (transferOutcomes.size() < kMaxFollowed) transferOutcomes.push_back(0);
+      if (followedTransfers.size() < kMaxFollowed) {
+        followedTransfers.push_back({event.transferId, event.filePath, 0, -1});
+      }
       break;
     case 2:
-      transferComplete = 1;
-      if (!transferOutcomes.empty() && transferOutcomes.back() == 0) transferOutcomes.back() = 2;
-      break;
     case 3:
-      clientLost = 1;
-      if (!transferOutcomes.empty() && transferOutcomes.back() == 0) transferOutcomes.back() = 3;
+      if (event.kind == 2) {
+        transferComplete = 1;
+      } else {
+        clientLost = 1;
+      }
+      // The end belongs to the transfer the event names; an event without
+      // an id ends the transfer started last that still runs.
+      for (auto it = followedTransfers.rbegin(); it != followedTransfers.rend(); ++it) {
+        if (it->outcome == 0 && (event.transferId < 0 || it->id == event.transferId)) {
+          it->outcome = event.kind;
+          break;
+        }
+      }
       break;
     case 4:
       if (fileNotFoundText.isEmpty()) {
-        fileNotFoundText = text.isEmpty()
+        fileNotFoundText = event.text.isEmpty()
                                ? QStringLiteral("The requested file was not found on the server.")
-                               : text;
+                               : event.text;
       }
       break;
     default:
@@ -428,13 +443,21 @@ void LoadEngine::OnTftpEvent(int code, const QString& text) {
 }
 
 void LoadEngine::ClearTransferEvents() {
-  transferOutcomes.clear();
-  transfersTaken = 0;
+  followedTransfers.clear();
   transferStarted = 0;
   transferComplete = 0;
   clientLost = 0;
   fileNotFoundText.clear();
 }
+
+namespace {
+
+bool SameFile(const QString& a, const QString& b) {
+  return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) ==
+         QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+}
+
+}  // namespace
 
 int LoadEngine::WaitForTransfers(bool expectSecond) {
   // Polls a transfer may run without any sign of life before it counts as lost.
@@ -475,27 +498,63 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
     return answer;
   };
 
-  // Waits up to 61 polls for the station's TFTP client to start a transfer;
-  // a start counted before the wait began is taken at once.
   // A file the unit asked for and the server does not have: the unit will
   // not fetch it by waiting longer.
   auto missing = [this] { return !fileNotFoundText.isEmpty(); };
-  auto waitForStart = [this, &missing](int pollMs) {
-    auto started = [this] { return int(transferOutcomes.size()) > transfersTaken; };
+  const bool byFile = !expectedTransferFiles.isEmpty();
+  auto fileOf = [this](int step) {
+    return step < expectedTransferFiles.size() ? expectedTransferFiles[step] : QString();
+  };
+  auto nameOf = [&](int step) {
+    const QString file = fileOf(step);
+    return file.isEmpty() ? QStringLiteral("image %1").arg(step + 1) : QFileInfo(file).fileName();
+  };
+  // The first transfer not taken yet that serves the step's file.
+  auto nextFor = [&](int step) -> FollowedTransfer* {
+    const QString file = fileOf(step);
+    for (FollowedTransfer& t : followedTransfers) {
+      if (t.step < 0 && (file.isEmpty() || SameFile(t.filePath, file))) return &t;
+    }
+    return nullptr;
+  };
+  // Waits up to 61 polls for a transfer of the step's file to start; one
+  // started before the wait began is taken at once.
+  auto waitForStart = [&](int step, int pollMs) {
     for (int tries = 0; tries < 61 && !missing(); ++tries) {
-      if (WaitPumpingUntil([&] { return started() || missing(); }, pollMs) && started()) {
-        ++transfersTaken;
-        transferStarted = 0;
-        return true;
+      if (WaitPumpingUntil([&] { return nextFor(step) || missing(); }, pollMs)) {
+        if (FollowedTransfer* t = nextFor(step)) {
+          t->step = step;
+          transferStarted = 0;
+          return true;
+        }
       }
     }
+    if (!missing()) ReportLine(QStringLiteral("No transfer of %1 started in time.").arg(nameOf(step)));
     return false;
   };
-  // Follows the transfer taken last to its end: 2 complete, 3 client lost,
+  // The step's outcome so far: 2 once one of its transfers sent the file
+  // whole, 0 while one runs, 3 when all were lost. With expected files, a
+  // new request for the same file after a loss carries the step on.
+  auto stepOutcome = [&](int step) {
+    bool running = false;
+    for (const FollowedTransfer& t : followedTransfers) {
+      if (t.step != step) continue;
+      if (t.outcome == 2) return 2;
+      if (t.outcome == 0) running = true;
+    }
+    if (running) return 0;
+    if (byFile) {
+      if (FollowedTransfer* retry = nextFor(step)) {
+        retry->step = step;
+        return 0;
+      }
+    }
+    return 3;
+  };
+  // Follows the step's transfer to its end: 2 complete, 3 client lost,
   // 0 no event and no progress for kSilentPollLimit polls.
-  auto waitForEnd = [this, &missing] {
-    const size_t index = size_t(transfersTaken - 1);
-    auto ended = [this, index, &missing] { return transferOutcomes[index] != 0 || missing(); };
+  auto waitForEnd = [&](int step) {
+    auto ended = [&] { return stepOutcome(step) != 0 || missing(); };
     int silent = 0;
     int activity = transferActivity;
     while (!WaitPumpingUntil(ended, planTimings.transferPollMs)) {
@@ -503,23 +562,26 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
         activity = transferActivity;
         silent = 0;
       } else if (++silent >= kSilentPollLimit) {
+        ReportLine(QStringLiteral("The transfer of %1 stopped making progress.").arg(nameOf(step)));
         return 0;
       }
     }
-    return transferOutcomes[index];
+    const int outcome = missing() ? 0 : stepOutcome(step);
+    if (outcome == 3) ReportLine(QStringLiteral("The transfer of %1 was lost.").arg(nameOf(step)));
+    return outcome;
   };
 
   while (!waitDone) {
     switch (waitState) {
       case 1:
-        if (waitForStart(planTimings.transferPollMs)) {
+        if (waitForStart(0, planTimings.transferPollMs)) {
           waitState = 2;
         } else {
           waitDone = 1;
         }
         break;
       case 2:
-        if (waitForEnd() != 2) {
+        if (waitForEnd(0) != 2) {
           waitDone = 1;
           break;
         }
@@ -533,7 +595,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
         transferComplete = 0;
         break;
       case 3:
-        if (waitForStart(planTimings.secondStartPollMs)) {
+        if (waitForStart(1, planTimings.secondStartPollMs)) {
           clientLost = 0;
           waitState = 4;
         } else {
@@ -541,7 +603,7 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
         }
         break;
       case 4: {
-        const int end = waitForEnd();
+        const int end = waitForEnd(1);
         if (end == 2) {
           transferComplete = 0;
           waitState = 5;
@@ -574,6 +636,9 @@ int LoadEngine::WaitForTransfers(bool expectSecond) {
     }
   }
   if (result < 0 && missing()) ShowMessage(fileNotFoundText);
+  if (result < 0 && (waitState == 5 || waitState == 6)) {
+    ReportLine(QStringLiteral("The station did not answer after its restart."));
+  }
   return result;
 }
 

@@ -112,7 +112,7 @@ bool SimStation::Start(QString* error) {
 
 void SimStation::Stop() {
   restartTimer_.stop();
-  if (tftp_) tftp_->Abort();
+  for (auto& client : tftp_) client->Abort();
   delete socket_;
   socket_ = nullptr;
 }
@@ -362,6 +362,8 @@ void SimStation::BeginRestart() {
   fetchFailed_ = false;
   updateState_ = QStringLiteral("restarting");
   pendingFetches_.clear();
+  fetchesStarted_ = 0;
+  fetchesRunning_ = 0;
   if (options_.silentAfterReset) dead_ = true;
   if (updatePrepared_ && !options_.neverFetch) {
     QStringList order;
@@ -380,11 +382,13 @@ void SimStation::BeginRestart() {
 
 void SimStation::FetchNext() {
   if (pendingFetches_.isEmpty() || fetchFailed_) {
-    restartTimer_.start(options_.restartMs);
+    if (fetchesRunning_ == 0) restartTimer_.start(options_.restartMs);
     return;
   }
   const QString name = pendingFetches_.takeFirst();
-  if (!tftp_) tftp_ = std::make_unique<SimTftpClient>();
+  const size_t slot = size_t(fetchesStarted_++);
+  if (tftp_.size() <= slot) tftp_.push_back(std::make_unique<SimTftpClient>());
+  SimTftpClient& client = *tftp_[slot];
   SimTftpClient::Settings settings;
   settings.blockSize = options_.tftpBlockSize;
   settings.timeoutMs = options_.tftpTimeoutMs;
@@ -393,12 +397,14 @@ void SimStation::FetchNext() {
   if (options_.tftpLoseAfterBlocks >= 0) settings.stallAfterBlocks = options_.tftpLoseAfterBlocks;
   auto buffer = std::make_shared<QByteArray>();
   SimTftpClient::Callbacks callbacks;
-  callbacks.block = [buffer](quint64 offset, const QByteArray& data) {
+  callbacks.block = [this, buffer](quint64 offset, const QByteArray& data) {
     if (offset != quint64(buffer->size())) return false;
     buffer->append(data);
+    if (offset == 0 && options_.overlapFetch) QTimer::singleShot(0, this, &SimStation::FetchNext);
     return true;
   };
   callbacks.finished = [this, name, buffer](bool ok, quint64, const QString& error) {
+    --fetchesRunning_;
     if (ok) {
       images_.insert(name, *buffer);
     } else {
@@ -408,19 +414,20 @@ void SimStation::FetchNext() {
     QTimer::singleShot(0, this, &SimStation::FetchNext);
   };
   QString error;
-  if (!tftp_->Start(fetchServer_, options_.tftpPort, name, settings, callbacks, &error)) {
+  if (!client.Start(fetchServer_, options_.tftpPort, name, settings, callbacks, &error)) {
     fetchFailed_ = true;
     updateState_ = QStringLiteral("update failed: %1: %2").arg(name, error);
-    restartTimer_.start(options_.restartMs);
+    if (fetchesRunning_ == 0) restartTimer_.start(options_.restartMs);
     return;
   }
+  ++fetchesRunning_;
   // A client that stops answering never finishes; the station gives up and
   // restarts on its old firmware.
   if (options_.tftpLoseAfterBlocks >= 0) restartTimer_.start(options_.restartMs + 20000);
 }
 
 void SimStation::FinishRestart() {
-  if (tftp_) tftp_->Abort();
+  for (auto& client : tftp_) client->Abort();
   bool updated =
       updatePrepared_ && !fetchFailed_ && !options_.neverFetch && pendingFetches_.isEmpty();
   if (updatePrepared_ && updated) {

@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <memory>
+#include <vector>
 
 class QUdpSocket;
 
@@ -42,6 +43,9 @@ struct SimStationOptions {
   int tftpLoseAfterBlocks = -1;   // >= 0: the TFTP client stops answering then
   bool neverFetch = false;        // the reset restarts without fetching anything
   bool silentAfterReset = false;  // never answers again after a reset
+  // The boot image is asked for as soon as the file system image's first
+  // block arrives, both downloads running at once.
+  bool overlapFetch = false;
   int tftpBlockSize = 1468;
   int tftpTimeoutMs = 1000;
 };
@@ -109,7 +113,10 @@ class SimStation : public QObject {
   QStringList pendingFetches_;
   QHostAddress fetchServer_;
   bool fetchFailed_ = false;
-  std::unique_ptr<SimTftpClient> tftp_;
+  // One client per download of the current restart; the downloads running.
+  std::vector<std::unique_ptr<SimTftpClient>> tftp_;
+  int fetchesStarted_ = 0;
+  int fetchesRunning_ = 0;
   QTimer restartTimer_;
 };
 

@@ -225,6 +225,9 @@ class EthernetUpgrade {
     if (!link_.ResetStation(kAnySerialNumber, 1)) {
       engine_.ReportLine(QStringLiteral("The station did not confirm the reset request."));
     }
+    // Each transfer step counts only for its own image, sent whole.
+    engine_.expectedTransferFiles = QStringList{fsImage};
+    if (hasMtd5) engine_.expectedTransferFiles << bootImage;
     engine_.waitState = 1;
     return engine_.WaitForTransfers(hasMtd5) > 0;
   }
@@ -276,7 +279,7 @@ class EthernetUpgrade {
         },
         nullptr);
     server.SetEventCallback(
-        [engine](const TftpEvent& event, void*) { engine->OnTftpEvent(event.kind, event.text); },
+        [engine](const TftpEvent& event, void*) { engine->OnTftpEvent(event); },
         nullptr);
     server.SetPercentOnly(1);
     const QString folder = QFileInfo(fsImage).absolutePath() + QLatin1Char('/');
@@ -297,9 +300,7 @@ class EthernetUpgrade {
     request.folder = QFileInfo(fsImage).absolutePath() + QLatin1Char('/');
     request.preload << fsImage;
     if (!bootImage.isEmpty() && QFileInfo(bootImage).isFile()) request.preload << bootImage;
-    request.onEvent = [engine](const TftpEvent& event) {
-      engine->OnTftpEvent(event.kind, event.text);
-    };
+    request.onEvent = [engine](const TftpEvent& event) { engine->OnTftpEvent(event); };
     request.onStatus = [engine](int, const QString& text, int) {
       engine->NoteTransferActivity();
       if (engine->progressCallback) engine->ReportProgressText(text);

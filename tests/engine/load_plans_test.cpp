@@ -14,6 +14,7 @@
 
 #include "serial_load_fixture.h"
 #include "station/station_link.h"
+#include "tftp/tftp_server.h"
 
 namespace fwl::test {
 namespace {
@@ -313,6 +314,54 @@ TEST_F(TransferWaitTest, BothTransfersInsideOnePollAreEachCounted) {
   EXPECT_EQ(engine.WaitForTransfers(true), 1);
   EXPECT_EQ(advanced, QList<int>({1, 2}));
   EXPECT_EQ(engine.waitState, 5);
+}
+
+// Each step counts for its own image, sent whole, however the events of
+// the two transfers interleave; other files count for nothing, and a new
+// request for an image whose transfer was lost carries the step on.
+TEST_F(TransferWaitTest, EachImageIsFollowedByItsOwnTransfer) {
+  engine.expectedTransferFiles = {"/srv/fs.img", "/srv/boot.img"};
+  auto event = [](int kind, int id, const QString& path) {
+    TftpEvent e;
+    e.kind = kind;
+    e.transferId = id;
+    e.filePath = path;
+    return e;
+  };
+  auto run = [&](const std::vector<TftpEvent>& events, bool second) {
+    engine.ClearTransferEvents();
+    engine.waitState = 1;
+    engine.currentStep = 0;
+    advanced.clear();
+    queries = 0;
+    for (const TftpEvent& e : events) engine.OnTftpEvent(e);
+    return engine.WaitForTransfers(second);
+  };
+  // The boot image's request comes before the file system's last ACK.
+  EXPECT_EQ(run({event(1, 7, "/srv/fs.img"), event(1, 8, "/srv/boot.img"),
+                 event(2, 7, "/srv/fs.img"), event(2, 8, "/srv/boot.img")},
+                true),
+            1);
+  EXPECT_EQ(advanced, QList<int>({1, 2}));
+  // The boot image finishes first.
+  EXPECT_EQ(run({event(1, 7, "/srv/fs.img"), event(1, 8, "/srv/boot.img"),
+                 event(2, 8, "/srv/boot.img"), event(2, 7, "/srv/fs.img")},
+                true),
+            1);
+  // A lost transfer of the file system image and a second request for it.
+  EXPECT_EQ(run({event(1, 1, "/srv/fs.img"), event(3, 1, "/srv/fs.img"),
+                 event(1, 2, "/srv/fs.img"), event(2, 2, "/srv/fs.img")},
+                false),
+            1);
+  // Another file sent whole, twice, is not the boot image.
+  engine.planTimings.secondStartPollMs = 1;
+  EXPECT_EQ(run({event(1, 1, "/srv/fs.img"), event(2, 1, "/srv/fs.img"),
+                 event(1, 2, "/srv/fs.img"), event(2, 2, "/srv/fs.img"),
+                 event(1, 3, "/srv/other.img"), event(2, 3, "/srv/other.img")},
+                true),
+            -1);
+  EXPECT_EQ(advanced, QList<int>({1}));
+  EXPECT_EQ(queries, 0);
 }
 
 TEST_F(TransferWaitTest, EventsBeforeTheWaitBeganAreNotLost) {

@@ -203,6 +203,23 @@ TEST_F(EthernetUpgradeTest, BareImageWithBootImageOnAStationWithMtd5) {
   EXPECT_EQ(requests.last().mid(8, 2).toHex(), "0003");  // the poll that found it back
 }
 
+// The station asks for its boot image while its file system image still
+// arrives; the short boot image ends first. Each step counts for its image.
+TEST_F(EthernetUpgradeTest, OverlappingDownloadsAreEachFollowedToTheirEnd) {
+  const QByteArray fs = MakeImage("kvimage_razeb3_2_1", 300000, 31);
+  const QByteArray boot = MakeImage("kvimageb_razeb3_2_1", 3000, 32);
+  SimStationOptions o = Options("8xx", true, "3.2.0");
+  o.overlapFetch = true;
+  StartStation(o);
+  WriteParameters(Path("kvimage_razeb3_2_1"));
+
+  ASSERT_EQ(engine.Run(QStringLiteral(" -ETH_ONLY")), 1)
+      << (ui.messageTexts() + lines).join('\n').toStdString();
+  EXPECT_EQ(station->ReceivedImages().value("kvimage_razeb3_2_1"), fs);
+  EXPECT_EQ(station->ReceivedImages().value("kvimageb_razeb3_2_1"), boot);
+  EXPECT_EQ(StepStates(), std::vector<int>(6, kStepStateOk));
+}
+
 TEST_F(EthernetUpgradeTest, StationWithoutMtd5FetchesTheImageOnly) {
   const QByteArray fs = MakeImage("kvimage_lozeb3_2_5", 3000, 3);
   MakeImage("kvimageb_lozeb3_2_5", 1000, 4);
