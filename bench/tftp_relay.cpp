@@ -3,9 +3,11 @@
 // duplicates and reorders datagrams from a seed, until SIGINT or SIGTERM;
 // then prints what crossed it.
 //   bench_tftp_relay --server-port N --listen-port M [--loss P] [--dup P]
-//                    [--delay-us D] [--jitter-us J] [--seed S]
+//                    [--delay-us D] [--jitter-us J] [--seed S] [--trace FILE]
 // P are chances per datagram and direction (0.01 = 1 %), D the one-way
-// delay, J the extra delay drawn from 0..J (reordering).
+// delay, J the extra delay drawn from 0..J (reordering). --trace writes one
+// line per DATA or ACK: microseconds, direction (> to the client, < to the
+// server), opcode, block and the copies that went on.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
   int listenPort = 0;
   fwl::sim::Impairment impairment;
   unsigned long long seed = 1;
+  std::string trace;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i];
     const char* value = argv[i + 1];
@@ -29,6 +32,7 @@ int main(int argc, char** argv) {
     if (name == "--delay-us") impairment.delayUs = std::atoll(value);
     if (name == "--jitter-us") impairment.jitterUs = std::atoll(value);
     if (name == "--seed") seed = std::strtoull(value, nullptr, 10);
+    if (name == "--trace") trace = value;
   }
   if (serverPort <= 0 || serverPort > 65535 || listenPort < 0 || listenPort > 65535) {
     std::fprintf(stderr,
@@ -48,6 +52,16 @@ int main(int argc, char** argv) {
   relay.SetImpairment(fwl::sim::RelayDirection::kToServer, impairment);
   relay.SetImpairment(fwl::sim::RelayDirection::kToClient, impairment);
   relay.SetSeed(seed);
+  FILE* traceFile = trace.empty() ? nullptr : std::fopen(trace.c_str(), "w");
+  if (traceFile) {
+    relay.SetObserver([traceFile](const fwl::sim::RelayDatagram& d,
+                                  const fwl::sim::RelayVerdict& v, int64_t nowNs) {
+      if (d.opcode != 3 && d.opcode != 4) return;
+      std::fprintf(traceFile, "%lld %c %d %d %d\n", static_cast<long long>(nowNs / 1000),
+                   d.direction == fwl::sim::RelayDirection::kToClient ? '>' : '<', d.opcode,
+                   d.block, v.copies);
+    });
+  }
   if (!relay.Start(static_cast<uint16_t>(serverPort), static_cast<uint16_t>(listenPort))) {
     std::fprintf(stderr, "cannot listen on 127.0.0.1:%d\n", listenPort);
     return 1;
@@ -64,5 +78,6 @@ int main(int argc, char** argv) {
       static_cast<long long>(counts.dataFromServer), static_cast<long long>(counts.acksFromClient),
       static_cast<long long>(counts.dropped), static_cast<long long>(counts.duplicated),
       counts.MostCopies());
+  if (traceFile) std::fclose(traceFile);
   return 0;
 }

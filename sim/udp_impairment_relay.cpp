@@ -245,8 +245,9 @@ void UdpImpairmentRelay::Handle(const char* data, int64_t size, Leg* leg, bool f
   const uint16_t port = fromServer                                     ? leg->clientPort
                         : datagram.opcode == 1 || datagram.opcode == 2 ? serverPort_
                                                                        : leg->transferPort;
-  if (port == 0) return;  // the server has not answered yet
   const int64_t now = NowNs();
+  if (observer_) observer_(datagram, verdict, now);
+  if (port == 0) return;  // the server has not answered yet
   for (int copy = 0; copy < verdict.copies; ++copy) {
     int64_t delayUs = impairment.delayUs + verdict.extraDelayUs;
     if (impairment.jitterUs > 0) delayUs += static_cast<int64_t>(Draw() * impairment.jitterUs);

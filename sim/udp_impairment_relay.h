@@ -48,6 +48,10 @@ struct RelayVerdict {
 // Runs on the relay's thread: it must not block, and shares only what it
 // guards itself.
 using RelayRule = std::function<RelayVerdict(const RelayDatagram&)>;
+// Sees every datagram with its verdict and the relay's clock (ns), on the
+// relay's thread, for traces.
+using RelayObserver =
+    std::function<void(const RelayDatagram&, const RelayVerdict&, int64_t nowNs)>;
 
 // What crossed the relay so far.
 struct RelayCounts {
@@ -72,6 +76,7 @@ class UdpImpairmentRelay {
   void SetImpairment(RelayDirection direction, const Impairment& impairment);
   void SetSeed(uint64_t seed) { seed_ = seed; }
   void SetRule(RelayRule rule) { rule_ = std::move(rule); }
+  void SetObserver(RelayObserver observer) { observer_ = std::move(observer); }
   void SetImpairRequests(bool impair) { impairRequests_ = impair; }
 
   // Listens on 127.0.0.1:`listenPort` (0: any free port) and relays to the
@@ -114,6 +119,7 @@ class UdpImpairmentRelay {
   uint64_t seed_ = 1;
   uint64_t state_ = 1;
   RelayRule rule_;
+  RelayObserver observer_;
   bool impairRequests_ = false;
   std::vector<std::unique_ptr<Leg>> legs_;
   std::vector<Pending> queue_;  // a heap on (due, sequence)
