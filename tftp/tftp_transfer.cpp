@@ -26,6 +26,9 @@ constexpr int kSpinHoldoffBlocks = 16;
 constexpr int kMaxSpinMisses = 8;
 // The longest one socket notification keeps the thread.
 constexpr int kMaxBusyMs = 10;
+// An ACK after at least this much silence of ours (and eight round trips)
+// is the client's own resend, not an answer.
+constexpr qint64 kClientTimerMinUs = 40000;
 
 // Progress and completion texts are printf texts: exact halves round as the
 // C library rounds them (12.5 -> "12"), which QString::asprintf does not.
@@ -306,6 +309,7 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
     retryCount_ = 0;
     const qint64 now = NowUs();
     lastHeardUs_ = now;
+    NoteClientTimer(now);
     const qint64 highest = window_.HighestSent();
     const tftp::SendWindow::Action action = window_.OnAck(*block);
     if (action.duplicate) {
@@ -420,7 +424,26 @@ void TftpTransfer::NoteSend(qint64 first, qint64 last) {
   ArmTimer();
 }
 
-qint64 TftpTransfer::RetransmitDueUs() const { return lastSendUs_ + rtt_.TimeoutUs(); }
+void TftpTransfer::NoteClientTimer(qint64 now) {
+  // The client answers our packets within a round trip or two; an ACK after
+  // a long silence of ours came from its own timer.
+  if (!rtt_.Adaptive() || !rtt_.HasSample()) return;
+  const qint64 quietUs = now - lastSendUs_;
+  if (quietUs < qMax(kClientTimerMinUs, 8 * rtt_.SmoothedUs())) return;
+  clientResendUs_ = qMin(quietUs, rtt_.CeilingUs());
+}
+
+qint64 TftpTransfer::RetransmitDueUs() const {
+  qint64 waitUs = rtt_.TimeoutUs();
+  // A copy went out already and drew no answer: with a client that resends
+  // its ACK by itself, its ACK was lost, and more copies would only restart
+  // its timer. Wait for its resend, with half its interval and a time-out
+  // to spare for a busy computer.
+  if (rtt_.Adaptive() && clientResendUs_ > 0 && rtt_.Backoffs() > 0) {
+    waitUs = qMin(qMax(waitUs, clientResendUs_ * 3 / 2 + rtt_.EstimateUs()), rtt_.CeilingUs());
+  }
+  return lastSendUs_ + waitUs;
+}
 
 qint64 TftpTransfer::GiveUpAtUs() const {
   // As long as the fixed timer would have waited: one interval for the

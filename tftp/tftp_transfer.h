@@ -87,6 +87,8 @@ class TftpTransfer : public QObject {
   // When the retransmission timer is due (and, adaptive, when the client is
   // given up), in microseconds of the transfer's clock.
   qint64 RetransmitDueUs() const;
+  // Learns the client's own resend interval from an ACK arriving `now`.
+  void NoteClientTimer(qint64 now);
   qint64 GiveUpAtUs() const;
   void OnAdaptiveTimer();
   void HandleDatagram(const QByteArray& datagram);
@@ -140,6 +142,10 @@ class TftpTransfer : public QObject {
   tftp::RttEstimator rtt_{3000, true};
   qint64 lastSendUs_ = 0;   // last send of any packet
   qint64 lastHeardUs_ = 0;  // last ACK from the client (or the first send)
+  // How long the client stays quiet before its own timer resends its ACK,
+  // once seen (0: not seen). Such a client (busybox) ignores a block it
+  // has already, so after one copy in vain only its own resend helps.
+  qint64 clientResendUs_ = 0;
   qint64 timerDueUs_ = 0;   // when the running timer fires
   // The round trip being measured: the highest packet sent (0: the OACK),
   // when it went out, and whether it went out only once (Karn).

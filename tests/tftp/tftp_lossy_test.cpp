@@ -70,6 +70,24 @@ TEST_F(TftpLossyTest, ALostDataOrAckIsResentWithinMillisecondsByEveryClient) {
   EXPECT_EQ(CountEvents(kTftpEventClientLost), 0);
 }
 
+TEST_F(TftpLossyTest, AClientThatResendsItsOwnAcksGetsOneCopyPerLostAck) {
+  // busybox ignores a block it has already and resends its ACK on its own
+  // timer, restarted by every packet it gets. Once a lost ACK has shown that
+  // timer, a later lost ACK costs one copy, not a doubling series of them.
+  Put("acks.bin", RandomBytes(150 * 1468 + 5, 36));
+  StartServer();
+  std::map<int, int> seen;  // relay thread only
+  StartRelay([&](const RelayDatagram& d) {
+    const bool lose = d.direction == RelayDirection::kToServer && d.opcode == 4 &&
+                      (d.block == 20 || d.block == 60 || d.block == 100 || d.block == 140);
+    return lose && ++seen[d.block] == 1 ? RelayVerdict{0, 0} : RelayVerdict{};
+  });
+  FetchIntact("busybox", "acks.bin", 1468);
+  const sim::RelayCounts counts = relay_.Counts();
+  for (int block : {60, 100, 140}) EXPECT_LE(counts.dataCopies.at(block), 2) << block;
+  EXPECT_EQ(CountEvents(kTftpEventClientLost), 0);
+}
+
 TEST_F(TftpLossyTest, DuplicatedAndReorderedDatagramsMakeNoStorm) {
   const qsizetype size = 200 * 1024 + 3;
   Put("dup.bin", RandomBytes(size, 32));
