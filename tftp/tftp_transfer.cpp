@@ -92,6 +92,10 @@ TftpTransfer::TftpTransfer(TftpServer* server, int id, TftpDatagramSocket* socke
   timer_->setSingleShot(true);
   timer_->setTimerType(Qt::PreciseTimer);
   connect(timer_, &QTimer::timeout, this, &TftpTransfer::OnTimer);
+  paceTimer_ = new QTimer(this);
+  paceTimer_->setSingleShot(true);
+  paceTimer_->setTimerType(Qt::PreciseTimer);
+  connect(paceTimer_, &QTimer::timeout, this, &TftpTransfer::OnPaceTimer);
   connect(socket_, &TftpDatagramSocket::readyRead, this, &TftpTransfer::OnReadyRead);
   receiveBuffer_.resize(kReceiveSize);
 }
@@ -224,6 +228,7 @@ bool TftpTransfer::SendBlocks(qint64 first, qint64 last) {
                                       payloadSizes_.data(), count, client_, clientPort_);
   if (sent > 0) dataPacketsSent_ += sent;
   if (sent > 0) {
+    highestOut_ = qMax(highestOut_, first + sent - 1);
     if (first + sent - 1 >= window_.LastBlock()) lastBlockOut_ = true;
     ReportProgress(static_cast<qint64>(blockSize_) * (first + sent - 2));
   }
@@ -310,7 +315,7 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
     const qint64 now = NowUs();
     lastHeardUs_ = now;
     NoteClientTimer(now);
-    const qint64 highest = window_.HighestSent();
+    const qint64 highest = highestOut_;
     const tftp::SendWindow::Action action = window_.OnAck(*block);
     if (action.duplicate) {
       // A duplicated or late ACK, or one answering a copy the timer already
@@ -318,9 +323,16 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
       // Only when no copy went out within the estimate is the client (whose
       // own timer resent its ACK) more likely to miss the block.
       const BlockSends* next = SendsOf(action.first);
-      const qint64 lastCopyUs =
-          action.step == tftp::SendWindow::Step::kSendBlocks && next ? next->lastUs : lastSendUs_;
-      if (now - lastCopyUs < rtt_.EstimateUs()) return;
+      const bool blocks = action.step == tftp::SendWindow::Step::kSendBlocks;
+      const qint64 lastCopyUs = blocks && next ? next->lastUs : lastSendUs_;
+      // With a window, the client that misses a block acknowledges the one
+      // before it again: a gap, when the missed block went out only once and
+      // long enough ago to have arrived (a copy the network made of the ACK
+      // itself comes while the window it released is still leaving).
+      const bool windowGap = blocks && windowSize_ > 1 && next && next->copies == 1 &&
+                             now - lastCopyUs >= rtt_.SmoothedUs() / 2;
+      if (!windowGap && now - lastCopyUs < rtt_.EstimateUs()) return;
+      if (blocks) NoteGap();
       Act(action);
       return;
     }
@@ -332,7 +344,15 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
     // The client is answering again: the next packet waits the estimate,
     // not the doubled time-out of the one before.
     rtt_.ResetBackoff();
-    Act(ShowsGap(action, highest, now) ? action : OnlyNewBlocks(action, highest));
+    if (action.step != tftp::SendWindow::Step::kSendBlocks || action.first > highest) {
+      pacer_.OnAllAcknowledged(window_.Acknowledged());
+      Act(action);
+    } else if (ShowsGap(action, highest, now)) {
+      NoteGap();
+      Act(action);
+    } else {
+      Act(OnlyNewBlocks(action, highest));
+    }
     return;
   }
   if (tftp::IsError(datagram)) {
@@ -366,10 +386,20 @@ bool TftpTransfer::ShowsGap(const tftp::SendWindow::Action& action, qint64 highe
 }
 
 tftp::SendWindow::Action TftpTransfer::OnlyNewBlocks(tftp::SendWindow::Action action,
-                                                     qint64 highest) {
-  // The client may still receive what is out: only the window's new blocks go.
-  action.first = highest + 1;
-  if (action.first > action.last) action.step = tftp::SendWindow::Step::kNothing;
+                                                     qint64 highest) const {
+  // The client may still receive what is out: only the window's new blocks
+  // go, after those still waiting for the pacing timer (a resend under way).
+  const bool pacing = paceNext_ <= paceLast_;
+  action.first = pacing ? qMax(action.first, paceNext_) : highest + 1;
+  if (action.first > action.last) {
+    // Nothing new in the window; what waits for the pacer keeps waiting.
+    if (pacing) {
+      action.first = paceNext_;
+      action.last = paceLast_;
+    } else {
+      action.step = tftp::SendWindow::Step::kNothing;
+    }
+  }
   return action;
 }
 
@@ -381,13 +411,45 @@ void TftpTransfer::Act(const tftp::SendWindow::Action& action) {
       SendOack(true);
       return;
     case tftp::SendWindow::Step::kSendBlocks:
-      SendBlocks(action.first, action.last);
+      SendPaced(action.first, action.last);
       return;
     case tftp::SendWindow::Step::kComplete:
       ReportCompletion();
       End();
       return;
   }
+}
+
+void TftpTransfer::NoteGap() {
+  if (windowSize_ > 1) pacer_.OnGap(window_.Acknowledged(), highestOut_, rtt_.SmoothedUs());
+}
+
+void TftpTransfer::SendPaced(qint64 first, qint64 last) {
+  paceTimer_->stop();
+  paceNext_ = first;
+  paceLast_ = last;
+  OnPaceTimer();
+}
+
+void TftpTransfer::OnPaceTimer() {
+  if (ended_ || paceNext_ > paceLast_) return;
+  // The timer counts whole milliseconds: below that, a few blocks go
+  // together each millisecond.
+  const qint64 intervalUs = pacer_.IntervalUs();
+  const qint64 waiting = paceLast_ - paceNext_ + 1;
+  qint64 burst = waiting;
+  qint64 waitMs = 0;
+  if (intervalUs > 0) {
+    burst = qBound<qint64>(1, 1000 / intervalUs, waiting);
+    waitMs = qMax<qint64>(1, (intervalUs * burst + 500) / 1000);
+  }
+  const qint64 from = paceNext_;
+  paceNext_ += burst;
+  if (!SendBlocks(from, from + burst - 1)) {
+    paceNext_ = paceLast_ + 1;  // the retransmission timer resends
+    return;
+  }
+  if (paceNext_ <= paceLast_) paceTimer_->start(static_cast<int>(waitMs));
 }
 
 void TftpTransfer::ReportCompletion() {
@@ -487,6 +549,7 @@ void TftpTransfer::OnTimer() {
     return;
   }
   rtt_.Backoff();  // the estimate still guards against duplicate ACKs
+  NoteGap();
   Act(window_.OnTimeout());
 }
 
@@ -509,6 +572,7 @@ void TftpTransfer::OnAdaptiveTimer() {
   Log(QString("Sending retry (%1) for file %2.").arg(retryCount_ + 1).arg(filePath_));
   ++retryCount_;
   rtt_.Backoff();
+  NoteGap();
   const tftp::SendWindow::Action action = window_.OnTimeout();
   Act(action);
   // A resend that could not go out still waits its (doubled) time-out.
@@ -531,6 +595,7 @@ void TftpTransfer::End() {
   if (ended_) return;
   ended_ = true;
   timer_->stop();
+  paceTimer_->stop();
   if (!completed_ && sending_) {
     if (!clientBrokeOff_ && EveryBlockArrived()) {
       // Only the closing ACK is missing.

@@ -15,6 +15,7 @@
 #include "tftp/tftp_block_source.h"
 #include "tftp/tftp_datagram_socket.h"
 #include "tftp/tftp_rtt_estimator.h"
+#include "tftp/tftp_send_pacer.h"
 #include "tftp/tftp_send_window.h"
 
 class QTimer;
@@ -96,12 +97,19 @@ class TftpTransfer : public QObject {
   // For a fresh ACK that stops short of the highest block sent: whether it
   // shows that the client missed the block after it.
   bool ShowsGap(const tftp::SendWindow::Action& action, qint64 highest, qint64 now) const;
-  static tftp::SendWindow::Action OnlyNewBlocks(tftp::SendWindow::Action action, qint64 highest);
+  tftp::SendWindow::Action OnlyNewBlocks(tftp::SendWindow::Action action, qint64 highest) const;
   bool PrepareData();
   void SendOack(bool resend);
   // Sends blocks first..last (one window). False when one could not be
   // sent (the timer resends) or the file changed (the transfer has ended).
   bool SendBlocks(qint64 first, qint64 last);
+  // Sends blocks first..last at the pacer's pace: at once while it says back
+  // to back, else a few at a time, the rest from the pacing timer. Replaces
+  // any blocks still waiting for it.
+  void SendPaced(qint64 first, qint64 last);
+  void OnPaceTimer();
+  // A window that arrived short or scrambled slows the next ones down.
+  void NoteGap();
   void SendError(int code, const QString& message);
   void ReportCompletion();
   void ReportProgress(qint64 offset);
@@ -136,6 +144,11 @@ class TftpTransfer : public QObject {
   int spinHoldoff_ = 0;          // ACKs still to go before waiting for one again
   int spinMisses_ = 0;           // waits in a row that ended without an ACK
   int retryCount_ = 0;
+  tftp::SendPacer pacer_;
+  QTimer* paceTimer_;
+  qint64 highestOut_ = 0;  // highest block actually sent
+  qint64 paceNext_ = 1;    // blocks paceNext_..paceLast_ wait for the pacing timer
+  qint64 paceLast_ = 0;
   QElapsedTimer started_;
   QElapsedTimer lastSend_;
   bool adaptive_ = true;

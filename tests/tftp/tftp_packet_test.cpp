@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tftp/tftp_rtt_estimator.h"
+#include "tftp/tftp_send_pacer.h"
 #include "tftp/tftp_send_window.h"
 
 namespace fwl::tftp {
@@ -266,6 +267,34 @@ TEST(TftpRttEstimatorTest, FixedTimerWaitsTheIntervalButStillMeasures) {
   EXPECT_EQ(fixed.TimeoutUs(), 3000000);
   // The measured value guards against duplicate ACKs in both modes.
   EXPECT_EQ(fixed.EstimateUs(), 2 * (1000 + RttEstimator::kFloorUs));
+}
+
+
+// The windowed pace: back to back until a gap, then one block per round
+// trip, once per flight; whole windows after that flight speed it up again.
+TEST(TftpSendPacerTest, SlowsOncePerFlightAndRecoversToBackToBack) {
+  SendPacer pacer;
+  EXPECT_EQ(pacer.IntervalUs(), 0);
+  pacer.OnAllAcknowledged(16);  // a clean link stays back to back
+  EXPECT_EQ(pacer.IntervalUs(), 0);
+
+  pacer.OnGap(20, 36, 4000);
+  EXPECT_EQ(pacer.IntervalUs(), 4000);
+  // The same flight's further gaps and its early ACKs change nothing.
+  pacer.OnGap(24, 36, 9000);
+  pacer.OnAllAcknowledged(30);
+  EXPECT_EQ(pacer.IntervalUs(), 4000);
+
+  pacer.OnAllAcknowledged(36);
+  EXPECT_EQ(pacer.IntervalUs(), 3000);
+  for (int64_t acked = 52; pacer.IntervalUs() > 0 && acked < 2000; acked += 16) {
+    pacer.OnAllAcknowledged(acked);
+  }
+  EXPECT_EQ(pacer.IntervalUs(), 0);
+
+  // A round trip below a millisecond still spaces the blocks a millisecond.
+  pacer.OnGap(3000, 3016, 200);
+  EXPECT_EQ(pacer.IntervalUs(), SendPacer::kFirstIntervalUs);
 }
 
 }  // namespace
