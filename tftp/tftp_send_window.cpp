@@ -49,4 +49,12 @@ SendWindow::Action SendWindow::OnTimeout() const {
   return {Step::kSendBlocks, acked_ + 1, std::min(acked_ + window_, lastBlock_)};
 }
 
+SendWindow::Action SendWindow::OnRepeatedTimeout() {
+  Action action = OnTimeout();
+  if (action.step != Step::kSendBlocks) return action;
+  action.last = std::min(acked_ + window_ + 1, lastBlock_);
+  sent_ = std::max(sent_, action.last);
+  return action;
+}
+
 }  // namespace fwl::tftp

@@ -38,6 +38,11 @@ class SendWindow {
   // What a retransmission time-out resends: the OACK while it is
   // unacknowledged, else the window after the last acknowledged block.
   Action OnTimeout() const;
+  // A repeated time-out: the window as OnTimeout() and one block past it.
+  // A client that has the whole window and lost its ACK may never answer
+  // a window it already has again; the next block is news to it, and a
+  // client that misses an earlier block says so. Counted as sent.
+  Action OnRepeatedTimeout();
 
   bool Completed() const { return completed_; }
   // Highest block the client has acknowledged (0: none yet; -1 while the

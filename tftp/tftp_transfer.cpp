@@ -340,6 +340,14 @@ void TftpTransfer::HandleDatagram(const QByteArray& datagram) {
     // a resend the ACK may answer either copy and measures nothing (Karn).
     if (window_.Acknowledged() == sampleBlock_ && sampleValid_) {
       rtt_.AddSample(now - sampleSentUs_);
+    } else if (!rtt_.HasSample()) {
+      // A lost OACK, then windows that keep arriving scrambled: every ACK
+      // answers a block sent twice, and without a first measure each
+      // resend would wait the initial second. The last copy of the block
+      // acknowledged gives a first one; if the ACK answered an earlier copy
+      // it is short, which the 10 ms in the time-out covers.
+      const BlockSends* acked = SendsOf(window_.Acknowledged());
+      if (acked) rtt_.AddSample(now - acked->lastUs);
     }
     // The client is answering again: the next packet waits the estimate,
     // not the doubled time-out of the one before.
@@ -550,7 +558,12 @@ void TftpTransfer::OnTimer() {
   }
   rtt_.Backoff();  // the estimate still guards against duplicate ACKs
   NoteGap();
-  Act(window_.OnTimeout());
+  Act(TimeoutResend());
+}
+
+tftp::SendWindow::Action TftpTransfer::TimeoutResend() {
+  // The second time-out in a row with a window looks one block past it.
+  return windowSize_ > 1 && retryCount_ >= 2 ? window_.OnRepeatedTimeout() : window_.OnTimeout();
 }
 
 void TftpTransfer::OnAdaptiveTimer() {
@@ -573,8 +586,7 @@ void TftpTransfer::OnAdaptiveTimer() {
   ++retryCount_;
   rtt_.Backoff();
   NoteGap();
-  const tftp::SendWindow::Action action = window_.OnTimeout();
-  Act(action);
+  Act(TimeoutResend());
   // A resend that could not go out still waits its (doubled) time-out.
   if (!ended_ && !timer_->isActive()) ArmTimer();
 }

@@ -92,6 +92,8 @@ class TftpTransfer : public QObject {
   void NoteClientTimer(qint64 now);
   qint64 GiveUpAtUs() const;
   void OnAdaptiveTimer();
+  // What a time-out resends (see SendWindow::OnRepeatedTimeout).
+  tftp::SendWindow::Action TimeoutResend();
   void HandleDatagram(const QByteArray& datagram);
   void Act(const tftp::SendWindow::Action& action);
   // For a fresh ACK that stops short of the highest block sent: whether it

@@ -17,12 +17,14 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-void CheckAction(const SendWindow& w, const SendWindow::Action& a, int window) {
+// `extra`: blocks a repeated time-out may send past the window.
+void CheckAction(const SendWindow& w, const SendWindow::Action& a, int window, int extra = 0) {
   if (a.step != SendWindow::Step::kSendBlocks) return;
   Check(a.first >= 1);
   Check(a.first <= a.last);
   Check(a.last <= w.LastBlock());
-  Check(a.last - a.first + 1 <= window);
+  Check(a.last - a.first + 1 <= window + extra);
+  Check(a.last <= w.HighestSent());
 }
 
 }  // namespace
@@ -66,7 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t hi = static_cast<uint8_t>(rest[i]);
     const uint8_t lo = static_cast<uint8_t>(rest[i + 1]);
     SendWindow::Action a;
-    if (hi == 0xFF && lo >= 0xF0) {
+    int extra = 0;
+    if (hi == 0xFF && lo >= 0xF8) {
+      a = w.OnRepeatedTimeout();
+      extra = 1;
+    } else if (hi == 0xFF && lo >= 0xF0) {
       a = w.OnTimeout();
     } else {
       const bool wasComplete = w.Completed();
@@ -76,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(w.LastBlockSent());
       }
     }
-    CheckAction(w, a, n.windowSize);
+    CheckAction(w, a, n.windowSize, extra);
     Check(w.HighestSent() >= highest);  // never goes back
     highest = w.HighestSent();
     if (w.Completed()) Check(w.OnAck(0).step == SendWindow::Step::kNothing);

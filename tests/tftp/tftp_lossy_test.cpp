@@ -147,6 +147,21 @@ TEST_F(TftpLossyTest, AWindowedClientOnAScramblingLinkGetsNoStorm) {
   EXPECT_EQ(CountEvents(kTftpEventClientLost), 0);
 }
 
+TEST_F(TftpLossyTest, AWindowWhoseAckIsLostTwiceStillEnds) {
+  // atftp answers a window it already has once, then never again: with
+  // the window's ACK and that answer both lost, only a block past the
+  // window is news to it.
+  Put("twice.bin", RandomBytes(100 * 1468 + 9, 37));
+  StartServer();
+  std::map<int, int> seen;  // relay thread only
+  StartRelay([&](const RelayDatagram& d) {
+    const bool ack48 = d.direction == RelayDirection::kToServer && d.opcode == 4 && d.block == 48;
+    return ack48 && ++seen[d.block] <= 2 ? RelayVerdict{0, 0} : RelayVerdict{};
+  });
+  FetchIntact("atftp", "twice.bin", 1468, 16);
+  EXPECT_EQ(CountEvents(kTftpEventClientLost), 0);
+}
+
 TEST_F(TftpLossyTest, ASlowButSteadyClientIsNeitherFloodedNorDropped) {
   // Seven blocks at 1468; every ACK is 400 ms late.
   Put("slow.bin", RandomBytes(7 * 1468 - 100, 33));

@@ -270,6 +270,27 @@ TEST(TftpRttEstimatorTest, FixedTimerWaitsTheIntervalButStillMeasures) {
 }
 
 
+// A repeated time-out resends the window and one block past it, which then
+// counts as sent: its ACK moves the window on.
+TEST(TftpSendWindowTest, RepeatedTimeoutLooksOneBlockPastTheWindow) {
+  SendWindow w;
+  w.Reset(40, 8, false);
+  w.Begin();                                    // 1..8
+  SendWindow::Action a = w.OnAck(8);            // 9..16
+  EXPECT_EQ(w.OnTimeout().last, 16);
+  a = w.OnRepeatedTimeout();
+  EXPECT_EQ(a.first, 9);
+  EXPECT_EQ(a.last, 17);
+  a = w.OnAck(17);
+  EXPECT_FALSE(a.duplicate);
+  EXPECT_EQ(w.Acknowledged(), 17);
+  EXPECT_EQ(a.first, 18);
+  // Never past the last block.
+  w.OnAck(25);
+  w.OnAck(33);
+  EXPECT_EQ(w.OnRepeatedTimeout().last, 40);
+}
+
 // The windowed pace: back to back until a gap, then one block per round
 // trip, once per flight; whole windows after that flight speed it up again.
 TEST(TftpSendPacerTest, SlowsOncePerFlightAndRecoversToBackToBack) {
