@@ -11,7 +11,10 @@
 #   rtt20   20 ms round trip
 # Clients: curl and busybox (lock-step, blksize 1468), atftp (blksize 1468,
 # windowsize 16). Prints seconds, tftpd-hpa's time over ours, our time over
-# our own on the clean link, and DATA packets sent per block needed.
+# our own on the clean link, DATA packets sent per block of the file, and
+# DATA sent per DATA needed: the relay counts as not needed every copy of a
+# block the client already held (as a client that keeps only blocks in
+# order), so what losses and reordering made necessary is needed.
 #   bench/tftp_lossy.sh [MIB] [SEED]     (file size, default 2 MiB; seed 7)
 # LINKS="clean loss1" and CLIENTS="curl" pick cases (default: all; the
 # ours/clean column needs the clean link).
@@ -94,23 +97,25 @@ run() {
     echo "$(calc "$end - $start") corrupt"
     return
   fi
-  echo "$(calc "$end - $start") $(awk '/data_from_server/ {print $2}' "$work/relay.out")"
+  echo "$(calc "$end - $start") $(awk '/data_from_server/ {print $2}' "$work/relay.out") $(awk '/data_unneeded/ {print $2}' "$work/relay.out")"
 }
 
 echo "$mib MiB at blksize 1468 ($blocks blocks), seed $seed, one run per case"
-printf "%-7s %-8s %10s %10s %8s %10s %12s %12s\n" link client tftpd-hpa "fwload" "hpa/ours" \
-  "ours/clean" "DATA/blocks" "(tftpd-hpa)"
+printf "%-7s %-8s %10s %10s %8s %10s %12s %12s %12s %12s\n" link client tftpd-hpa "fwload" \
+  "hpa/ours" "ours/clean" "DATA/blocks" "DATA/needed" "(hpa)blocks" "(hpa)needed"
 declare -A clean_time
+share() { [ "$2" = corrupt ] || [ -z "$2" ] && { echo "-"; return; }; calc "$2 / $1"; }
 for link in ${LINKS:-clean loss1 mixed rtt20}; do
   for client in ${CLIENTS:-curl busybox atftp}; do
-    read -r h hdata <<< "$(run "$link" "$client" "$hpa_port")"
-    read -r o odata <<< "$(run "$link" "$client" "$ours_port")"
+    read -r h hdata hunneeded <<< "$(run "$link" "$client" "$hpa_port")"
+    read -r o odata ounneeded <<< "$(run "$link" "$client" "$ours_port")"
     [ "$link" = clean ] && clean_time[$client]=$o
     ratio=$(awk "BEGIN { printf \"%.1f\", $h / $o }")
     [ "$hdata" = corrupt ] && ratio="corrupt"
     [ "$odata" = corrupt ] && { echo "fwload tftpd: corrupt transfer ($link, $client)" >&2; exit 1; }
-    hshare="-"; [ "$hdata" != corrupt ] && hshare=$(calc "$hdata / $blocks")
-    printf "%-7s %-8s %10.2f %10.2f %8s %10.2f %12.3f %12s\n" "$link" "$client" "$h" "$o" \
-      "$ratio" "$(calc "$o / ${clean_time[$client]:-0}")" "$(calc "$odata / $blocks")" "$hshare"
+    hneeded="-"; [ "$hdata" != corrupt ] && hneeded=$(calc "$hdata / ($hdata - $hunneeded)")
+    printf "%-7s %-8s %10.2f %10.2f %8s %10.2f %12.3f %12.3f %12s %12s\n" "$link" "$client" "$h" \
+      "$o" "$ratio" "$(calc "$o / ${clean_time[$client]:-0}")" "$(calc "$odata / $blocks")" \
+      "$(calc "$odata / ($odata - $ounneeded)")" "$(share "$blocks" "$hdata")" "$hneeded"
   done
 done

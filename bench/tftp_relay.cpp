@@ -73,9 +73,10 @@ int main(int argc, char** argv) {
   relay.Stop();
   const fwl::sim::RelayCounts counts = relay.Counts();
   std::printf(
-      "data_from_server %lld\nacks_from_client %lld\ndropped %lld\nduplicated %lld\n"
-      "most_copies %d\n",
-      static_cast<long long>(counts.dataFromServer), static_cast<long long>(counts.acksFromClient),
+      "data_from_server %lld\ndata_unneeded %lld\nacks_from_client %lld\ndropped %lld\n"
+      "duplicated %lld\nmost_copies %d\n",
+      static_cast<long long>(counts.dataFromServer), static_cast<long long>(counts.dataUnneeded),
+      static_cast<long long>(counts.acksFromClient),
       static_cast<long long>(counts.dropped), static_cast<long long>(counts.duplicated),
       counts.MostCopies());
   if (traceFile) std::fclose(traceFile);

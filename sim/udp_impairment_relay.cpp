@@ -68,7 +68,18 @@ struct UdpImpairmentRelay::Leg {
   uint16_t transferPort = 0;
   int sentToServer = 0;
   int sentToClient = 0;
+  uint16_t clientHolds = 0;  // last block delivered in order
 };
+
+namespace {
+
+// True for a DATA copy of a block the client already holds.
+bool HeldAlready(uint16_t holds, int block) {
+  const uint16_t behind = static_cast<uint16_t>(holds - static_cast<uint16_t>(block));
+  return behind < 0x8000;
+}
+
+}  // namespace
 
 UdpImpairmentRelay::UdpImpairmentRelay() = default;
 UdpImpairmentRelay::~UdpImpairmentRelay() { Stop(); }
@@ -235,6 +246,10 @@ void UdpImpairmentRelay::Handle(const char* data, int64_t size, Leg* leg, bool f
     if (fromServer && opcode == 3) {
       ++counts_.dataFromServer;
       ++counts_.dataCopies[datagram.block];
+      // A lost copy is judged now; one that goes on when it arrives.
+      if (verdict.copies == 0 && HeldAlready(leg->clientHolds, datagram.block)) {
+        ++counts_.dataUnneeded;
+      }
     }
     if (!fromServer && opcode == 4) ++counts_.acksFromClient;
     if (verdict.copies == 0) ++counts_.dropped;
@@ -251,13 +266,14 @@ void UdpImpairmentRelay::Handle(const char* data, int64_t size, Leg* leg, bool f
   for (int copy = 0; copy < verdict.copies; ++copy) {
     int64_t delayUs = impairment.delayUs + verdict.extraDelayUs;
     if (impairment.jitterUs > 0) delayUs += static_cast<int64_t>(Draw() * impairment.jitterUs);
-    Schedule(fd, ip, port, data, size, now + delayUs * 1000);
+    Schedule(fd, ip, port, data, size, now + delayUs * 1000, copy > 0);
   }
 }
 
 void UdpImpairmentRelay::Schedule(int fd, uint32_t ip, uint16_t port, const char* data,
-                                  int64_t size, int64_t atNs) {
-  queue_.push_back(Pending{atNs, sequence_++, fd, ip, port, std::vector<char>(data, data + size)});
+                                  int64_t size, int64_t atNs, bool duplicate) {
+  queue_.push_back(
+      Pending{atNs, sequence_++, fd, ip, port, std::vector<char>(data, data + size), duplicate});
   std::push_heap(queue_.begin(), queue_.end());
 }
 
@@ -269,10 +285,32 @@ void UdpImpairmentRelay::SendDue(int64_t nowNs) {
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = htonl(pending.ip);
     to.sin_port = htons(pending.port);
+    NoteDelivery(pending);
     // A full buffer loses the datagram, as a congested link would.
     sendto(pending.fd, pending.data.data(), pending.data.size(), MSG_DONTWAIT,
            reinterpret_cast<const sockaddr*>(&to), sizeof to);
     queue_.pop_back();
+  }
+}
+
+void UdpImpairmentRelay::NoteDelivery(const Pending& pending) {
+  if (pending.data.size() < 4 || pending.data[1] != 3) return;
+  for (const auto& leg : legs_) {
+    if (leg->toClient != pending.fd) continue;
+    const int block = (static_cast<unsigned char>(pending.data[2]) << 8) |
+                      static_cast<unsigned char>(pending.data[3]);
+    // A copy the relay made itself is the network's doing, not a send.
+    bool unneeded = false;
+    if (block == static_cast<uint16_t>(leg->clientHolds + 1)) {
+      leg->clientHolds = static_cast<uint16_t>(block);
+    } else if (HeldAlready(leg->clientHolds, block)) {
+      unneeded = !pending.duplicate;
+    }
+    if (unneeded) {
+      std::lock_guard<std::mutex> lock(countsMutex_);
+      ++counts_.dataUnneeded;
+    }
+    return;
   }
 }
 

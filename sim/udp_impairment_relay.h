@@ -56,6 +56,10 @@ using RelayObserver =
 // What crossed the relay so far.
 struct RelayCounts {
   int64_t dataFromServer = 0;  // DATA packets the server sent (before any loss)
+  // Of those, copies of a block the client held already, counting what it
+  // holds as a client that keeps only blocks in order would: the sends no
+  // loss or reordering made necessary.
+  int64_t dataUnneeded = 0;
   int64_t acksFromClient = 0;  // ACK packets the clients sent
   int64_t dropped = 0;
   int64_t duplicated = 0;
@@ -98,6 +102,7 @@ class UdpImpairmentRelay {
     uint32_t ip;
     uint16_t port;
     std::vector<char> data;
+    bool duplicate = false;  // a copy the relay made, not one the sender sent
     // Earliest first, in arrival order among equals: a heap's "less" is "later".
     bool operator<(const Pending& other) const {
       return dueNs != other.dueNs ? dueNs > other.dueNs : sequence > other.sequence;
@@ -106,7 +111,10 @@ class UdpImpairmentRelay {
   void Run();
   void Receive(int fd, Leg* leg);
   void Handle(const char* data, int64_t size, Leg* leg, bool fromServer, uint16_t fromPort);
-  void Schedule(int fd, uint32_t ip, uint16_t port, const char* data, int64_t size, int64_t atNs);
+  void Schedule(int fd, uint32_t ip, uint16_t port, const char* data, int64_t size, int64_t atNs,
+                bool duplicate = false);
+  // Judges a DATA copy as it reaches the client (RelayCounts::dataUnneeded).
+  void NoteDelivery(const Pending& pending);
   void SendDue(int64_t nowNs);
   double Draw();
 

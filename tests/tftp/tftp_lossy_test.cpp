@@ -143,7 +143,11 @@ TEST_F(TftpLossyTest, AWindowedClientOnAScramblingLinkGetsNoStorm) {
   ASSERT_TRUE(relay_.Start(port_));
   FetchIntact("atftp", "scrambled.bin", 1468, 16);
   const int blocks = static_cast<int>(size / 1468 + 1);
-  EXPECT_LE(relay_.Counts().dataFromServer, blocks * 2);
+  const sim::RelayCounts counts = relay_.Counts();
+  EXPECT_LE(counts.dataFromServer, blocks * 2);
+  // Nearly every copy brings the client a block it does not hold (the bench
+  // sees 1 to 3 % that do not; a busy computer's timer adds some).
+  EXPECT_LE(counts.dataUnneeded * 5, counts.dataFromServer);
   EXPECT_EQ(CountEvents(kTftpEventClientLost), 0);
 }
 
