@@ -13,21 +13,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/deps.sh"
-# The comparison server is installed for the bench only; its service is
-# never used: the bench starts it by hand on a loopback port.
-if [ -n "$(fwl_missing_packages tftpd-hpa)" ]; then
-  sudo=""; [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update -qq
-  RUNLEVEL=1 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends tftpd-hpa
-  $sudo service tftpd-hpa stop >/dev/null 2>&1 || true
-fi
+source "$root/bench/tftp_bench_setup.sh"
 fwl_install_packages atftp curl
 
 runs="${1:-3}"
-build="$root/build/tftp-release"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFWL_BUILD_TESTS=OFF \
-  -DFWL_BUILD_GUI=OFF > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
-ninja -C "$build" bench_tftp_throughput fwload > /dev/null
+fwl_tftp_bench_setup bench_tftp_throughput fwload
 
 work=$(mktemp -d /tmp/tftpbenchXXXXXX)
 chmod 755 "$work"
